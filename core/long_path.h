@@ -1,0 +1,17 @@
+#pragma once
+
+// The Windows long-path form ("\\?\") through which every file access on Windows goes.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace kestrivon::core {
+
+// Pure string function, the same on every platform.
+std::wstring ToLongPath(std::wstring_view path);
+
+// The path to hand to the file system: ToLongPath on Windows, unchanged elsewhere.
+std::filesystem::path LongPath(const std::filesystem::path& path);
+
+}  // namespace kestrivon::core
