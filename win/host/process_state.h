@@ -1,0 +1,34 @@
+#pragma once
+
+// Facts and flags that exist once per process: the install directory, the running
+// executable, the single-instance mutex and the flags shared by the GUI thread and the
+// update worker.
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+namespace kestrivon::win {
+
+// Set by RequestCancel when the user closes the window or presses Cancel; never cleared.
+extern std::atomic<bool> cancelRequested;
+// The main window; null before it exists and again once it is destroyed.
+extern std::atomic<HWND> mainWindow;
+// True once an error message is on screen.
+extern std::atomic<bool> errorShown;
+
+// Resolved once per process (thread-safe); later calls return the stored value.
+std::wstring ResolveInstallDir();
+
+// HKCU\Software\Kestrivon "InstallPath", validated, or an empty string.
+std::wstring ReadInstallPathFromRegistry();
+
+// The running executable's full path, or an empty string.
+std::wstring CurrentExePath();
+
+// Creates "Local\Kestrivon_Sync_Mutex" into `mutex`; false (and `mutex` null) when another
+// holder exists. A failed creation counts as success without protection.
+bool AcquireInstanceMutex(HANDLE& mutex);
+
+}  // namespace kestrivon::win
