@@ -1,0 +1,34 @@
+// A second process for the process-state tests:
+//   kestrivon_win_probe mutex          exit 0 when it got the instance mutex, 1 when another
+//                                      holder exists, 2 when creation failed;
+//   kestrivon_win_probe long-exe-path  started from a folder deeper than two buffer doublings:
+//                                      exit 0 when CurrentExePath() is the whole name.
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "win/host/process_state.h"
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) return 64;
+  const std::wstring mode = argv[1];
+  if (mode == L"long-exe-path") {
+    const std::wstring path = kestrivon::win::CurrentExePath();
+    std::wstring whole(32768, L'\0');
+    whole.resize(GetModuleFileNameW(nullptr, whole.data(), static_cast<DWORD>(whole.size())));
+    std::printf("CurrentExePath: %zu characters, module name: %zu characters\n", path.size(),
+                whole.size());
+    if (whole.size() <= 2 * MAX_PATH) return 3;  // the folder is not deep enough to tell
+    return path == whole ? 0 : 1;
+  }
+  if (mode == L"mutex") {
+    HANDLE mutex = nullptr;
+    if (!kestrivon::win::AcquireInstanceMutex(mutex)) return 1;
+    if (mutex == nullptr) return 2;
+    CloseHandle(mutex);
+    return 0;
+  }
+  return 64;
+}
