@@ -3,7 +3,12 @@
 // The updater's log file under the install directory and the bridge from the engine's log.
 
 #include <cstdint>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
+
+#include "core/updater_host.h"
 
 namespace kestrivon::win {
 
@@ -16,5 +21,36 @@ void InstallCoreLogSink();
 
 // The system's message text for a Win32 error code, without trailing line ends.
 std::wstring FormatSystemError(uint32_t code);
+
+// One log file "Kestrivon_Updater.log" in `folder`, with its own write lock and its own
+// once-only rotation. WriteLogLine uses the one in the install directory's "logs" folder;
+// tests build their own in a folder of their choice. Any thread may call Write.
+class LogFile {
+ public:
+  explicit LogFile(std::wstring folder);
+
+  LogFile(const LogFile&) = delete;
+  LogFile& operator=(const LogFile&) = delete;
+
+  // Appends one record; a record that cannot be written is dropped silently.
+  void Write(const std::wstring& line) noexcept;
+
+  const std::wstring& Folder() const { return folder_; }
+  const std::wstring& FilePath() const { return filePath_; }
+  // The previous generation: the file's path followed by ".1".
+  std::wstring PreviousPath() const { return filePath_ + L".1"; }
+
+ private:
+  void RotateOnce();
+
+  const std::wstring folder_;
+  const std::wstring filePath_;
+  std::mutex mutex_;
+  bool rotationChecked_ = false;  // guarded by mutex_
+};
+
+// The line the engine sink writes for one engine log call: the level prefix followed by the
+// text; nothing for a level outside Info, Warning and Error.
+std::optional<std::wstring> CoreLogLine(core::LogLevel level, std::string_view text);
 
 }  // namespace kestrivon::win
