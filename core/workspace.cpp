@@ -16,10 +16,11 @@ bool IsRealDirectory(const std::filesystem::path& path) {
          std::filesystem::is_directory(std::filesystem::symlink_status(path, error));
 }
 
-bool IsNotEmptyError(const std::error_code& error) {
-  constexpr int kWindowsDirNotEmpty = 145;
-  return error == std::errc::directory_not_empty ||
-         (error.category() == std::system_category() && error.value() == kWindowsDirNotEmpty);
+// The standard library on Windows retries a failed folder removal as a file deletion and so
+// reports "access denied" where the system said "not empty"; the folder itself tells.
+bool IsNonEmptyFolder(const std::filesystem::path& path) {
+  std::error_code error;
+  return IsRealDirectory(path) && !std::filesystem::is_empty(path, error) && !error;
 }
 
 // Removes a folder tree bottom-up. Links (and junctions) inside are removed as links, never
@@ -52,7 +53,7 @@ void CleanWorkspace(const std::filesystem::path& root) {
     const std::filesystem::path entry = it->path();
     std::error_code removeError;
     std::filesystem::remove(entry, removeError);
-    if (removeError && IsNotEmptyError(removeError) && IsRealDirectory(entry)) {
+    if (removeError && IsNonEmptyFolder(entry)) {
       removeError.clear();
       RemoveTree(entry, removeError);
     }
