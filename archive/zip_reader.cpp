@@ -360,7 +360,7 @@ std::expected<void, ZipError> ZipReader::Extract(uint64_t index, const ZipWriteF
       !ReadExact(entry.localOffset + kLocalHeaderSize, localName, entry.nameLength)) {
     return std::unexpected(ZipError::ReadFailed);
   }
-  if (std::memcmp(centralName, localName, entry.nameLength) != 0) {
+  if (entry.nameLength > 0 && std::memcmp(centralName, localName, entry.nameLength) != 0) {
     return std::unexpected(ZipError::Invalid);
   }
 

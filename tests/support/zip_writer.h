@@ -19,23 +19,23 @@ inline constexpr uint16_t kMadeOnUnix = (3 << 8) | 20;
 inline constexpr uint16_t kMadeOnDos = (0 << 8) | 20;
 
 struct ZipWriterEntry {
-  std::string name;  // raw bytes, as stored
-  std::string data;  // the uncompressed content
+  std::string name{};  // raw bytes, as stored
+  std::string data{};  // the uncompressed content
   uint16_t method = kDeflated;
   int level = 6;
   // Written as the entry's data instead of data compressed by `method`.
-  std::optional<std::string> rawData;
-  std::optional<uint64_t> compressedSize;    // declared instead of the real one
-  std::optional<uint64_t> uncompressedSize;  // declared instead of the real one
-  std::optional<uint32_t> crc32;             // declared instead of the real one
-  uint16_t flags = 0;                        // bit 3: sizes and CRC in a data descriptor
-  std::optional<std::string> localName;      // the local header's name, when it differs
-  std::string localExtra;                    // extra field bytes of the local header only
+  std::optional<std::string> rawData{};
+  std::optional<uint64_t> compressedSize{};    // declared instead of the real one
+  std::optional<uint64_t> uncompressedSize{};  // declared instead of the real one
+  std::optional<uint32_t> crc32{};             // declared instead of the real one
+  uint16_t flags = 0;                          // bit 3: sizes and CRC in a data descriptor
+  std::optional<std::string> localName{};      // the local header's name, when it differs
+  std::string localExtra{};                    // extra field bytes of the local header only
   uint16_t versionMadeBy = kMadeOnUnix;
   uint32_t externalAttributes = 0;
   bool zip64 = false;  // sizes and offset in ZIP64 extra fields
   // The offset the central record claims for the local header, when it lies.
-  std::optional<uint64_t> localHeaderOffset;
+  std::optional<uint64_t> localHeaderOffset{};
 };
 
 class ZipWriter {
