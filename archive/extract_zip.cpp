@@ -122,6 +122,7 @@ class Extraction {
   const fs::path& destination_;
   const ExtractOptions& options_;
   const std::string archiveText_;
+  std::optional<ArchiveStream> stream_;  // outlives the reader that reads through it
   ZipReader reader_;
   EntryLimits limits_;
   fs::path lastFolder_;  // the last folder known to exist: most entries share theirs
@@ -149,17 +150,18 @@ Result Extraction::WriteFile(const ZipEntry& entry, const fs::path& target) {
   if (Result created = CreateFolder(target.parent_path()); !created) return created;
 
   std::ofstream out(core::LongPath(target), std::ios::binary | std::ios::out | std::ios::trunc);
-  if (!out.is_open())
+  if (!out.is_open()) {
     return std::unexpected(fmt::format("can't write {}", core::PathToUtf8(target)));
+  }
   const auto extracted = reader_.Extract(entry.index, [&out](const void* data, size_t size) {
-    if (!out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size)))
-      return size_t{0};
-    return size;
+    // Zero stops the reader as soon as the stream has failed.
+    return out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size)) ? size : 0;
   });
   const bool flushed = static_cast<bool>(out.flush());
   out.close();
-  if (!extracted || !flushed)
+  if (!extracted || !flushed) {
     return std::unexpected(fmt::format("failed to extract {}", entry.path));
+  }
 
   std::error_code error;
   const uintmax_t written = fs::file_size(core::LongPath(target), error);
@@ -185,7 +187,7 @@ Result Extraction::Run() {
     if (Result room = CheckDiskSpace(archiveSize, space.available); !room) return room;
   }
 
-  ArchiveStream stream(archive_);
+  ArchiveStream& stream = stream_.emplace(archive_);
   if (!stream.IsOpen()) return std::unexpected(fmt::format("can't open {}", archiveText_));
   const auto read = [&stream](uint64_t offset, void* buffer, size_t size) {
     return stream.Read(offset, buffer, size);
