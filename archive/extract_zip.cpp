@@ -1,0 +1,266 @@
+#include "archive/extract_zip.h"
+
+#include <algorithm>
+#include <array>
+#include <fstream>
+#include <system_error>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "archive/extract_limits.h"
+#include "archive/zip_reader.h"
+#include "core/log.h"
+#include "core/long_path.h"
+#include "core/path_utf8.h"
+
+namespace kestrivon::archive {
+namespace {
+
+namespace fs = std::filesystem;
+using Result = std::expected<void, std::string>;
+
+struct ZipEntry {
+  uint32_t index = 0;
+  std::string path;  // normalized, '/'-separated
+  bool directory = false;
+};
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+std::string_view LastComponent(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// The archive through one binary stream, positioned afresh for every read.
+class ArchiveStream {
+ public:
+  explicit ArchiveStream(const fs::path& path)
+      : stream_(core::LongPath(path), std::ios::binary | std::ios::in) {}
+
+  bool IsOpen() const { return stream_.is_open(); }
+
+  size_t Read(uint64_t offset, void* buffer, size_t size) {
+    stream_.clear();
+    stream_.seekg(static_cast<std::streamoff>(offset));
+    if (!stream_) return 0;
+    stream_.read(static_cast<char*>(buffer), static_cast<std::streamsize>(size));
+    return static_cast<size_t>(stream_.gcount());
+  }
+
+ private:
+  std::ifstream stream_;
+};
+
+// Listing: names through the path rules, in archive order.
+std::expected<std::vector<ZipEntry>, std::string> ListEntries(const ZipReader& reader) {
+  std::vector<ZipEntry> entries;
+  entries.reserve(static_cast<size_t>(reader.EntryCount()));
+  std::vector<char> name(ZipReader::kNameBufferSize);
+  std::string normalized;
+  for (uint64_t index = 0; index < reader.EntryCount(); ++index) {
+    const std::optional<size_t> length = reader.EntryName(index, name);
+    if (!length) continue;
+    const std::string_view asRead(name.data(), *length);
+    const EntryPathVerdict verdict = NormalizeEntryPath(asRead, normalized);
+    if (verdict == EntryPathVerdict::Skip) continue;
+    if (verdict == EntryPathVerdict::Unsafe) {
+      return std::unexpected(
+          fmt::format("unsafe entry path in archive: {}", PrintableName(asRead)));
+    }
+    if (normalized.size() > kMaxEntryPathLength) {
+      return std::unexpected(fmt::format("entry path too long ({} chars)", normalized.size()));
+    }
+    // A name that is not UTF-8 has no file name we could give it on every platform, and
+    // guessing one could land two entries on the same file: refuse the archive.
+    if (!IsUtf8PathText(normalized)) {
+      return std::unexpected(
+          fmt::format("unsafe entry path in archive: {}", PrintableName(asRead)));
+    }
+    entries.push_back(
+        ZipEntry{static_cast<uint32_t>(index), normalized, reader.IsDirectory(index)});
+  }
+  return entries;
+}
+
+// Drops the one folder that holds every entry; returns it, or nothing when there is none.
+std::optional<std::string> StripTopLevelFolder(std::vector<ZipEntry>& entries) {
+  if (entries.empty()) return std::nullopt;
+  const std::string& first = entries.front().path;
+  const std::string prefix = first.substr(0, first.find('/'));
+  const bool applies = std::all_of(entries.begin(), entries.end(), [&](const ZipEntry& entry) {
+    if (entry.path == prefix) return entry.directory;
+    return entry.path.size() > prefix.size() && entry.path.starts_with(prefix) &&
+           entry.path[prefix.size()] == '/';
+  });
+  if (!applies) return std::nullopt;
+  std::erase_if(entries, [&](const ZipEntry& entry) { return entry.path == prefix; });
+  for (ZipEntry& entry : entries) entry.path.erase(0, prefix.size() + 1);
+  return prefix;
+}
+
+class Extraction {
+ public:
+  Extraction(const fs::path& archive, const fs::path& destination, const ExtractOptions& options)
+      : archive_(archive),
+        destination_(destination),
+        options_(options),
+        archiveText_(core::PathToUtf8(archive)) {}
+
+  Result Run();
+
+ private:
+  Result CreateFolder(const fs::path& folder);
+  Result WriteFile(const ZipEntry& entry, const fs::path& target);
+
+  const fs::path& archive_;
+  const fs::path& destination_;
+  const ExtractOptions& options_;
+  const std::string archiveText_;
+  std::optional<ArchiveStream> stream_;  // outlives the reader that reads through it
+  ZipReader reader_;
+  EntryLimits limits_;
+  fs::path lastFolder_;  // the last folder known to exist: most entries share theirs
+};
+
+Result Extraction::CreateFolder(const fs::path& folder) {
+  if (!lastFolder_.empty() && folder == lastFolder_) return {};
+  std::error_code error;
+  fs::create_directories(core::LongPath(folder), error);
+  if (error) {
+    return std::unexpected(
+        fmt::format("can't create {}: {}", core::PathToUtf8(folder), error.message()));
+  }
+  lastFolder_ = folder;
+  return {};
+}
+
+Result Extraction::WriteFile(const ZipEntry& entry, const fs::path& target) {
+  const std::optional<ZipEntryStat> stat = reader_.Stat(entry.index);
+  if (!stat) return std::unexpected(fmt::format("can't read entry {}", entry.path));
+  if (Result admitted = limits_.Admit(entry.path, stat->compressedSize, stat->uncompressedSize);
+      !admitted) {
+    return admitted;
+  }
+  if (Result created = CreateFolder(target.parent_path()); !created) return created;
+
+  std::ofstream out(core::LongPath(target), std::ios::binary | std::ios::out | std::ios::trunc);
+  if (!out.is_open()) {
+    return std::unexpected(fmt::format("can't write {}", core::PathToUtf8(target)));
+  }
+  const auto extracted = reader_.Extract(entry.index, [&out](const void* data, size_t size) {
+    // Zero stops the reader as soon as the stream has failed.
+    return out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size)) ? size : 0;
+  });
+  const bool flushed = static_cast<bool>(out.flush());
+  out.close();
+  if (!extracted || !flushed) {
+    return std::unexpected(fmt::format("failed to extract {}", entry.path));
+  }
+
+  std::error_code error;
+  const uintmax_t written = fs::file_size(core::LongPath(target), error);
+  if (error || written != stat->uncompressedSize) {
+    return std::unexpected(fmt::format("extracted size mismatch for {}", entry.path));
+  }
+  return {};
+}
+
+Result Extraction::Run() {
+  std::error_code error;
+  const uintmax_t archiveSize = fs::file_size(core::LongPath(archive_), error);
+  if (error || archiveSize == 0) return std::unexpected(fmt::format("can't read {}", archiveText_));
+  if (Result sized = CheckArchiveSize(archiveSize, archiveText_); !sized) return sized;
+
+  fs::create_directories(core::LongPath(destination_), error);
+  if (error) {
+    return std::unexpected(
+        fmt::format("can't create {}: {}", core::PathToUtf8(destination_), error.message()));
+  }
+  const fs::space_info space = fs::space(core::LongPath(destination_), error);
+  if (!error) {
+    if (Result room = CheckDiskSpace(archiveSize, space.available); !room) return room;
+  }
+
+  ArchiveStream& stream = stream_.emplace(archive_);
+  if (!stream.IsOpen()) return std::unexpected(fmt::format("can't open {}", archiveText_));
+  const auto read = [&stream](uint64_t offset, void* buffer, size_t size) {
+    return stream.Read(offset, buffer, size);
+  };
+  if (!reader_.Open(read, archiveSize, kMaxEntries)) {
+    return std::unexpected(fmt::format("not a valid ZIP archive: {}", archiveText_));
+  }
+  if (Result counted = CheckEntryCount(reader_.EntryCount(), archiveText_); !counted) {
+    return counted;
+  }
+
+  auto listed = ListEntries(reader_);
+  if (!listed) return std::unexpected(std::move(listed.error()));
+  std::vector<ZipEntry>& entries = *listed;
+  if (options_.stripTopLevelFolder) {
+    if (const auto prefix = StripTopLevelFolder(entries)) {
+      core::LogFormat(core::LogLevel::Info, "Extracting {} without its top-level folder \"{}\"",
+                      archiveText_, *prefix);
+    }
+  }
+
+  const bool single = !options_.onlyFile.empty();
+  uint64_t files = 0;
+  bool found = false;
+  for (const ZipEntry& entry : entries) {
+    if (options_.cancelled && options_.cancelled()) return std::unexpected("cancelled");
+    fs::path target = destination_ / core::PathFromUtf8(entry.path);
+    if (single) {
+      if (entry.directory ||
+          !EqualsIgnoringAsciiCase(LastComponent(entry.path), options_.onlyFile)) {
+        continue;
+      }
+      target = destination_ / core::PathFromUtf8(options_.onlyFile);
+    }
+    if (entry.directory) {
+      // Not cached as lastFolder_: a folder made here says nothing about file parents.
+      fs::create_directories(core::LongPath(target), error);
+      if (error) {
+        return std::unexpected(
+            fmt::format("can't create {}: {}", core::PathToUtf8(target), error.message()));
+      }
+      continue;
+    }
+    if (Result written = WriteFile(entry, target); !written) return written;
+    ++files;
+    if (options_.progress) options_.progress(files, entries.size());
+    if (single) {
+      found = true;
+      break;
+    }
+  }
+  if (single && !found) {
+    return std::unexpected(fmt::format("{} not found in {}", options_.onlyFile, archiveText_));
+  }
+  core::LogFormat(core::LogLevel::Info, "Extracted {} ({} files) to {}", archiveText_, files,
+                  core::PathToUtf8(destination_));
+  return {};
+}
+
+}  // namespace
+
+std::expected<void, std::string> ExtractZip(const std::filesystem::path& archive,
+                                            const std::filesystem::path& destination,
+                                            const ExtractOptions& options) {
+  try {
+    return Extraction(archive, destination, options).Run();
+  } catch (const std::exception& exception) {
+    // Out of memory, or a throwing callback: never let it cross into the caller's thread.
+    return std::unexpected(
+        fmt::format("failed to extract {}: {}", core::PathToUtf8(archive), exception.what()));
+  } catch (...) {
+    return std::unexpected(fmt::format("failed to extract {}", core::PathToUtf8(archive)));
+  }
+}
+
+}  // namespace kestrivon::archive
