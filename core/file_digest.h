@@ -10,6 +10,8 @@
 #include <functional>
 #include <string>
 
+#include "core/sha256_block.h"
+
 namespace kestrivon::core {
 
 class Sha256 {
@@ -20,6 +22,7 @@ class Sha256 {
   std::array<uint8_t, 32> Finish();
 
  private:
+  Sha256BlockFunction compress_;
   std::array<uint32_t, 8> state_;
   std::array<uint8_t, 64> block_{};
   size_t blockLength_ = 0;

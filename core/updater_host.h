@@ -142,8 +142,8 @@ class UpdaterHost {
 
   virtual std::filesystem::path InstallDir() = 0;
   virtual void SetStage(Stage stage, std::optional<Component> component, int percent) = 0;
-  virtual ProgressCallback MakeDownloadProgress(std::optional<Component> component,
-                                                int basePercent, int spanPercent) = 0;
+  virtual ProgressCallback MakeDownloadProgress(std::optional<Component> component, int basePercent,
+                                                int spanPercent) = 0;
   virtual void ShowFailure(Failure failure, std::optional<Component> component) = 0;
   virtual bool ConfirmComponentUpdates(const std::vector<PendingUpdate>& updates) = 0;
   virtual bool ConfirmUpdaterUpdate(const UpdateInfo& updater) = 0;
@@ -151,9 +151,9 @@ class UpdaterHost {
   virtual std::expected<std::string, std::string> FetchManifestText() = 0;
   virtual Downloader& GetDownloader() = 0;
   virtual bool IsInstalled(Component component) = 0;
-  virtual std::expected<void, std::string> InstallComponent(
-      Component component, const std::filesystem::path& archive, int basePercent,
-      int spanPercent) = 0;
+  virtual std::expected<void, std::string> InstallComponent(Component component,
+                                                            const std::filesystem::path& archive,
+                                                            int basePercent, int spanPercent) = 0;
   // True when the new updater is running and this process must end.
   virtual bool ApplyUpdaterUpdate(const std::filesystem::path& package) = 0;
 };

@@ -1,0 +1,94 @@
+#include "core/installed_versions.h"
+
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include <nlohmann/json.hpp>
+
+#include "core/log.h"
+#include "core/long_path.h"
+#include "core/manifest.h"
+#include "core/path_utf8.h"
+
+namespace kestrivon::core {
+namespace {
+
+std::string StringMember(const nlohmann::json& object, const char* key) {
+  const auto found = object.find(key);
+  if (found == object.end() || !found->is_string()) return {};
+  return found->get<std::string>();
+}
+
+InstalledComponent ComponentMember(const nlohmann::json& document, const char* key) {
+  const auto found = document.find(key);
+  if (found == document.end() || !found->is_object()) return {};
+  return {StringMember(*found, "version"), StringMember(*found, "sha256")};
+}
+
+}  // namespace
+
+std::filesystem::path VersionsFilePath(const std::filesystem::path& root) {
+  return root / "config" / "versions.json";
+}
+
+InstalledVersions ReadInstalledVersions(const std::filesystem::path& root) {
+  std::ifstream stream(LongPath(VersionsFilePath(root)), std::ios::binary);
+  if (!stream.is_open()) return {};
+  const std::string text{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+  return ParseInstalledVersions(text);
+}
+
+InstalledVersions ParseInstalledVersions(std::string_view text) {
+  const auto document = ParseJson(text);
+  if (!document || !document->is_object()) return {};
+  InstalledVersions record;
+  record.launcher = ComponentMember(*document, "launcher");
+  record.jre = ComponentMember(*document, "jre");
+  record.updaterArchiveSha256 = StringMember(*document, "updater_archive_sha256");
+  return record;
+}
+
+std::string SerializeInstalledVersions(const InstalledVersions& record) {
+  // nlohmann's default object type keeps keys sorted, which gives the file its fixed order.
+  const nlohmann::json document = {
+      {"launcher", {{"version", record.launcher.version}, {"sha256", record.launcher.sha256}}},
+      {"jre", {{"version", record.jre.version}, {"sha256", record.jre.sha256}}},
+      {"updater_archive_sha256", record.updaterArchiveSha256},
+  };
+  // Fields come from parsed JSON and are valid UTF-8; replacing instead of throwing keeps a
+  // damaged text from ever aborting the write.
+  return document.dump(2, ' ', /*ensure_ascii=*/false, nlohmann::json::error_handler_t::replace);
+}
+
+bool WriteInstalledVersions(const std::filesystem::path& root, const InstalledVersions& record) {
+  const std::filesystem::path target = VersionsFilePath(root);
+  std::filesystem::path temporary = target;
+  temporary += ".tmp";
+
+  std::error_code ignored;
+  std::filesystem::create_directories(LongPath(target.parent_path()), ignored);
+
+  {
+    std::ofstream stream(LongPath(temporary), std::ios::binary | std::ios::trunc);
+    if (stream.is_open()) {
+      stream << SerializeInstalledVersions(record) << '\n';
+      stream.close();
+    }
+    if (stream.fail()) {
+      LogFormat(LogLevel::Error, "Can't write {}", PathToUtf8(temporary));
+      return false;
+    }
+  }
+
+  // The rename is the only moment the record changes, so readers never see a partial file.
+  std::error_code error;
+  std::filesystem::rename(LongPath(temporary), LongPath(target), error);
+  if (error) {
+    LogFormat(LogLevel::Error, "Can't replace {}: {}", PathToUtf8(target), error.message());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace kestrivon::core

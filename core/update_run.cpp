@@ -1,0 +1,199 @@
+#include "core/update_run.h"
+
+#include <exception>
+#include <optional>
+#include <system_error>
+#include <vector>
+
+#include "core/ascii.h"
+#include "core/installed_versions.h"
+#include "core/log.h"
+#include "core/long_path.h"
+#include "core/manifest.h"
+#include "core/self_update.h"
+#include "core/verified_download.h"
+#include "core/workspace.h"
+
+namespace kestrivon::core {
+namespace {
+
+constexpr int kDownloadSpanPercent = 28;
+constexpr int kInstallSpanPercent = 12;
+
+constexpr int DownloadBasePercent(Component component) {
+  return component == Component::Jre ? 55 : 15;
+}
+
+constexpr int InstallPercent(Component component) { return component == Component::Jre ? 83 : 43; }
+
+InstalledComponent& RecordOf(InstalledVersions& record, Component component) {
+  return component == Component::Jre ? record.jre : record.launcher;
+}
+
+const UpdateInfo& EntryOf(const Manifest& manifest, Component component) {
+  return component == Component::Jre ? manifest.jre : manifest.launcher;
+}
+
+std::filesystem::path ArchivePath(const std::filesystem::path& root, Component component,
+                                  const UpdateInfo& entry) {
+  return root / "temp" /
+         (std::string(ComponentFileStem(component)) + "-package" + ArchiveSuffix(entry.url));
+}
+
+// Downloads, installs and records one pending component. Empty when it is in place.
+std::optional<RunResult> UpdateComponent(UpdaterHost& host, const std::filesystem::path& root,
+                                         const PendingUpdate& row) {
+  const Component component = row.component;
+  const std::string_view name = ComponentLogName(component);
+  const Downloader& downloader = host.GetDownloader();
+  const int base = DownloadBasePercent(component);
+  const std::filesystem::path archive = ArchivePath(root, component, row.entry);
+
+  host.SetStage(Stage::DownloadingComponent, component, base);
+  std::expected<void, DownloadFailure> downloaded;
+  {
+    const ProgressCallback progress =
+        host.MakeDownloadProgress(component, base, kDownloadSpanPercent);
+    downloaded = DownloadVerified(row.entry, archive, downloader, progress);
+  }
+  if (!downloaded) {
+    host.SetStage(Stage::ComponentsDone, std::nullopt, base);
+    switch (downloaded.error()) {
+      case DownloadFailure::Cancelled:
+        return RunResult::Cancelled;
+      case DownloadFailure::Integrity:
+        host.ShowFailure(Failure::VerificationFailed, component);
+        return RunResult::Failed;
+      case DownloadFailure::Transfer:
+        break;
+    }
+    host.ShowFailure(Failure::DownloadFailed, component);
+    return RunResult::Failed;
+  }
+
+  const int install = InstallPercent(component);
+  host.SetStage(Stage::InstallingComponent, component, install);
+  const auto installed = host.InstallComponent(component, archive, install, kInstallSpanPercent);
+  if (!installed) {
+    host.SetStage(Stage::ComponentsDone, std::nullopt, base);
+    if (downloader.IsCancelled()) return RunResult::Cancelled;
+    LogFormat(LogLevel::Error, "Installing {} failed: {}", name, installed.error());
+    host.ShowFailure(Failure::InstallFailed, component);
+    return RunResult::Failed;
+  }
+
+  // Read afresh so that fields written earlier in this run survive.
+  InstalledVersions record = ReadInstalledVersions(root);
+  RecordOf(record, component) = {row.entry.version, row.entry.sha256};
+  WriteInstalledVersions(root, record);
+
+  std::error_code ignored;
+  std::filesystem::remove(LongPath(archive), ignored);
+  LogFormat(LogLevel::Info, "{} {} installed", name, row.entry.version);
+  return std::nullopt;
+}
+
+RunResult Run(UpdaterHost& host) {
+  const std::filesystem::path root = host.InstallDir();
+  const Downloader& downloader = host.GetDownloader();
+
+  std::error_code ignored;
+  std::filesystem::create_directories(LongPath(root / "config"), ignored);
+  std::filesystem::create_directories(LongPath(root / "temp"), ignored);
+
+  host.SetStage(Stage::Preparing, std::nullopt, 0);
+  CleanWorkspace(root);
+  host.SetStage(Stage::CheckingForUpdates, std::nullopt, 10);
+
+  const std::optional<Manifest> manifest = FetchManifest(host);
+  if (downloader.IsCancelled()) return RunResult::Cancelled;
+
+  if (manifest) {
+    switch (SelfUpdate(host, root, manifest->updater)) {
+      case SelfUpdateOutcome::Restarted:
+        return RunResult::Restarted;
+      case SelfUpdateOutcome::Cancelled:
+        return RunResult::Cancelled;
+      case SelfUpdateOutcome::Continue:
+        break;
+    }
+    host.SetStage(Stage::UpdateDataReceived, std::nullopt, 15);
+  } else {
+    host.SetStage(Stage::ManifestUnavailable, std::nullopt, 15);
+  }
+
+  host.SetStage(Stage::CheckingComponents, std::nullopt, 20);
+  InstalledVersions installed = ReadInstalledVersions(root);
+
+  std::vector<PendingUpdate> pending;
+  for (const Component component : {Component::Launcher, Component::Jre}) {
+    const InstalledComponent& record = RecordOf(installed, component);
+    const std::string_view name = ComponentLogName(component);
+    const std::string shownVersion = record.version.empty() ? "none" : record.version;
+    const UpdateInfo* entry = manifest ? &EntryOf(*manifest, component) : nullptr;
+    const bool onDisk = host.IsInstalled(component);
+
+    switch (DecideComponent(record, onDisk, entry)) {
+      case ComponentDecision::UpToDate:
+        LogFormat(LogLevel::Info, "{}: {} -> up to date", name, shownVersion);
+        break;
+      case ComponentDecision::UpdateNeeded:
+        LogFormat(LogLevel::Info, "{}: {} (sha256 {}) -> {} (sha256 {}): update needed", name,
+                  shownVersion, ShortDigest(record.sha256), entry->version,
+                  ShortDigest(entry->sha256));
+        pending.push_back({component, record.version, *entry});
+        break;
+      case ComponentDecision::UseInstalled:
+        LogFormat(LogLevel::Info, "{}: {}, no usable manifest entry -> using the installed copy",
+                  name, shownVersion);
+        break;
+      case ComponentDecision::Unavailable:
+        LogFormat(LogLevel::Error, "{}: no usable manifest entry and not installed", name);
+        host.ShowFailure(Failure::ManifestUnavailable, component);
+        return RunResult::Failed;
+    }
+  }
+
+  if (pending.empty()) {
+    host.SetStage(Stage::NoUpdatesRequired, std::nullopt, 95);
+  } else {
+    if (!host.ConfirmComponentUpdates(pending)) {
+      Log(LogLevel::Info, "The user declined the component updates");
+      return RunResult::Cancelled;
+    }
+    host.SetStage(Stage::UpdatingComponents, std::nullopt,
+                  DownloadBasePercent(pending.front().component));
+    for (const PendingUpdate& row : pending) {
+      if (const auto ended = UpdateComponent(host, root, row)) return *ended;
+    }
+    host.SetStage(Stage::ComponentsDone, std::nullopt, 95);
+  }
+
+  host.SetStage(Stage::RemovingTemporaryFiles, std::nullopt, 96);
+  CleanWorkspace(root);
+  return downloader.IsCancelled() ? RunResult::Cancelled : RunResult::Ready;
+}
+
+}  // namespace
+
+ComponentDecision DecideComponent(const InstalledComponent& installed, bool onDisk,
+                                  const UpdateInfo* entry) {
+  if (entry == nullptr || !IsValidEntry(*entry)) {
+    return onDisk ? ComponentDecision::UseInstalled : ComponentDecision::Unavailable;
+  }
+  if (!onDisk) return ComponentDecision::UpdateNeeded;
+  return DigestsMatch(installed.sha256, entry->sha256) ? ComponentDecision::UpToDate
+                                                       : ComponentDecision::UpdateNeeded;
+}
+
+RunResult RunUpdate(UpdaterHost& host) {
+  try {
+    return Run(host);
+  } catch (const std::exception& error) {
+    // Only resource exhaustion gets here; the run cannot go on, and nothing may escape it.
+    LogFormat(LogLevel::Error, "Update run failed: {}", error.what());
+    return RunResult::Failed;
+  }
+}
+
+}  // namespace kestrivon::core

@@ -1,0 +1,244 @@
+#include "core/verified_download.h"
+
+#include <cctype>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/fakes/fake_downloader.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/temp_dir.h"
+
+namespace kestrivon::core {
+namespace {
+
+using fakes::FakeDownloader;
+using Strings = std::vector<std::string>;
+
+constexpr const char* kCdnUrl = "https://cdn.kestrivon.net/launcher/launcher-1.2.3.zip";
+constexpr const char* kVendorUrl = "https://github.com/kestrivon/launcher/releases/l.zip";
+const std::string kBody = "launcher archive bytes";
+// SHA-256 of kBody.
+const std::string kBodySha = "f467d3e5e17e957bf388f9efaf74f989cfd65256b27bac3f5230dc6710dc5041";
+
+UpdateInfo Entry(bool withVendor) {
+  UpdateInfo entry;
+  entry.present = true;
+  entry.version = "1.2.3";
+  entry.url = kCdnUrl;
+  if (withVendor) entry.vendorUrl = kVendorUrl;
+  entry.sha256 = kBodySha;
+  entry.size = kBody.size();
+  return entry;
+}
+
+class VerifiedDownloadTest : public ::testing::Test {
+ protected:
+  std::expected<void, DownloadFailure> Run(const UpdateInfo& entry) {
+    return DownloadVerified(entry, destination, downloader,
+                            [this](uint64_t, uint64_t) { ++progressReports; });
+  }
+
+  testing::TempDir dir;
+  std::filesystem::path destination = dir.path() / "launcher-package.zip";
+  FakeDownloader downloader;
+  testing::LogCapture log;
+  int progressReports = 0;
+};
+
+TEST_F(VerifiedDownloadTest, CdnOnlyRetriesFourTimesWithGrowingPauses) {
+  downloader.Script(kCdnUrl,
+                    {FakeDownloader::Fail("no connection (WinHTTP error 12029)", true, "partial")});
+  EXPECT_EQ(Run(Entry(false)).error(), DownloadFailure::Transfer);
+
+  EXPECT_EQ(downloader.waits(), (std::vector<int>{1000, 3000, 5000}));
+  ASSERT_EQ(downloader.calls().size(), 4u);
+  EXPECT_FALSE(std::filesystem::exists(destination));
+  EXPECT_EQ(log.Texts(),
+            (Strings{"[INFO] Downloading from CDN: " + std::string(kCdnUrl),
+                     "[WARN] Download from CDN failed: no connection (WinHTTP error 12029)",
+                     "[WARN] Retrying CDN download in 1000 ms (attempt 2/4)",
+                     "[INFO] Downloading from CDN: " + std::string(kCdnUrl),
+                     "[WARN] Download from CDN failed: no connection (WinHTTP error 12029)",
+                     "[WARN] Retrying CDN download in 3000 ms (attempt 3/4)",
+                     "[INFO] Downloading from CDN: " + std::string(kCdnUrl),
+                     "[WARN] Download from CDN failed: no connection (WinHTTP error 12029)",
+                     "[WARN] Retrying CDN download in 5000 ms (attempt 4/4)",
+                     "[INFO] Downloading from CDN: " + std::string(kCdnUrl),
+                     "[WARN] Download from CDN failed: no connection (WinHTTP error 12029)"}));
+}
+
+TEST_F(VerifiedDownloadTest, VendorIsTriedOnceThenCdnWithoutPause) {
+  downloader.Script(kVendorUrl, {FakeDownloader::Fail("HTTP 503", true)});
+  downloader.Script(kCdnUrl, {FakeDownloader::Deliver(kBody)});
+  ASSERT_TRUE(Run(Entry(true)).has_value());
+
+  EXPECT_TRUE(downloader.waits().empty());
+  ASSERT_EQ(downloader.calls().size(), 2u);
+  const auto& vendor = downloader.calls()[0];
+  EXPECT_EQ(vendor.url, kVendorUrl);
+  EXPECT_EQ(vendor.attempts, 1);
+  EXPECT_EQ(vendor.connectTimeoutSeconds, 10);
+  EXPECT_EQ(vendor.minBytesPerSecond, 65'536u);
+  EXPECT_EQ(vendor.windowSeconds, 20);
+  EXPECT_EQ(vendor.label, "vendor");
+  const auto& cdn = downloader.calls()[1];
+  EXPECT_EQ(cdn.url, kCdnUrl);
+  EXPECT_EQ(cdn.attempts, 4);
+  EXPECT_EQ(cdn.connectTimeoutSeconds, 10);
+  EXPECT_EQ(cdn.minBytesPerSecond, 1'024u);
+  EXPECT_EQ(cdn.windowSeconds, 60);
+  EXPECT_EQ(cdn.label, "CDN");
+  EXPECT_EQ(cdn.destination, destination);
+  EXPECT_EQ(progressReports, 2);  // the caller's callback reaches every transfer
+
+  EXPECT_EQ(log.Texts(), (Strings{"[INFO] Downloading from vendor: " + std::string(kVendorUrl),
+                                  "[WARN] Download from vendor failed: HTTP 503",
+                                  "[INFO] Falling back to the next source",
+                                  "[INFO] Downloading from CDN: " + std::string(kCdnUrl),
+                                  "[INFO] Downloaded and verified launcher-package.zip from CDN"}));
+  EXPECT_TRUE(std::filesystem::exists(destination));
+}
+
+TEST_F(VerifiedDownloadTest, VendorFileFailingVerificationFallsBackAndEndsAsTransfer) {
+  downloader.Script(kVendorUrl, {FakeDownloader::Deliver("short")});
+  downloader.Script(kCdnUrl, {FakeDownloader::Fail("HTTP 404", false)});
+  EXPECT_EQ(Run(Entry(true)).error(), DownloadFailure::Transfer);
+  EXPECT_FALSE(std::filesystem::exists(destination));
+  EXPECT_EQ(log.Texts(),
+            (Strings{"[INFO] Downloading from vendor: " + std::string(kVendorUrl),
+                     "[WARN] File from vendor failed verification: size 5 != expected 22",
+                     "[INFO] Falling back to the next source",
+                     "[INFO] Downloading from CDN: " + std::string(kCdnUrl),
+                     "[WARN] Download from CDN failed: HTTP 404"}));
+}
+
+TEST_F(VerifiedDownloadTest, CdnFileFailingVerificationIsNotTriedAgain) {
+  std::string tampered = kBody;
+  tampered[0] = 'L';
+  downloader.Script(kCdnUrl, {FakeDownloader::Deliver(tampered)});
+  EXPECT_EQ(Run(Entry(false)).error(), DownloadFailure::Integrity);
+  EXPECT_EQ(downloader.calls().size(), 1u);
+  EXPECT_FALSE(std::filesystem::exists(destination));
+  ASSERT_EQ(log.lines().size(), 2u);
+  EXPECT_TRUE(log.lines()[1].second.starts_with("File from CDN failed verification: sha256 "));
+  EXPECT_TRUE(log.lines()[1].second.ends_with(" != expected " + kBodySha));
+}
+
+TEST_F(VerifiedDownloadTest, DigestComparisonIgnoresCaseButNeverMatchesEmpty) {
+  downloader.Script(kCdnUrl, {FakeDownloader::Deliver(kBody)});
+  UpdateInfo upper = Entry(false);
+  for (char& c : upper.sha256) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  EXPECT_TRUE(Run(upper).has_value());
+
+  UpdateInfo empty = Entry(false);
+  empty.sha256.clear();
+  EXPECT_EQ(Run(empty).error(), DownloadFailure::Integrity);
+  EXPECT_EQ(log.lines().back().second,
+            "File from CDN failed verification: sha256 " + kBodySha + " != expected ");
+}
+
+TEST_F(VerifiedDownloadTest, IntegrityIsForgottenWhenALaterTransferFails) {
+  downloader.Script(kVendorUrl, {FakeDownloader::Deliver("bad")});
+  downloader.Script(kCdnUrl, {FakeDownloader::Fail("HTTP 500", true)});
+  EXPECT_EQ(Run(Entry(true)).error(), DownloadFailure::Transfer);
+}
+
+TEST_F(VerifiedDownloadTest, CancellationDuringAPauseLeavesNoFile) {
+  downloader.Script(
+      kCdnUrl, {FakeDownloader::Fail("read failed (WinHTTP error 12002)", true, "partial bytes")});
+  downloader.CancelDuringWait(2);
+  EXPECT_EQ(Run(Entry(false)).error(), DownloadFailure::Cancelled);
+  EXPECT_EQ(downloader.calls().size(), 2u);
+  EXPECT_FALSE(std::filesystem::exists(destination));
+}
+
+TEST_F(VerifiedDownloadTest, CancellationSeenBeforeTheFirstAttempt) {
+  downloader.RequestCancel();
+  std::ofstream(destination) << "left over";
+  EXPECT_EQ(Run(Entry(true)).error(), DownloadFailure::Cancelled);
+  EXPECT_TRUE(downloader.calls().empty());
+  EXPECT_FALSE(std::filesystem::exists(destination));
+}
+
+TEST_F(VerifiedDownloadTest, DownloaderCancelOnVendorBecomesCancelledAtTheNextSource) {
+  FakeDownloader::Outcome cancelled = FakeDownloader::Fail("cancelled", false);
+  cancelled.during = [this] { downloader.RequestCancel(); };
+  downloader.Script(kVendorUrl, {cancelled});
+  EXPECT_EQ(Run(Entry(true)).error(), DownloadFailure::Cancelled);
+  EXPECT_EQ(downloader.calls().size(), 1u);
+}
+
+TEST_F(VerifiedDownloadTest, DownloaderCancelOnTheLastSourceIsATransferFailure) {
+  FakeDownloader::Outcome cancelled = FakeDownloader::Fail("cancelled", false);
+  cancelled.during = [this] { downloader.RequestCancel(); };
+  downloader.Script(kCdnUrl, {cancelled});
+  EXPECT_EQ(Run(Entry(false)).error(), DownloadFailure::Transfer);
+}
+
+TEST_F(VerifiedDownloadTest, CancellationWhileHashingDeletesTheFileSilently) {
+  FakeDownloader::Outcome delivered = FakeDownloader::Deliver(kBody);
+  delivered.during = [this] { downloader.RequestCancel(); };
+  downloader.Script(kCdnUrl, {delivered});
+  EXPECT_EQ(Run(Entry(false)).error(), DownloadFailure::Cancelled);
+  EXPECT_FALSE(std::filesystem::exists(destination));
+  EXPECT_EQ(log.lines().size(), 1u);  // only "Downloading from CDN"
+}
+
+TEST(ArchiveSuffix, TakesTheLastSegmentWithoutQueryOrFragment) {
+  EXPECT_EQ(ArchiveSuffix("https://h/x/Launcher.ZIP?token=a/b.gz"), ".zip");
+  EXPECT_EQ(ArchiveSuffix("https://h/x/jre.tar.gz#part"), ".tar.gz");
+  EXPECT_EQ(ArchiveSuffix("https://h/x/jre.TGZ"), ".tgz");
+  EXPECT_EQ(ArchiveSuffix("https://h/x/notes.gz"), ".gz");
+  EXPECT_EQ(ArchiveSuffix("https://h/x/file.bin"), "");
+  EXPECT_EQ(ArchiveSuffix("https://h/x.zip/"), "");
+  EXPECT_EQ(ArchiveSuffix("plain.zip"), ".zip");
+  EXPECT_EQ(ArchiveSuffix(""), "");
+}
+
+TEST(IsValidEntry, AcceptsOnlyWellFormedEntriesOnAllowedHosts) {
+  const UpdateInfo valid = Entry(true);
+  EXPECT_TRUE(IsValidEntry(valid));
+
+  struct Case {
+    const char* what;
+    std::function<void(UpdateInfo&)> change;
+    bool valid;
+  };
+  const std::vector<Case> cases = {
+      {"absent", [](UpdateInfo& e) { e.present = false; }, false},
+      {"version with suffix", [](UpdateInfo& e) { e.version = "1.2.3-beta"; }, true},
+      {"version 10.20.30.40", [](UpdateInfo& e) { e.version = "10.20.30.40"; }, true},
+      {"two numbers", [](UpdateInfo& e) { e.version = "1.2"; }, false},
+      {"empty run", [](UpdateInfo& e) { e.version = "1..3"; }, false},
+      {"leading letter", [](UpdateInfo& e) { e.version = "v1.2.3"; }, false},
+      {"cdn host only", [](UpdateInfo& e) { e.url = "https://cdn.kestrivon.net"; }, true},
+      {"cdn upper case", [](UpdateInfo& e) { e.url = "https://CDN.kestrivon.net/a.zip"; }, false},
+      {"cdn with port", [](UpdateInfo& e) { e.url = "https://cdn.kestrivon.net:443/a"; }, false},
+      {"cdn look-alike", [](UpdateInfo& e) { e.url = "https://cdn.kestrivon.net.evil/a"; }, false},
+      {"user info", [](UpdateInfo& e) { e.url = "https://x@cdn.kestrivon.net/a"; }, false},
+      {"plain http", [](UpdateInfo& e) { e.url = "http://cdn.kestrivon.net/a"; }, false},
+      {"no vendor", [](UpdateInfo& e) { e.vendorUrl.clear(); }, true},
+      {"second vendor", [](UpdateInfo& e) { e.vendorUrl = "https://cdn.azul.com/zulu/j.zip"; },
+       true},
+      {"vendor on cdn", [](UpdateInfo& e) { e.vendorUrl = "https://cdn.kestrivon.net/a"; }, false},
+      {"vendor look-alike", [](UpdateInfo& e) { e.vendorUrl = "https://github.community/a"; },
+       false},
+      {"63 digits", [](UpdateInfo& e) { e.sha256.pop_back(); }, false},
+      {"65 digits", [](UpdateInfo& e) { e.sha256 += "0"; }, false},
+      {"non-hex digit", [](UpdateInfo& e) { e.sha256[10] = 'g'; }, false},
+      {"upper-case digest", [](UpdateInfo& e) { e.sha256 = std::string(64, 'A'); }, true},
+      {"size 0", [](UpdateInfo& e) { e.size = 0; }, false},
+  };
+  for (const Case& c : cases) {
+    UpdateInfo entry = valid;
+    c.change(entry);
+    EXPECT_EQ(IsValidEntry(entry), c.valid) << c.what;
+  }
+}
+
+}  // namespace
+}  // namespace kestrivon::core

@@ -1,0 +1,148 @@
+#include "core/workspace.h"
+
+#include <fstream>
+#include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include <gtest/gtest.h>
+
+#include "tests/support/log_capture.h"
+#include "tests/support/temp_dir.h"
+
+namespace kestrivon::core {
+namespace {
+
+namespace fs = std::filesystem;
+
+void Touch(const fs::path& path) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << "x";
+}
+
+bool IsLink(const fs::path& path) {
+#ifdef _WIN32
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+#else
+  return fs::is_symlink(path);
+#endif
+}
+
+// Symbolic links stand in for junctions. Under Wine a Unix symbolic link shows as a
+// directory reparse point, so the Windows build makes one with the host's ln (Wine starts
+// native programs); on real Windows, where that fails, the test is skipped.
+bool MakeDirectoryLink(const fs::path& target, const fs::path& link) {
+#ifdef _WIN32
+  const std::wstring relative = fs::relative(target, link.parent_path()).generic_wstring();
+  std::wstring command = L"Z:\\bin\\ln -s " + relative + L" " + link.filename().wstring();
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      link.parent_path().c_str(), &startup, &process)) {
+    return false;
+  }
+  WaitForSingleObject(process.hProcess, 10000);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  // Wine may signal a native child's end before the child has finished; wait for the link.
+  for (int i = 0; i < 100 && !IsLink(link); ++i) Sleep(50);
+  return IsLink(link);
+#else
+  std::error_code error;
+  fs::create_directory_symlink(target, link, error);
+  return !error;
+#endif
+}
+
+class CleanWorkspaceTest : public ::testing::Test {
+ protected:
+  testing::TempDir dir;
+  fs::path root = dir.path() / "install";
+  fs::path temp = root / "temp";
+  fs::path elsewhere = dir.path() / "elsewhere";
+  testing::LogCapture log;
+
+  void SetUp() override {
+    fs::create_directories(temp);
+    Touch(elsewhere / "precious.txt");
+    Touch(root / "config" / "versions.json");
+  }
+};
+
+TEST_F(CleanWorkspaceTest, EmptiesTempAndKeepsEverythingElse) {
+  Touch(temp / "launcher-package.zip");
+  fs::create_directories(temp / "empty");
+  Touch(temp / "tree" / "a" / "b" / "c.txt");
+  Touch(temp / "tree" / "d.txt");
+
+  CleanWorkspace(root);
+  EXPECT_TRUE(fs::is_directory(temp));
+  EXPECT_TRUE(fs::is_empty(temp));
+  EXPECT_TRUE(fs::exists(root / "config" / "versions.json"));
+  EXPECT_TRUE(log.lines().empty()) << log.Dump();
+}
+
+TEST_F(CleanWorkspaceTest, MissingOrPlainFileTempIsLeftAlone) {
+  fs::remove(temp);
+  CleanWorkspace(root);
+  Touch(temp);
+  CleanWorkspace(root);
+  EXPECT_TRUE(fs::is_regular_file(temp));
+  EXPECT_TRUE(log.lines().empty()) << log.Dump();
+}
+
+TEST_F(CleanWorkspaceTest, ATempThatIsALinkIsNeverFollowed) {
+  fs::remove(temp);
+  if (!MakeDirectoryLink(elsewhere, temp)) GTEST_SKIP() << "no directory links here";
+  CleanWorkspace(root);
+  EXPECT_TRUE(fs::exists(elsewhere / "precious.txt"));
+  EXPECT_TRUE(IsLink(temp));
+  EXPECT_TRUE(log.lines().empty()) << log.Dump();
+}
+
+TEST_F(CleanWorkspaceTest, LinksInsideAreRemovedAsLinks) {
+  if (!MakeDirectoryLink(elsewhere, temp / "link")) GTEST_SKIP() << "no directory links here";
+  fs::create_directories(temp / "nested");
+  ASSERT_TRUE(MakeDirectoryLink(elsewhere, temp / "nested" / "deep-link"));
+  Touch(temp / "nested" / "file.txt");
+
+  CleanWorkspace(root);
+  EXPECT_TRUE(fs::exists(elsewhere / "precious.txt"));
+#ifdef _WIN32
+  // Wine cannot delete a Unix link through the Windows file calls (real Windows removes a
+  // junction with RemoveDirectoryW): the links stay, each reported, and nothing is followed.
+  EXPECT_TRUE(IsLink(temp / "link"));
+  EXPECT_EQ(log.lines().size(), 2u) << log.Dump();
+#else
+  EXPECT_TRUE(fs::is_empty(temp));
+  EXPECT_TRUE(log.lines().empty()) << log.Dump();
+#endif
+}
+
+#ifdef _WIN32
+TEST_F(CleanWorkspaceTest, ALockedFileIsReportedAndTheRestRemoved) {
+  Touch(temp / "a-first.txt");
+  Touch(temp / "locked.zip");
+  Touch(temp / "z-last" / "file.txt");
+  {
+    // The C library opens without delete sharing, so the file cannot go while it is open.
+    std::ifstream holder(temp / "locked.zip", std::ios::binary);
+    ASSERT_TRUE(holder.is_open());
+    CleanWorkspace(root);
+  }
+  EXPECT_TRUE(fs::exists(temp / "locked.zip"));
+  EXPECT_FALSE(fs::exists(temp / "a-first.txt"));
+  EXPECT_FALSE(fs::exists(temp / "z-last"));
+  ASSERT_EQ(log.lines().size(), 1u) << log.Dump();
+  EXPECT_EQ(log.lines()[0].first, LogLevel::Warning);
+  EXPECT_TRUE(log.lines()[0].second.starts_with("Can't remove \\\\?\\")) << log.lines()[0].second;
+  EXPECT_NE(log.lines()[0].second.find("locked.zip: "), std::string::npos);
+}
+#endif
+
+}  // namespace
+}  // namespace kestrivon::core

@@ -1,0 +1,46 @@
+#include "tests/fakes/fake_downloader.h"
+
+#include <fstream>
+
+namespace kestrivon::fakes {
+
+void FakeDownloader::Script(const std::string& url, std::vector<Outcome> outcomes) {
+  scripts_[url] = std::deque<Outcome>(outcomes.begin(), outcomes.end());
+}
+
+std::expected<void, core::DownloadError> FakeDownloader::Download(
+    const std::string& url, const std::filesystem::path& destination,
+    const core::DownloadPolicy& policy, const core::ProgressCallback& progress) const {
+  calls_.push_back({url, destination, policy.attempts, policy.connectTimeoutSeconds,
+                    policy.minBytesPerSecond, policy.windowSeconds, policy.label});
+  auto found = scripts_.find(url);
+  if (found == scripts_.end() || found->second.empty()) {
+    return std::unexpected(core::DownloadError{"HTTP 404", false});
+  }
+  Outcome outcome = found->second.front();
+  if (found->second.size() > 1) found->second.pop_front();
+
+  {
+    std::ofstream file(destination, std::ios::binary | std::ios::trunc);
+    file << outcome.body;
+  }
+  if (progress) progress(outcome.body.size(), outcome.succeed ? outcome.body.size() : 0);
+  if (outcome.during) outcome.during();
+  if (!outcome.succeed) {
+    return std::unexpected(core::DownloadError{outcome.message, outcome.retryable});
+  }
+  return {};
+}
+
+bool FakeDownloader::WaitFor(int milliseconds) const {
+  waits_.push_back(milliseconds);
+  if (cancelDuringWait_ == static_cast<int>(waits_.size())) cancelled_ = true;
+  return !cancelled_;
+}
+
+bool FakeDownloader::IsCancelled() const {
+  if (++queries_ == cancelAtQuery_) cancelled_ = true;
+  return cancelled_;
+}
+
+}  // namespace kestrivon::fakes
