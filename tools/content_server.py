@@ -326,6 +326,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             "userAgent": self.headers.get("User-Agent", ""),
             "acceptEncoding": self.headers.get("Accept-Encoding", ""),
             "tls": self.connection.version() if hasattr(self.connection, "version") else "",
+            "cipher": (self.connection.cipher() or ("",))[0]
+            if hasattr(self.connection, "cipher") else "",
             "status": status,
             "gzip": gzipped,
         }
@@ -482,7 +484,7 @@ def serve(args, ready=None):
         os.makedirs(args.root, exist_ok=True)
         request_log = os.path.abspath(args.request_log or os.path.join(
             os.path.dirname(os.path.abspath(args.state_file or "x")), "requests.log"))
-        open(request_log, "a").close()
+        open(request_log, "w").close()
         control = Control(os.path.abspath(args.control) if args.control else None)
         lock = threading.Lock()
         root = os.path.abspath(args.root)

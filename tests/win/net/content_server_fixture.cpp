@@ -1,6 +1,5 @@
 #include "tests/win/net/content_server_fixture.h"
 
-#include <wincrypt.h>
 #include <windows.h>
 
 #include <cstdlib>
@@ -12,6 +11,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "tests/win/net/test_root_certificate.h"
 #include "win/net/internet_handle.h"
 
 namespace kestrivon::win::testing {
@@ -53,20 +53,6 @@ std::vector<LoggedRequest> ContentServer::RequestsFor(std::string_view pathAndQu
   return found;
 }
 
-std::string InstallRootCertificate(const std::wstring& derFile) {
-  const std::string der = ReadWhole(derFile);
-  if (der.empty()) return "can't read the test CA";
-  HCERTSTORE store =
-      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT");
-  if (store == nullptr) return fmt::format("can't open the ROOT store (error {})", GetLastError());
-  const BOOL added = CertAddEncodedCertificateToStore(
-      store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
-      static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
-  const DWORD error = GetLastError();
-  CertCloseStore(store, 0);
-  return added ? "" : fmt::format("can't add the test CA (error {})", error);
-}
-
 std::string PatternBytes(std::size_t length) {
   std::string bytes(length, '\0');
   for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>(i % 251);
@@ -90,6 +76,7 @@ void ContentServerTest::SetUp() {
   server_.untrustedPort = state.value("untrustedPort", 0);
   server_.root = WindowsPathFromUnix(state.value("root", ""));
   server_.requestLog = WindowsPathFromUnix(state.value("requestLog", ""));
+  server_.control = WindowsPathFromUnix(state.value("control", ""));
   server_.caDer = WindowsPathFromUnix(state.value("caDer", ""));
   ASSERT_NE(server_.port, 0);
 
@@ -104,8 +91,10 @@ void ContentServerTest::TearDown() {
 }
 
 std::string ContentServerTest::Tag() {
+  // Wine reuses process ids from run to run; the start time tells runs apart.
+  static const uint64_t run = GetTickCount64();
   static int counter = 0;
-  return fmt::format("t={}-{}", GetCurrentProcessId(), ++counter);
+  return fmt::format("t={}-{}-{}", run, GetCurrentProcessId(), ++counter);
 }
 
 }  // namespace kestrivon::win::testing

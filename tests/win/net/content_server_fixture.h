@@ -27,6 +27,7 @@ struct ContentServer {
   int untrustedPort = 0;  // same content, certificate from no trusted CA
   std::wstring root;      // the served folder
   std::wstring requestLog;
+  std::wstring control;  // JSON: path -> fault modes, optionally for the first "times" requests
   std::wstring caDer;
 
   // "https://localhost:PORT" followed by `pathAndQuery`. Wine matches a certificate only by
@@ -36,9 +37,6 @@ struct ContentServer {
   // Every logged request whose path and query are exactly `pathAndQuery`, oldest first.
   std::vector<LoggedRequest> RequestsFor(std::string_view pathAndQuery) const;
 };
-
-// Adds a DER certificate to the local machine's ROOT store; empty text on success.
-std::string InstallRootCertificate(const std::wstring& derFile);
 
 // Byte i of a /generate/N body.
 std::string PatternBytes(std::size_t length);
