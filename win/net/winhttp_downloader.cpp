@@ -128,17 +128,19 @@ std::expected<OpenRequestHandles, std::string> OpenRequest(const std::wstring& u
   if (object.empty()) object = L"/";
 
   OpenRequestHandles handles;
-  handles.connection =
-      std::make_unique<RegisteredHandle>(WinHttpConnect(session, host.c_str(), parts.nPort, 0));
-  if (handles.connection->Get() == nullptr) {
-    return std::unexpected(fmt::format("can't connect (WinHTTP error {})", GetLastError()));
+  HINTERNET connection = WinHttpConnect(session, host.c_str(), parts.nPort, 0);
+  const DWORD connectError = GetLastError();
+  handles.connection = std::make_unique<RegisteredHandle>(connection);
+  if (connection == nullptr) {
+    return std::unexpected(fmt::format("can't connect (WinHTTP error {})", connectError));
   }
-  handles.request = std::make_unique<RegisteredHandle>(WinHttpOpenRequest(
-      handles.connection->Get(), L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER,
-      WINHTTP_DEFAULT_ACCEPT_TYPES, extraFlags | WINHTTP_FLAG_SECURE));
-  if (handles.request->Get() == nullptr) {
-    return std::unexpected(
-        fmt::format("can't open the request (WinHTTP error {})", GetLastError()));
+  HINTERNET request =
+      WinHttpOpenRequest(connection, L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER,
+                         WINHTTP_DEFAULT_ACCEPT_TYPES, extraFlags | WINHTTP_FLAG_SECURE);
+  const DWORD requestError = GetLastError();
+  handles.request = std::make_unique<RegisteredHandle>(request);
+  if (request == nullptr) {
+    return std::unexpected(fmt::format("can't open the request (WinHTTP error {})", requestError));
   }
   return handles;
 }
@@ -310,6 +312,8 @@ std::expected<void, core::DownloadError> WinHttpDownloader::Download(
     return DownloadToFile(WideFromUtf8(url), destination, policy, progress);
   } catch (const std::exception& error) {
     return std::unexpected(Final(fmt::format("download failed: {}", error.what())));
+  } catch (...) {
+    return std::unexpected(Final("download failed: unknown exception"));
   }
 }
 
@@ -358,6 +362,8 @@ std::expected<std::string, std::string> WinHttpDownloader::FetchText(const std::
     }
   } catch (const std::exception& error) {
     return std::unexpected(fmt::format("fetch failed: {}", error.what()));
+  } catch (...) {
+    return std::unexpected("fetch failed: unknown exception");
   }
 }
 

@@ -73,14 +73,14 @@ TEST_F(WinHttpCancelOwnProcess, CancelEndsABlockedReadAndAPauseAndStaysSet) {
   ASSERT_EQ(pause.wait_for(5s), std::future_status::ready);
   const auto [completed, pauseEndedAt] = pause.get();
   EXPECT_FALSE(completed);
-  EXPECT_LT(pauseEndedAt - cancelledAt, 200ms);
+  EXPECT_LT(pauseEndedAt - cancelledAt, 500ms);
 
   // The flag stays set: pauses end at once and new transfers stop before reading.
   EXPECT_TRUE(downloader.IsCancelled());
   const auto started = Clock::now();
   EXPECT_FALSE(downloader.WaitFor(10000));
   EXPECT_FALSE(downloader.WaitFor(0));
-  EXPECT_LT(Clock::now() - started, 100ms);
+  EXPECT_LT(Clock::now() - started, 500ms);
   const auto again =
       downloader.Download(Server().Url("/generate/10?" + Tag()), destination,
                           {1, 5, 0, windowSeconds, "test"}, core::ProgressCallback());
