@@ -5,6 +5,7 @@
 #include <deque>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -117,18 +118,13 @@ TEST_F(UpdateRunTest, TypicalRoadUpdatesTheOutdatedLauncher) {
                                  {Stage::RemovingTemporaryFiles, none, 96}}));
   ASSERT_EQ(host.componentQuestions.size(), 1u);
   ASSERT_EQ(host.componentQuestions[0].size(), 1u);
-  EXPECT_EQ(host.componentQuestions[0][0].component, Component::Launcher);
   EXPECT_EQ(host.componentQuestions[0][0].installedVersion, "1.0.0");
-  EXPECT_EQ(host.componentQuestions[0][0].entry.sha256, launcher.entry.sha256);
   EXPECT_EQ(host.progressCalls,
             (std::vector<FakeHost::ProgressCall>{{Component::Launcher, 15, 28}}));
-  EXPECT_GT(host.progressReports, 0);
-
   ASSERT_EQ(host.installs.size(), 1u);
   EXPECT_EQ(host.installs[0].archive, root / "temp" / "launcher-package.zip");
-  EXPECT_EQ(host.installs[0].archiveContent, launcher.body);
-  EXPECT_EQ(host.installs[0].base, 43);
-  EXPECT_EQ(host.installs[0].span, 12);
+  EXPECT_EQ(host.installs[0].archiveContent, launcher.body);  // the verified file
+  EXPECT_EQ(std::pair(host.installs[0].base, host.installs[0].span), std::pair(43, 12));
 
   const InstalledVersions record = ReadInstalledVersions(root);
   EXPECT_EQ(record.launcher.version, "1.1.0");
@@ -212,22 +208,6 @@ TEST_F(UpdateRunTest, OnlyTheRuntimeOutdatedUsesItsSliceOfTheBar) {
                       jre.entry.sha256.substr(0, 8) + "...): update needed"));
 }
 
-TEST_F(UpdateRunTest, FreshInstallAsksForBothInOrder) {
-  PublishManifest();
-  host.launcherOnDisk = false;
-  host.jreOnDisk = false;
-  EXPECT_EQ(RunUpdate(host), RunResult::Ready);
-  ASSERT_EQ(host.componentQuestions.at(0).size(), 2u);
-  EXPECT_EQ(host.componentQuestions[0][0].component, Component::Launcher);
-  EXPECT_EQ(host.componentQuestions[0][0].installedVersion, "");
-  EXPECT_EQ(host.componentQuestions[0][1].component, Component::Jre);
-  EXPECT_TRUE(HasLine("[INFO] Launcher: none (sha256 none) -> 1.1.0 (sha256 " +
-                      launcher.entry.sha256.substr(0, 8) + "...): update needed"));
-  const InstalledVersions record = ReadInstalledVersions(root);
-  EXPECT_EQ(record.launcher.version, "1.1.0");
-  EXPECT_EQ(record.jre.version, "21.0.2");
-}
-
 TEST_F(UpdateRunTest, AFailedRuntimeInstallKeepsTheNewLauncherRecord) {
   PublishManifest();
   Record("1.0.0", std::string(64, 'b'), "17.0.1", std::string(64, 'c'), "dd");
@@ -237,6 +217,9 @@ TEST_F(UpdateRunTest, AFailedRuntimeInstallKeepsTheNewLauncherRecord) {
   };
   EXPECT_EQ(RunUpdate(host), RunResult::Failed);
 
+  ASSERT_EQ(host.componentQuestions.at(0).size(), 2u);  // one question, launcher first
+  EXPECT_EQ(host.componentQuestions[0][0].component, Component::Launcher);
+  EXPECT_EQ(host.componentQuestions[0][1].installedVersion, "17.0.1");
   EXPECT_EQ(host.failures,
             (std::vector<FakeHost::FailureCall>{{Failure::InstallFailed, Component::Jre}}));
   EXPECT_EQ(host.stages.back(), (FakeHost::StageCall{Stage::ComponentsDone, none, 55}));

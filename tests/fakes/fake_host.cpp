@@ -14,14 +14,10 @@ std::string ReadFile(const std::filesystem::path& path) {
 }  // namespace
 
 void FakeHost::Record(const char* event) {
-  events.push_back(event);
   if (onEvent) onEvent(event);
 }
 
-std::filesystem::path FakeHost::InstallDir() {
-  Record("InstallDir");
-  return root_;
-}
+std::filesystem::path FakeHost::InstallDir() { return root_; }
 
 void FakeHost::SetStage(core::Stage stage, std::optional<core::Component> component, int percent) {
   Record("SetStage");
@@ -32,7 +28,7 @@ core::ProgressCallback FakeHost::MakeDownloadProgress(std::optional<core::Compon
                                                       int basePercent, int spanPercent) {
   Record("MakeDownloadProgress");
   progressCalls.push_back({component, basePercent, spanPercent});
-  return [this](uint64_t, uint64_t) { ++progressReports; };
+  return [](uint64_t, uint64_t) {};
 }
 
 void FakeHost::ShowFailure(core::Failure failure, std::optional<core::Component> component) {

@@ -51,13 +51,12 @@ class FakeHost : public core::UpdaterHost {
   bool acceptComponents = true;
   bool acceptUpdater = true;
   bool applyUpdater = false;
-  // Runs after each call is recorded, with the call's name (e.g. to request cancellation).
+  // Runs after each call, with the call's name (e.g. to request cancellation there).
   std::function<void(const std::string& event)> onEvent;
   // Per component; empty means success.
   std::function<std::expected<void, std::string>(core::Component)> install;
 
   // Record.
-  std::vector<std::string> events;  // every call, in order, by name
   std::vector<StageCall> stages;
   std::vector<ProgressCall> progressCalls;
   std::vector<FailureCall> failures;
@@ -68,7 +67,6 @@ class FakeHost : public core::UpdaterHost {
   std::vector<std::filesystem::path> appliedPackages;
   std::vector<std::string> recordAtApply;  // versions.json text when ApplyUpdaterUpdate ran
   int manifestFetches = 0;
-  int progressReports = 0;
 
   std::filesystem::path InstallDir() override;
   void SetStage(core::Stage stage, std::optional<core::Component> component, int percent) override;
