@@ -6,18 +6,10 @@
 
 #include <fmt/format.h>
 
+#include "core/ascii.h"
+
 namespace kestrivon::archive {
 namespace {
-
-constexpr char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsAsciiLower(std::string_view text, std::string_view lower) {
-  return text.size() == lower.size() &&
-         std::equal(text.begin(), text.end(), lower.begin(),
-                    [](char a, char b) { return AsciiLower(a) == b; });
-}
 
 constexpr bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -60,8 +52,9 @@ size_t SequenceLength(std::string_view text, size_t at) {
 bool IsJunkName(std::string_view component) {
   static constexpr std::array<std::string_view, 4> kJunk = {".ds_store", "thumbs.db", "desktop.ini",
                                                             "__macosx"};
-  return std::any_of(kJunk.begin(), kJunk.end(),
-                     [&](std::string_view junk) { return EqualsAsciiLower(component, junk); });
+  return std::any_of(kJunk.begin(), kJunk.end(), [&](std::string_view junk) {
+    return core::EqualsIgnoringAsciiCase(component, junk);
+  });
 }
 
 EntryPathVerdict NormalizeEntryPath(std::string_view name, std::string& normalized) {
@@ -89,7 +82,7 @@ EntryPathVerdict NormalizeEntryPath(std::string_view name, std::string& normaliz
   for (std::string_view component : components) {
     if (component == "..") return EntryPathVerdict::Unsafe;
   }
-  if (EqualsAsciiLower(components.front(), "meta-inf")) return EntryPathVerdict::Skip;
+  if (core::EqualsIgnoringAsciiCase(components.front(), "meta-inf")) return EntryPathVerdict::Skip;
   for (std::string_view component : components) {
     if (component == "." || IsJunkName(component) ||
         component.find(':') != std::string_view::npos || component.back() == '.') {

@@ -10,6 +10,7 @@
 
 #include "archive/extract_limits.h"
 #include "archive/zip_reader.h"
+#include "core/ascii.h"
 #include "core/log.h"
 #include "core/long_path.h"
 #include "core/path_utf8.h"
@@ -25,12 +26,6 @@ struct ZipEntry {
   std::string path;  // normalized, '/'-separated
   bool directory = false;
 };
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [&](char x, char y) { return lower(x) == lower(y); });
-}
 
 std::string_view LastComponent(std::string_view path) {
   const size_t slash = path.rfind('/');
@@ -217,7 +212,7 @@ Result Extraction::Run() {
     fs::path target = destination_ / core::PathFromUtf8(entry.path);
     if (single) {
       if (entry.directory ||
-          !EqualsIgnoringAsciiCase(LastComponent(entry.path), options_.onlyFile)) {
+          !core::EqualsIgnoringAsciiCase(LastComponent(entry.path), options_.onlyFile)) {
         continue;
       }
       target = destination_ / core::PathFromUtf8(options_.onlyFile);

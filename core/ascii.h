@@ -11,11 +11,15 @@ constexpr char AsciiLower(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// Equal when both are non-empty, of the same length and equal after folding 'A'..'Z'.
+inline bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return AsciiLower(x) == AsciiLower(y);
+         });
+}
+
+// Digest texts: equal when both are non-empty and equal after folding 'A'..'Z'.
 inline bool DigestsMatch(std::string_view a, std::string_view b) {
-  return !a.empty() && a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
+  return !a.empty() && EqualsIgnoringAsciiCase(a, b);
 }
 
 }  // namespace kestrivon::core

@@ -76,22 +76,9 @@ TEST_F(VerifiedDownloadTest, VendorIsTriedOnceThenCdnWithoutPause) {
   ASSERT_TRUE(Run(Entry(true)).has_value());
 
   EXPECT_TRUE(downloader.waits().empty());
-  ASSERT_EQ(downloader.calls().size(), 2u);
-  const auto& vendor = downloader.calls()[0];
-  EXPECT_EQ(vendor.url, kVendorUrl);
-  EXPECT_EQ(vendor.attempts, 1);
-  EXPECT_EQ(vendor.connectTimeoutSeconds, 10);
-  EXPECT_EQ(vendor.minBytesPerSecond, 65'536u);
-  EXPECT_EQ(vendor.windowSeconds, 20);
-  EXPECT_EQ(vendor.label, "vendor");
-  const auto& cdn = downloader.calls()[1];
-  EXPECT_EQ(cdn.url, kCdnUrl);
-  EXPECT_EQ(cdn.attempts, 4);
-  EXPECT_EQ(cdn.connectTimeoutSeconds, 10);
-  EXPECT_EQ(cdn.minBytesPerSecond, 1'024u);
-  EXPECT_EQ(cdn.windowSeconds, 60);
-  EXPECT_EQ(cdn.label, "CDN");
-  EXPECT_EQ(cdn.destination, destination);
+  EXPECT_EQ(downloader.calls(), (std::vector<FakeDownloader::Call>{
+                                    {kVendorUrl, destination, 1, 10, 65'536, 20, "vendor"},
+                                    {kCdnUrl, destination, 4, 10, 1'024, 60, "CDN"}}));
   EXPECT_EQ(progressReports, 2);  // the caller's callback reaches every transfer
 
   EXPECT_EQ(log.Texts(), (Strings{"[INFO] Downloading from vendor: " + std::string(kVendorUrl),

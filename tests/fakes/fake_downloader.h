@@ -36,6 +36,7 @@ class FakeDownloader : public core::Downloader {
     uint64_t minBytesPerSecond;
     int64_t windowSeconds;
     std::string label;
+    bool operator==(const Call&) const = default;
   };
 
   // Outcomes are used in order; the last one repeats. Unscripted URLs fail for good.
