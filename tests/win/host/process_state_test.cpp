@@ -4,6 +4,8 @@
 
 #include "win/host/process_state.h"
 
+#include <process.h>
+
 #include <future>
 #include <string>
 #include <vector>
@@ -56,22 +58,11 @@ TEST(ProcessState, RegistryInstallPathValidation) {
   EXPECT_EQ(ReadInstallPathFromRegistry(), L"");
 }
 
-// Runs the probe beside this executable to its end; its exit code, or -1 when not started.
-int RunProbe(std::wstring arguments) {
-  std::wstring commandLine = L"kestrivon_win_probe.exe " + arguments;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    return -1;
-  }
-  WaitForSingleObject(process.hProcess, 60000);
-  DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return static_cast<int>(code);
+// Runs the probe beside this executable to its end; its exit code.
+intptr_t RunProbe(const wchar_t* mode) {
+  const std::wstring self = CurrentExePath();
+  const std::wstring probe = self.substr(0, self.rfind(L'\\')) + L"\\kestrivon_win_probe.exe";
+  return _wspawnl(_P_WAIT, probe.c_str(), L"probe", mode, nullptr);
 }
 
 TEST(ProcessState, SecondInstanceMutexIsRefusedUntilTheFirstIsClosed) {

@@ -12,6 +12,7 @@
 #include <regex>
 #include <string>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "core/log.h"
@@ -39,9 +40,7 @@ Handle LockExclusively(const std::wstring& path) {
 std::string LocalDate() {
   SYSTEMTIME now{};
   GetLocalTime(&now);
-  char text[16];
-  std::snprintf(text, sizeof(text), "%04u-%02u-%02u", now.wYear, now.wMonth, now.wDay);
-  return text;
+  return fmt::format("{:04}-{:02}-{:02}", now.wYear, now.wMonth, now.wDay);
 }
 
 TEST(LogFile, RecordShapesAndPaths) {
@@ -127,14 +126,12 @@ TEST(LogFile, LockedOrImpossibleFilesDropRecordsQuietly) {
   EXPECT_EQ(ReadFileBytes(taken), "not a folder");
 }
 
-TEST(CoreLogSink, LinesByLevel) {
+TEST(LogFile, EngineLinesByLevelAndSystemErrorTexts) {
   EXPECT_EQ(CoreLogLine(core::LogLevel::Info, "plain"), L"[INFO] plain");
   EXPECT_EQ(CoreLogLine(core::LogLevel::Warning, "careful"), L"[WARN] careful");
   EXPECT_EQ(CoreLogLine(core::LogLevel::Error, "\xD0\xBE\xD0\xB9"), L"[ERROR] ой");
   EXPECT_EQ(CoreLogLine(static_cast<core::LogLevel>(7), "ignored"), std::nullopt);
-}
 
-TEST(FormatSystemError, SystemTextWithoutLineEnds) {
   const std::wstring notFound = FormatSystemError(ERROR_FILE_NOT_FOUND);
   EXPECT_FALSE(notFound.empty());
   EXPECT_FALSE(notFound.ends_with(L"\n") || notFound.ends_with(L"\r")) << notFound;

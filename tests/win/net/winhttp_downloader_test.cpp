@@ -1,6 +1,7 @@
-// WinHttpDownloader against the local TLS content server: downloads to a file (what reaches the
-// disk, what the server sees, which failures are worth another attempt), the in-memory fetch
-// used for the manifest, the engine's verified download driving it, and cancellation.
+// WinHttpDownloader against the local TLS content server (tools/content_server.py): downloads
+// to a file (what reaches the disk, what the server sees, which failures are worth another
+// attempt), the in-memory fetch used for the manifest, the engine's verified download driving
+// it, and cancellation.
 
 #include "win/net/winhttp_downloader.h"
 
@@ -8,29 +9,34 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <future>
+#include <mutex>
 #include <regex>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "core/verified_download.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
-#include "tests/win/net/content_server_fixture.h"
+#include "tests/win/net/test_root_certificate.h"
 #include "tests/win/wine_test_support.h"
 #include "win/host/text_encoding.h"
+#include "win/net/internet_handle.h"
 
 namespace kestrivon::win {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-using testing::PatternBytes;
 using testing::ReadFileBytes;
 
 // The error text and retryable flag of a download; "ok" on success.
@@ -44,14 +50,74 @@ std::string Failure(const std::expected<std::string, std::string>& text) {
   return text ? "(no failure)" : text.error();
 }
 
-class WinHttpDownloaderTest : public testing::ContentServerTest {
+// Byte i of a /generate/N body.
+std::string PatternBytes(std::size_t length) {
+  std::string bytes(length, '\0');
+  for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>(i % 251);
+  return bytes;
+}
+
+// Wine maps the Unix root to drive Z:.
+std::wstring WindowsPath(std::string_view unixPath) {
+  return L"Z:" + std::wstring(unixPath.begin(), unixPath.end());
+}
+
+// CTest starts the content server before these tests and names its state file in
+// KESTRIVON_CONTENT_SERVER. The tests skip when no server was started for the run (the full
+// run of the test executable), and fail when one was announced but is unusable.
+class WinHttpDownloaderTest : public ::testing::Test {
  protected:
+  void SetUp() override {
+    const char* stateFile = std::getenv("KESTRIVON_CONTENT_SERVER");
+    if (stateFile == nullptr || *stateFile == '\0') {
+      GTEST_SKIP() << "no content server for this run (CTest starts one for the network tests)";
+    }
+    const auto state = nlohmann::json::parse(ReadFileBytes(WindowsPath(stateFile)), nullptr, false);
+    ASSERT_TRUE(state.is_object()) << "unreadable content server state " << stateFile;
+    port_ = state.value("port", 0);
+    untrustedPort_ = state.value("untrustedPort", 0);
+    requestLog_ = WindowsPath(state.value("requestLog", ""));
+    control_ = WindowsPath(state.value("control", ""));
+    ASSERT_NE(port_, 0);
+    static std::once_flag once;
+    static std::string installError;
+    std::call_once(once, [&] {
+      installError = testing::InstallRootCertificate(WindowsPath(state.value("caDer", "")));
+    });
+    ASSERT_EQ(installError, "");
+  }
+  void TearDown() override {
+    EXPECT_EQ(RegisteredHandleCount(), 0u) << "a WinHTTP handle outlived its request";
+  }
+
+  // Wine matches a certificate only by its DNS names, hence the name rather than the address.
+  // The untrusted port serves the same content with a certificate from no trusted CA.
+  std::string Url(std::string_view pathAndQuery, bool trusted = true) const {
+    return fmt::format("https://localhost:{}{}", trusted ? port_ : untrustedPort_, pathAndQuery);
+  }
+  // The server's request log entries (method, userAgent, acceptEncoding, tls, status, gzip)
+  // whose path and query are exactly `pathAndQuery`, oldest first.
+  std::vector<nlohmann::json> RequestsFor(std::string_view pathAndQuery) const {
+    std::vector<nlohmann::json> found;
+    std::ifstream in{std::filesystem::path(requestLog_)};
+    for (std::string line; std::getline(in, line);) {
+      auto entry = nlohmann::json::parse(line, nullptr, false);
+      if (entry.is_object() && entry.value("path", "") == pathAndQuery) found.push_back(entry);
+    }
+    return found;
+  }
+  // A query value that makes a request unique in the request log. Wine reuses process ids
+  // from run to run; the start time tells runs apart.
+  static std::string Tag() {
+    static const uint64_t run = GetTickCount64();
+    static int counter = 0;
+    return fmt::format("t={}-{}-{}", run, GetCurrentProcessId(), ++counter);
+  }
+
   Outcome Fetch(const std::string& url, const core::DownloadPolicy& policy = Policy(5)) {
     progress.clear();
     const auto started = Clock::now();
-    const auto result = downloader.Download(
-        url, destination, policy,
-        [this](uint64_t done, uint64_t total) { progress.emplace_back(done, total); });
+    const auto result = downloader.Download(url, destination, policy, record);
     elapsed = Clock::now() - started;
     return result ? Outcome("ok", false)
                   : Outcome(result.error().message, result.error().retryable);
@@ -69,10 +135,17 @@ class WinHttpDownloaderTest : public testing::ContentServerTest {
   std::filesystem::path destination = folder.path() / L"download.bin";
   WinHttpDownloader downloader;
   std::vector<std::pair<uint64_t, uint64_t>> progress;
+  const core::ProgressCallback record = [this](uint64_t done, uint64_t total) {
+    progress.emplace_back(done, total);
+  };
   Clock::duration elapsed{};
+  int port_ = 0;
+  int untrustedPort_ = 0;
+  std::wstring requestLog_;
+  std::wstring control_;  // JSON: path -> fault modes, optionally for the first "times" requests
 };
 
-TEST_F(WinHttpDownloaderTest, WritesTheWholeBodyWithAndWithoutContentLength) {
+TEST_F(WinHttpDownloaderTest, WritesTheWholeBodyWithAndWithoutContentLengthOrRefusesAtOnce) {
   constexpr uint64_t size = 600000;  // more than two transfer buffers
   for (const bool announced : {true, false}) {
     SCOPED_TRACE(announced ? "with Content-Length" : "without Content-Length");
@@ -90,6 +163,8 @@ TEST_F(WinHttpDownloaderTest, WritesTheWholeBodyWithAndWithoutContentLength) {
       }
     }
   }
+  destination = folder.path() / L"missing\\download.bin";
+  EXPECT_EQ(Fetch(Url("/generate/10?" + Tag())), Outcome("can't create the file (error 3)", false));
 }
 
 TEST_F(WinHttpDownloaderTest, OnlyHttpsToATrustedServerIsRequested) {
@@ -170,11 +245,6 @@ TEST_F(WinHttpDownloaderTest, MinimumSpeedIsJudgedAtTheEndOfEachWindow) {
   EXPECT_EQ(std::filesystem::file_size(destination), 30000u);
 }
 
-TEST_F(WinHttpDownloaderTest, DestinationThatCannotBeCreatedIsNotRetryable) {
-  destination = folder.path() / L"missing\\download.bin";
-  EXPECT_EQ(Fetch(Url("/generate/10?" + Tag())), Outcome("can't create the file (error 3)", false));
-}
-
 TEST_F(WinHttpDownloaderTest, FetchTextKeepsABodyOfExactlyTheCapAndRefusesOneByteMore) {
   const auto atCap = FetchText(Url("/generate/5242880?" + Tag()));
   ASSERT_TRUE(atCap) << atCap.error();
@@ -194,7 +264,7 @@ TEST_F(WinHttpDownloaderTest, FetchTextDecodesCompressedBodiesAndCapsTheDecodedS
     GTEST_SKIP() << "this WinHTTP offers no gzip (Accept-Encoding: "
                  << requests[0]["acceptEncoding"] << "), so nothing was decompressed";
   }
-  // A small compressed body may expand past the cap.
+  // The cap applies to the decoded text: a small compressed body may expand past it.
   EXPECT_EQ(Failure(FetchText(Url("/generate/6000000?gzip=1&" + Tag()))), "larger than 5120 KiB");
 }
 
@@ -207,28 +277,15 @@ TEST_F(WinHttpDownloaderTest, VerifiedDownloadFallsBackAndRetriesABrokenTransfer
   const std::string cdnPath = "/generate/300000/launcher-" + tag + ".zip";
   ASSERT_TRUE(testing::WriteFileBytes(
       control_, fmt::format(R"({{"{}": {{"drop": 100000, "times": 1}}}})", cdnPath)));
-  core::UpdateInfo entry;
-  entry.present = true;
-  entry.version = "1.2.3";
-  entry.url = Url(cdnPath);
-  entry.vendorUrl = Url(vendorPath);
-  entry.sha256 = "3C65EA93424A9C362FEC0E3A69EA36031E8A358441479DD665CC6110EABE7B08";
-  entry.size = 300000;
+  const char* sha256 = "3C65EA93424A9C362FEC0E3A69EA36031E8A358441479DD665CC6110EABE7B08";
+  const core::UpdateInfo entry{true, "1.2.3", Url(cdnPath), Url(vendorPath), sha256, 300000};
   destination = folder.path() / L"launcher-package.zip";
-  uint64_t lastDone = 0;
-  uint64_t lastTotal = 0;
   kestrivon::testing::LogCapture log;
 
-  const auto result =
-      core::DownloadVerified(entry, destination, downloader, [&](uint64_t done, uint64_t total) {
-        lastDone = done;
-        lastTotal = total;
-      });
-
-  ASSERT_TRUE(result) << log.Dump();
+  ASSERT_TRUE(core::DownloadVerified(entry, destination, downloader, record)) << log.Dump();
   EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(300000));
-  EXPECT_EQ(lastDone, 300000u);
-  EXPECT_EQ(lastTotal, 300000u);
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.back(), std::make_pair(uint64_t{300000}, uint64_t{300000}));
   EXPECT_EQ(RequestsFor(vendorPath).size(), 1u);
   EXPECT_EQ(RequestsFor(cdnPath).size(), 2u);
   const std::vector<std::string> expected = {
@@ -242,11 +299,6 @@ TEST_F(WinHttpDownloaderTest, VerifiedDownloadFallsBackAndRetriesABrokenTransfer
     EXPECT_NE(std::ranges::find(texts, line), texts.end()) << line << "\n" << log.Dump();
   }
   EXPECT_EQ(log.Dump().find("failed verification"), std::string::npos) << log.Dump();
-}
-
-bool RunningUnderWine() {
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
 // The cancellation flag never resets, so this runs in a process of its own.
@@ -281,8 +333,8 @@ TEST_F(WinHttpCancelOwnProcess, CancelEndsABlockedReadAndAPauseAndStaysSet) {
   // Closing the handles ends the blocked read at once on Windows. Wine's WinHTTP keeps a
   // blocked synchronous read going until its receive time-out; the cancellation is still
   // reported as such then.
-  EXPECT_LT(returnedAt - cancelledAt,
-            RunningUnderWine() ? std::chrono::seconds(windowSeconds) + 2s : 1s);
+  const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  EXPECT_LT(returnedAt - cancelledAt, wine ? std::chrono::seconds(windowSeconds) + 2s : 1s);
   ASSERT_EQ(pause.wait_for(5s), std::future_status::ready);
   const auto [completed, pauseEndedAt] = pause.get();
   EXPECT_FALSE(completed);
