@@ -43,7 +43,7 @@ TEST(ProcessState, RegistryInstallPathValidation) {
       {LR"(C:)", L""},
       {LR"(\Games)", L""},
       {L"", L""},
-      {L"D:", L"", REG_DWORD, false},                             // four bytes of another type
+      {LR"(D:\Games)", L"", REG_BINARY},  // a path, but not stored as a string
       {std::wstring(L"D:\\Games\0C:\\Other", 17), L"D:\\Games"},  // cut at the embedded NUL
       {L"E:\\K", L"E:\\K", REG_SZ, false},  // stored without its NUL, still read whole
   };
