@@ -24,10 +24,8 @@ class ScopedRegistryValue {
   ScopedRegistryValue(const wchar_t* key, const wchar_t* name, DWORD type, const void* data,
                       DWORD bytes)
       : key_(key), name_(name) {
-    DWORD size = sizeof(previous_);
     hadPrevious_ = RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_ANY | RRF_NOEXPAND,
-                                &previousType_, previous_, &size) == ERROR_SUCCESS;
-    previousBytes_ = size;
+                                &previousType_, previous_, &previousBytes_) == ERROR_SUCCESS;
     ok_ = RegSetKeyValueW(HKEY_CURRENT_USER, key, name, type, data, bytes) == ERROR_SUCCESS;
   }
   // A REG_SZ value holding `text` and its terminating NUL.
@@ -51,7 +49,7 @@ class ScopedRegistryValue {
   const wchar_t* name_;
   BYTE previous_[2048] = {};
   DWORD previousType_ = REG_NONE;
-  DWORD previousBytes_ = 0;
+  DWORD previousBytes_ = sizeof(previous_);
   bool hadPrevious_ = false;
   bool ok_ = false;
 };
