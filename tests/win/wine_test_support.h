@@ -1,63 +1,82 @@
 #pragma once
 
-// Helpers shared by the Windows tests: scratch folders, the registry value the updater reads,
-// file contents, and the guard of tests that need a process of their own.
+// Helpers shared by the Windows tests: registry values set for the life of a test, file
+// contents, and the guard of tests that need a process of their own.
 
 #include <windows.h>
 
-#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 
 namespace kestrivon::win::testing {
 
-// A fresh folder under the temporary folder, removed with its contents at the end.
-class TempFolder {
- public:
-  explicit TempFolder(std::wstring_view tag);
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
+inline constexpr wchar_t kInstallPathKey[] = L"Software\\Kestrivon";
+inline constexpr wchar_t kInstallPathName[] = L"InstallPath";
 
-  const std::wstring& Path() const { return path_; }
-  std::wstring Join(std::wstring_view name) const { return path_ + L"\\" + std::wstring(name); }
-
- private:
-  std::wstring path_;
-};
-
-// HKCU\Software\Kestrivon "InstallPath", set for the life of the object and deleted after.
+// An HKCU value set for the life of the object; what was there before is put back after.
 // All Wine test processes share one registry: callers run under the CTest resource lock.
-class ScopedInstallPathValue {
+class ScopedRegistryValue {
  public:
+  ScopedRegistryValue(const wchar_t* key, const wchar_t* name, DWORD type, const void* data,
+                      DWORD bytes)
+      : key_(key), name_(name) {
+    hadPrevious_ = RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_ANY | RRF_NOEXPAND,
+                                &previousType_, previous_, &previousBytes_) == ERROR_SUCCESS;
+    ok_ = RegSetKeyValueW(HKEY_CURRENT_USER, key, name, type, data, bytes) == ERROR_SUCCESS;
+  }
   // A REG_SZ value holding `text` and its terminating NUL.
-  explicit ScopedInstallPathValue(std::wstring_view text);
-  // A value of any type with exactly these bytes.
-  ScopedInstallPathValue(DWORD type, const void* data, DWORD bytes);
-  ~ScopedInstallPathValue();
-  ScopedInstallPathValue(const ScopedInstallPathValue&) = delete;
-  ScopedInstallPathValue& operator=(const ScopedInstallPathValue&) = delete;
+  ScopedRegistryValue(const wchar_t* key, const wchar_t* name, std::wstring_view text)
+      : ScopedRegistryValue(key, name, REG_SZ, std::wstring(text).c_str(),
+                            static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) {}
+  ~ScopedRegistryValue() {
+    if (hadPrevious_) {
+      RegSetKeyValueW(HKEY_CURRENT_USER, key_, name_, previousType_, previous_, previousBytes_);
+    } else {
+      RegDeleteKeyValueW(HKEY_CURRENT_USER, key_, name_);
+    }
+  }
+  ScopedRegistryValue(const ScopedRegistryValue&) = delete;
+  ScopedRegistryValue& operator=(const ScopedRegistryValue&) = delete;
 
   bool Ok() const { return ok_; }
 
  private:
+  const wchar_t* key_;
+  const wchar_t* name_;
+  BYTE previous_[2048] = {};
+  DWORD previousType_ = REG_NONE;
+  DWORD previousBytes_ = sizeof(previous_);
+  bool hadPrevious_ = false;
   bool ok_ = false;
 };
 
-// Deletes the value if a crashed earlier run left it behind.
-void DeleteInstallPathValue();
+// HKCU\Software\Kestrivon "InstallPath", the value the updater reads its install directory from.
+struct ScopedInstallPath : ScopedRegistryValue {
+  explicit ScopedInstallPath(std::wstring_view text)
+      : ScopedRegistryValue(kInstallPathKey, kInstallPathName, text) {}
+};
 
 // Whole file as bytes; empty when it cannot be read.
-std::string ReadFileBytes(const std::wstring& path);
-bool WriteFileBytes(const std::wstring& path, std::string_view bytes);
-bool FileExists(const std::wstring& path);
-uint64_t FileSize(const std::wstring& path);
+inline std::string ReadFileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
-// The folder of the running test executable.
-std::wstring ExecutableFolder();
+inline bool WriteFileBytes(const std::filesystem::path& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
 
 // Suites named "...OwnProcess" test once-per-process state; CTest runs each of them alone with
 // KESTRIVON_OWN_PROCESS set. They skip themselves in an ordinary full run.
-bool RunsInOwnProcess();
+inline bool RunsInOwnProcess() {
+  const char* flag = std::getenv("KESTRIVON_OWN_PROCESS");
+  return flag != nullptr && flag[0] == '1';
+}
 
 }  // namespace kestrivon::win::testing

@@ -6,22 +6,17 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 
 #include "win/host/process_state.h"
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 2) return 64;
-  const std::wstring mode = argv[1];
+  const std::wstring mode = argc < 2 ? L"" : argv[1];
   if (mode == L"long-exe-path") {
-    const std::wstring path = kestrivon::win::CurrentExePath();
     std::wstring whole(32768, L'\0');
     whole.resize(GetModuleFileNameW(nullptr, whole.data(), static_cast<DWORD>(whole.size())));
-    std::printf("CurrentExePath: %zu characters, module name: %zu characters\n", path.size(),
-                whole.size());
     if (whole.size() <= 2 * MAX_PATH) return 3;  // the folder is not deep enough to tell
-    return path == whole ? 0 : 1;
+    return kestrivon::win::CurrentExePath() == whole ? 0 : 1;
   }
   if (mode == L"mutex") {
     HANDLE mutex = nullptr;

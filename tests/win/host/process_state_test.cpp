@@ -1,47 +1,35 @@
-// Install-path validation against the real registry of the Wine prefix and the instance mutex
-// within and across processes. The executable path beyond MAX_PATH is checked by the probe
-// itself, started from a deep folder (see CMakeLists.txt).
+// Install-path validation against the real registry of the Wine prefix, the install directory
+// fixed per process, and the instance mutex within and across processes. The executable path
+// beyond MAX_PATH is checked by the probe itself, started from a deep folder (CMakeLists.txt).
 
 #include "win/host/process_state.h"
 
+#include <process.h>
+
+#include <future>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "tests/support/temp_dir.h"
 #include "tests/win/wine_test_support.h"
 
 namespace kestrivon::win {
 namespace {
 
-using testing::ScopedInstallPathValue;
-
-std::wstring ProbePath() { return testing::ExecutableFolder() + L"\\kestrivon_win_probe.exe"; }
-
-// Runs a program to its end; the exit code, or -1 when it could not be started.
-int RunProcess(const std::wstring& program, const std::wstring& arguments) {
-  std::wstring commandLine = L"\"" + program + L"\" " + arguments;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      nullptr, &startup, &process)) {
-    return -1;
-  }
-  WaitForSingleObject(process.hProcess, 60000);
-  DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return static_cast<int>(code);
-}
+using testing::kInstallPathKey;
+using testing::kInstallPathName;
+using testing::ScopedInstallPath;
 
 TEST(ProcessState, RegistryInstallPathValidation) {
   struct Case {
     std::wstring stored;
     std::wstring expected;  // empty: rejected, the default is used
+    DWORD type = REG_SZ;
+    bool terminated = true;  // stored with its NUL
   };
-  const std::vector<Case> cases = {
+  const Case cases[] = {
       {LR"(D:\Games\Kestrivon\\)", LR"(D:\Games\Kestrivon)"},
       {LR"(D:\Games\Kestrivon/\/)", LR"(D:\Games\Kestrivon)"},
       {LR"(D:\)", LR"(D:\)"},
@@ -55,62 +43,69 @@ TEST(ProcessState, RegistryInstallPathValidation) {
       {LR"(C:)", L""},
       {LR"(\Games)", L""},
       {L"", L""},
+      {LR"(D:\Games)", L"", REG_BINARY},  // a path, but not stored as a string
+      {std::wstring(L"D:\\Games\0C:\\Other", 17), L"D:\\Games"},  // cut at the embedded NUL
+      {L"E:\\K", L"E:\\K", REG_SZ, false},  // stored without its NUL, still read whole
   };
   for (const Case& c : cases) {
-    ScopedInstallPathValue value(c.stored);
+    const DWORD bytes = static_cast<DWORD>((c.stored.size() + c.terminated) * sizeof(wchar_t));
+    testing::ScopedRegistryValue value(kInstallPathKey, kInstallPathName, c.type, c.stored.c_str(),
+                                       bytes);
     ASSERT_TRUE(value.Ok());
     EXPECT_EQ(ReadInstallPathFromRegistry(), c.expected) << "stored: " << c.stored;
   }
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, kInstallPathKey, kInstallPathName);
+  EXPECT_EQ(ReadInstallPathFromRegistry(), L"");
 }
 
-TEST(ProcessState, RegistryValueMissingOrOfTheWrongKind) {
-  testing::DeleteInstallPathValue();
-  EXPECT_EQ(ReadInstallPathFromRegistry(), L"");
-
-  const DWORD number = 42;
-  {
-    ScopedInstallPathValue value(REG_DWORD, &number, sizeof(number));
-    ASSERT_TRUE(value.Ok());
-    EXPECT_EQ(ReadInstallPathFromRegistry(), L"");
-  }
-  {
-    // Text after an embedded NUL is not part of the path.
-    const wchar_t text[] = L"D:\\Games\0C:\\Other";
-    ScopedInstallPathValue value(REG_SZ, text, sizeof(text));
-    ASSERT_TRUE(value.Ok());
-    EXPECT_EQ(ReadInstallPathFromRegistry(), L"D:\\Games");
-  }
-  {
-    // A string without its terminating NUL still reads whole.
-    const wchar_t text[] = {L'E', L':', L'\\', L'K'};
-    ScopedInstallPathValue value(REG_SZ, text, sizeof(text));
-    ASSERT_TRUE(value.Ok());
-    EXPECT_EQ(ReadInstallPathFromRegistry(), L"E:\\K");
-  }
+// Runs the probe beside this executable to its end; its exit code. CurrentExePath finding the
+// probe is its check for short paths; the deep-folder probe run checks one beyond MAX_PATH.
+intptr_t RunProbe(const wchar_t* mode) {
+  const std::wstring self = CurrentExePath();
+  const std::wstring probe = self.substr(0, self.rfind(L'\\')) + L"\\kestrivon_win_probe.exe";
+  return _wspawnl(_P_WAIT, probe.c_str(), L"probe", mode, nullptr);
 }
 
 TEST(ProcessState, SecondInstanceMutexIsRefusedUntilTheFirstIsClosed) {
   HANDLE first = nullptr;
   ASSERT_TRUE(AcquireInstanceMutex(first));
   ASSERT_NE(first, nullptr);
-
   HANDLE second = reinterpret_cast<HANDLE>(0x1234);
   EXPECT_FALSE(AcquireInstanceMutex(second));
   EXPECT_EQ(second, nullptr);
-  EXPECT_EQ(RunProcess(ProbePath(), L"mutex"), 1) << "another process must see the holder";
+  EXPECT_EQ(RunProbe(L"mutex"), 1) << "another process must see the holder";
 
   CloseHandle(first);
-  EXPECT_EQ(RunProcess(ProbePath(), L"mutex"), 0);
-  HANDLE again = nullptr;
-  EXPECT_TRUE(AcquireInstanceMutex(again));
-  EXPECT_NE(again, nullptr);
-  CloseHandle(again);
+  EXPECT_EQ(RunProbe(L"mutex"), 0);
 }
 
-TEST(ProcessState, CurrentExePathNamesTheRunningExecutable) {
-  const std::wstring path = CurrentExePath();
-  EXPECT_TRUE(path.ends_with(L"\\kestrivon_win_tests.exe")) << path;
-  EXPECT_EQ(path.find(L'\0'), std::wstring::npos);
+// ResolveInstallDir is fixed at its first call: each case below runs in a process of its own.
+TEST(InstallDirOwnProcess, RegistryValueIsReadOnceForTheProcess) {
+  if (!testing::RunsInOwnProcess()) GTEST_SKIP() << "needs a process of its own";
+  {
+    ScopedInstallPath value(L"D:\\Games\\Kestrivon\\\\");
+    ASSERT_TRUE(value.Ok());
+    // Concurrent first calls must agree on one value.
+    std::vector<std::future<std::wstring>> calls;
+    for (int i = 0; i < 4; ++i) calls.push_back(std::async(std::launch::async, ResolveInstallDir));
+    for (auto& call : calls) EXPECT_EQ(call.get(), L"D:\\Games\\Kestrivon");
+  }
+  ScopedInstallPath changed(L"E:\\Elsewhere");
+  EXPECT_EQ(ResolveInstallDir(), L"D:\\Games\\Kestrivon");
+}
+
+TEST(InstallDirOwnProcess, RejectedValueFallsBackToLocalAppDataWithOneSeparator) {
+  if (!testing::RunsInOwnProcess()) GTEST_SKIP() << "needs a process of its own";
+  ScopedInstallPath value(L"C:/Games/Kestrivon");
+  ASSERT_TRUE(value.Ok());
+  // The local application data folder, redirected to a folder named with a trailing backslash.
+  kestrivon::testing::TempDir folder;
+  const std::wstring local = folder.path().wstring();
+  testing::ScopedRegistryValue redirected(
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+      L"Local AppData", local + L"\\");
+  ASSERT_TRUE(redirected.Ok());
+  EXPECT_EQ(ResolveInstallDir(), local + L"\\Kestrivon");
 }
 
 }  // namespace

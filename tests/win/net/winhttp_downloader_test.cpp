@@ -1,64 +1,154 @@
-// Downloads to a file against the local TLS content server: what reaches the disk, what the
-// server sees, and which failures are worth another attempt.
+// WinHttpDownloader against the local TLS content server (tools/content_server.py): downloads
+// to a file (what reaches the disk, what the server sees, which failures are worth another
+// attempt), the in-memory fetch used for the manifest, the engine's verified download driving
+// it, and cancellation.
 
 #include "win/net/winhttp_downloader.h"
 
 #include <windows.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <future>
 #include <regex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
-#include "tests/win/net/content_server_fixture.h"
+#include "core/verified_download.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/temp_dir.h"
+#include "tests/win/net/test_root_certificate.h"
 #include "tests/win/wine_test_support.h"
+#include "win/host/text_encoding.h"
+#include "win/net/internet_handle.h"
 
 namespace kestrivon::win {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+using testing::ReadFileBytes;
+
+// The error text and retryable flag of a download; "ok" on success.
+using Outcome = std::pair<std::string, bool>;
 
 core::DownloadPolicy Policy(int64_t windowSeconds, uint64_t minBytesPerSecond = 0) {
   return {1, 5, minBytesPerSecond, windowSeconds, "test"};
 }
 
-class WinHttpDownloaderTest : public testing::ContentServerTest {
+std::string Failure(const std::expected<std::string, std::string>& text) {
+  return text ? "(no failure)" : text.error();
+}
+
+// Byte i of a /generate/N body.
+std::string PatternBytes(std::size_t length) {
+  std::string bytes(length, '\0');
+  for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>(i % 251);
+  return bytes;
+}
+
+// Wine maps the Unix root to drive Z:.
+std::wstring WindowsPath(std::string_view unixPath) {
+  return L"Z:" + std::wstring(unixPath.begin(), unixPath.end());
+}
+
+// CTest starts the content server before these tests and names its state file in
+// KESTRIVON_CONTENT_SERVER. The tests skip when no server was started for the run (the full
+// run of the test executable), and fail when one was announced but is unusable.
+class WinHttpDownloaderTest : public ::testing::Test {
  protected:
-  std::expected<void, core::DownloadError> Fetch(const std::string& url,
-                                                 const core::DownloadPolicy& policy = Policy(5)) {
+  void SetUp() override {
+    const char* stateFile = std::getenv("KESTRIVON_CONTENT_SERVER");
+    if (stateFile == nullptr || *stateFile == '\0') {
+      GTEST_SKIP() << "no content server for this run (CTest starts one for the network tests)";
+    }
+    const auto state = nlohmann::json::parse(ReadFileBytes(WindowsPath(stateFile)), nullptr, false);
+    ASSERT_TRUE(state.is_object()) << "unreadable content server state " << stateFile;
+    port_ = state.value("port", 0);
+    untrustedPort_ = state.value("untrustedPort", 0);
+    requestLog_ = WindowsPath(state.value("requestLog", ""));
+    control_ = WindowsPath(state.value("control", ""));
+    ASSERT_NE(port_, 0);
+    static const std::string installError =
+        testing::InstallRootCertificate(WindowsPath(state.value("caDer", "")));
+    ASSERT_EQ(installError, "");
+  }
+  void TearDown() override {
+    EXPECT_EQ(RegisteredHandleCount(), 0u) << "a WinHTTP handle outlived its request";
+  }
+
+  // Wine matches a certificate only by its DNS names, hence the name rather than the address.
+  // The untrusted port serves the same content with a certificate from no trusted CA.
+  std::string Url(std::string_view pathAndQuery, bool trusted = true) const {
+    return fmt::format("https://localhost:{}{}", trusted ? port_ : untrustedPort_, pathAndQuery);
+  }
+  // The server's request log entries (method, userAgent, acceptEncoding, tls, status, gzip)
+  // whose path and query are exactly `pathAndQuery`, oldest first.
+  std::vector<nlohmann::json> RequestsFor(std::string_view pathAndQuery) const {
+    std::vector<nlohmann::json> found;
+    std::ifstream in{std::filesystem::path(requestLog_)};
+    for (std::string line; std::getline(in, line);) {
+      auto entry = nlohmann::json::parse(line, nullptr, false);
+      if (entry.is_object() && entry.value("path", "") == pathAndQuery) found.push_back(entry);
+    }
+    return found;
+  }
+  // A query value that makes a request unique in the request log. Wine reuses process ids
+  // from run to run; the start time tells runs apart.
+  static std::string Tag() {
+    static const uint64_t run = GetTickCount64();
+    static int counter = 0;
+    return fmt::format("t={}-{}-{}", run, GetCurrentProcessId(), ++counter);
+  }
+
+  Outcome Fetch(const std::string& url, const core::DownloadPolicy& policy = Policy(5)) {
     progress.clear();
     const auto started = Clock::now();
-    auto result = downloader.Download(
-        url, destination, policy,
-        [this](uint64_t done, uint64_t total) { progress.emplace_back(done, total); });
+    const auto result = downloader.Download(url, destination, policy, record);
+    elapsed = Clock::now() - started;
+    return result ? Outcome("ok", false)
+                  : Outcome(result.error().message, result.error().retryable);
+  }
+  // With the host's manifest limit of 5 MiB.
+  std::expected<std::string, std::string> FetchText(const std::string& url,
+                                                    int64_t timeoutMilliseconds = 15000) {
+    const auto started = Clock::now();
+    auto result = downloader.FetchText(WideFromUtf8(url), timeoutMilliseconds, 5242880);
     elapsed = Clock::now() - started;
     return result;
   }
 
-  testing::TempFolder folder{L"net"};
-  std::wstring destination = folder.Join(L"download.bin");
+  kestrivon::testing::TempDir folder;
+  std::filesystem::path destination = folder.path() / L"download.bin";
   WinHttpDownloader downloader;
   std::vector<std::pair<uint64_t, uint64_t>> progress;
+  const core::ProgressCallback record = [this](uint64_t done, uint64_t total) {
+    progress.emplace_back(done, total);
+  };
   Clock::duration elapsed{};
+  int port_ = 0;
+  int untrustedPort_ = 0;
+  std::wstring requestLog_;
+  std::wstring control_;  // JSON: path -> fault modes, optionally for the first "times" requests
 };
 
-TEST_F(WinHttpDownloaderTest, WritesTheWholeBodyWithAndWithoutContentLength) {
+TEST_F(WinHttpDownloaderTest, WritesTheWholeBodyWithAndWithoutContentLengthOrRefusesAtOnce) {
   constexpr uint64_t size = 600000;  // more than two transfer buffers
   for (const bool announced : {true, false}) {
     SCOPED_TRACE(announced ? "with Content-Length" : "without Content-Length");
     // An older, longer file in the way must be replaced, not overwritten in place.
     ASSERT_TRUE(testing::WriteFileBytes(destination, std::string(size * 2, 'x')));
-    const std::string url =
-        Server().Url("/generate/600000?" + Tag() + (announced ? "" : "&nolength=1"));
-
-    const auto result = Fetch(url);
-
-    ASSERT_TRUE(result) << result.error().message;
-    EXPECT_TRUE(testing::ReadFileBytes(destination) == testing::PatternBytes(size));
+    ASSERT_EQ(Fetch(Url("/generate/600000?" + Tag() + (announced ? "" : "&nolength=1"))),
+              Outcome("ok", false));
+    EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(size));
     ASSERT_FALSE(progress.empty());
     EXPECT_EQ(progress.back().first, size);
     for (std::size_t i = 0; i < progress.size(); ++i) {
@@ -68,124 +158,186 @@ TEST_F(WinHttpDownloaderTest, WritesTheWholeBodyWithAndWithoutContentLength) {
       }
     }
   }
+  destination = folder.path() / L"missing\\download.bin";
+  EXPECT_EQ(Fetch(Url("/generate/10?" + Tag())), Outcome("can't create the file (error 3)", false));
 }
 
-TEST_F(WinHttpDownloaderTest, ServerSeesOneGetWithTheUpdaterUserAgent) {
+TEST_F(WinHttpDownloaderTest, OnlyHttpsToATrustedServerIsRequested) {
   const std::string path = "/generate/10?" + Tag();
-  ASSERT_TRUE(Fetch(Server().Url(path)));
-
-  const auto requests = Server().RequestsFor(path);
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].method, "GET");
-  EXPECT_EQ(requests[0].userAgent, "Kestrivon-Updater/1.0.0 (Windows)");
-  EXPECT_TRUE(requests[0].tls == "TLSv1.2" || requests[0].tls == "TLSv1.3") << requests[0].tls;
-}
-
-TEST_F(WinHttpDownloaderTest, RefusesAnythingButHttpsBeforeConnecting) {
-  const std::string path = "/generate/10?" + Tag();
-  const std::string hostAndPath = "localhost:" + std::to_string(Server().port) + path;
+  const std::string hostAndPath = fmt::format("localhost:{}{}", port_, path);
+  const Outcome notHttps("only HTTPS URLs are allowed", false);
   for (const std::string& url :
        {"http://" + hostAndPath, "ftp://" + hostAndPath, std::string("https:/"), std::string()}) {
-    SCOPED_TRACE(url);
-    const auto result = Fetch(url);
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().message, "only HTTPS URLs are allowed");
-    EXPECT_FALSE(result.error().retryable);
+    EXPECT_EQ(Fetch(url), notHttps) << url;
   }
-  const auto hostless = Fetch("https://");
-  ASSERT_FALSE(hostless);
-  EXPECT_EQ(hostless.error().message, "malformed URL");
-  EXPECT_FALSE(hostless.error().retryable);
-  EXPECT_TRUE(Server().RequestsFor(path).empty());
-  EXPECT_FALSE(testing::FileExists(destination));
+  EXPECT_EQ(Failure(FetchText("http://" + hostAndPath)), notHttps.first);
+  EXPECT_EQ(Fetch("https://"), Outcome("malformed URL", false));
 
-  // The scheme is not case-sensitive.
-  EXPECT_TRUE(Fetch("HTTPS://" + hostAndPath));
-  EXPECT_EQ(Server().RequestsFor(path).size(), 1u);
+  // A certificate from no trusted CA: no connection, for the manifest too.
+  const auto [untrusted, retryable] = Fetch(Url(path, false));
+  EXPECT_TRUE(untrusted.starts_with("no connection (WinHTTP error ")) << untrusted;
+  EXPECT_TRUE(retryable);
+  EXPECT_TRUE(Failure(FetchText(Url(path, false))).starts_with("no connection (WinHTTP error "));
+  EXPECT_TRUE(RequestsFor(path).empty()) << "a request went out anyway";
+  EXPECT_FALSE(std::filesystem::exists(destination));
+
+  // The scheme is not case-sensitive; the server sees one GET with the updater's user agent.
+  EXPECT_EQ(Fetch("HTTPS://" + hostAndPath), Outcome("ok", false));
+  const auto requests = RequestsFor(path);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0]["method"], "GET");
+  EXPECT_EQ(requests[0]["userAgent"], "Kestrivon-Updater/1.0.0 (Windows)");
+  const std::string tls = requests[0].value("tls", "");
+  EXPECT_TRUE(tls == "TLSv1.2" || tls == "TLSv1.3") << tls;
 }
 
 TEST_F(WinHttpDownloaderTest, StatusOtherThan200FailsAndOnlyTemporaryOnesAreRetryable) {
   const std::pair<int, bool> cases[] = {{404, false}, {403, false}, {400, false}, {204, false},
                                         {408, true},  {429, true},  {500, true},  {503, true}};
   for (const auto& [status, retryable] : cases) {
-    SCOPED_TRACE(status);
-    const auto result =
-        Fetch(Server().Url("/generate/10?status=" + std::to_string(status) + "&" + Tag()));
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().message, "HTTP " + std::to_string(status));
-    EXPECT_EQ(result.error().retryable, retryable);
-    EXPECT_FALSE(testing::FileExists(destination)) << "no file for a failed answer";
+    const std::string url = Url(fmt::format("/generate/10?status={}&{}", status, Tag()));
+    const std::string text = fmt::format("HTTP {}", status);
+    EXPECT_EQ(Fetch(url), Outcome(text, retryable));
+    EXPECT_FALSE(std::filesystem::exists(destination)) << "no file for a failed answer";
+    EXPECT_EQ(Failure(FetchText(url)), text);
   }
 }
 
-TEST_F(WinHttpDownloaderTest, SilentServerEndsByTheReceiveTimeOut) {
+TEST_F(WinHttpDownloaderTest, SilentServerEndsByTheTimeOuts) {
   // Nothing after the first 1,000 bytes of the body.
-  auto result = Fetch(Server().Url("/generate/600000?stall=1000&hold=30&" + Tag()), Policy(1));
-  ASSERT_FALSE(result);
-  EXPECT_TRUE(result.error().message.starts_with("read failed (WinHTTP error "))
-      << result.error().message;
-  EXPECT_TRUE(result.error().retryable);
+  auto [message, retryable] = Fetch(Url("/generate/600000?stall=1000&hold=30&" + Tag()), Policy(1));
+  EXPECT_TRUE(message.starts_with("read failed (WinHTTP error ")) << message;
+  EXPECT_TRUE(retryable);
   EXPECT_GE(elapsed, 900ms);
   EXPECT_LT(elapsed, 8s);
 
   // No answer at all: the wait for the headers has the same limit.
-  result = Fetch(Server().Url("/generate/10?delay=20000&" + Tag()), Policy(1));
-  ASSERT_FALSE(result);
-  EXPECT_TRUE(result.error().message.starts_with("no connection (WinHTTP error "))
-      << result.error().message;
-  EXPECT_TRUE(result.error().retryable);
+  std::tie(message, retryable) = Fetch(Url("/generate/10?delay=20000&" + Tag()), Policy(1));
+  EXPECT_TRUE(message.starts_with("no connection (WinHTTP error ")) << message;
+  EXPECT_TRUE(retryable);
   EXPECT_LT(elapsed, 8s);
+
+  // The manifest fetch is given up after its own time-out.
+  const auto text = FetchText(Url("/generate/10?delay=20000&" + Tag()), 500);
+  EXPECT_TRUE(Failure(text).starts_with("no connection (WinHTTP error ")) << Failure(text);
+  EXPECT_LT(elapsed, 5s);
 }
 
-TEST_F(WinHttpDownloaderTest, TooSlowBodyFailsAtTheFirstJudgedWindow) {
+TEST_F(WinHttpDownloaderTest, MinimumSpeedIsJudgedAtTheEndOfEachWindow) {
   // 100 KB/s against a rule of 1 MB/s per 1-second window; the whole body would take 20 s.
-  const auto result =
-      Fetch(Server().Url("/generate/2000000?rate=100000&" + Tag()), Policy(1, 1000000));
-  ASSERT_FALSE(result);
+  const auto [message, retryable] =
+      Fetch(Url("/generate/2000000?rate=100000&" + Tag()), Policy(1, 1000000));
   std::smatch match;
-  ASSERT_TRUE(
-      std::regex_match(result.error().message, match, std::regex("too slow: ([0-9]+) KiB in 1 s")))
-      << result.error().message;
-  EXPECT_LT(std::stoul(match[1]), 1000000u / 1024);
-  EXPECT_TRUE(result.error().retryable);
-  EXPECT_LT(elapsed, 8s);
-}
-
-TEST_F(WinHttpDownloaderTest, BodyEndingBeforeTheWindowIsJudgedSucceeds) {
-  // 30,000 bytes at 20,000 B/s: slower than the rule, but done before its 3-second window.
-  const auto result =
-      Fetch(Server().Url("/generate/30000?rate=20000&" + Tag()), Policy(3, 1000000));
-  ASSERT_TRUE(result) << result.error().message;
-  EXPECT_EQ(testing::FileSize(destination), 30000u);
-}
-
-TEST_F(WinHttpDownloaderTest, ConnectionEndingMidBodyIsARetryableFailure) {
-  const auto result = Fetch(Server().Url("/generate/600000?drop=100000&" + Tag()));
-  ASSERT_FALSE(result) << "a truncated body passed for a complete one";
-  const std::string& message = result.error().message;
-  EXPECT_TRUE(message == "connection closed after 100000 of 600000 bytes" ||
-              message.starts_with("read failed (WinHTTP error "))
+  ASSERT_TRUE(std::regex_match(message, match, std::regex("too slow: ([0-9]+) KiB in 1 s")))
       << message;
-  EXPECT_TRUE(result.error().retryable);
+  EXPECT_LT(std::stoul(match[1]), 1000000u / 1024);
+  EXPECT_TRUE(retryable);
+  EXPECT_LT(elapsed, 8s);
+
+  // 30,000 bytes at 20,000 B/s: slower than the rule, but done before its 3-second window.
+  EXPECT_EQ(Fetch(Url("/generate/30000?rate=20000&" + Tag()), Policy(3, 1000000)),
+            Outcome("ok", false));
+  EXPECT_EQ(std::filesystem::file_size(destination), 30000u);
 }
 
-TEST_F(WinHttpDownloaderTest, DestinationThatCannotBeCreatedIsNotRetryable) {
-  destination = folder.Join(L"missing\\download.bin");
-  const auto result = Fetch(Server().Url("/generate/10?" + Tag()));
-  ASSERT_FALSE(result);
-  EXPECT_EQ(result.error().message, "can't create the file (error 3)");
-  EXPECT_FALSE(result.error().retryable);
+TEST_F(WinHttpDownloaderTest, FetchTextKeepsABodyOfExactlyTheCapAndRefusesOneByteMore) {
+  const auto atCap = FetchText(Url("/generate/5242880?" + Tag()));
+  ASSERT_TRUE(atCap) << atCap.error();
+  EXPECT_TRUE(*atCap == PatternBytes(5242880));
+  EXPECT_EQ(Failure(FetchText(Url("/generate/5242881?" + Tag()))), "larger than 5120 KiB");
 }
 
-TEST_F(WinHttpDownloaderTest, UntrustedCertificateGetsNoConnection) {
-  const std::string path = "/generate/10?" + Tag();
-  const auto result = Fetch(Server().UntrustedUrl(path));
-  ASSERT_FALSE(result);
-  EXPECT_TRUE(result.error().message.starts_with("no connection (WinHTTP error "))
-      << result.error().message;
-  EXPECT_TRUE(result.error().retryable);
-  EXPECT_TRUE(Server().RequestsFor(path).empty()) << "the request went out anyway";
-  EXPECT_FALSE(testing::FileExists(destination));
+TEST_F(WinHttpDownloaderTest, FetchTextDecodesCompressedBodiesAndCapsTheDecodedSize) {
+  // The server compresses only when the client offers gzip.
+  const std::string path = "/generate/100000?gzip=1&" + Tag();
+  const auto text = FetchText(Url(path));
+  ASSERT_TRUE(text) << text.error();
+  EXPECT_TRUE(*text == PatternBytes(100000));
+  const auto requests = RequestsFor(path);
+  ASSERT_EQ(requests.size(), 1u);
+  if (!requests[0].value("gzip", false)) {
+    GTEST_SKIP() << "this WinHTTP offers no gzip (Accept-Encoding: "
+                 << requests[0]["acceptEncoding"] << "), so nothing was decompressed";
+  }
+  // The cap applies to the decoded text: a small compressed body may expand past it.
+  EXPECT_EQ(Failure(FetchText(Url("/generate/6000000?gzip=1&" + Tag()))), "larger than 5120 KiB");
+}
+
+// The engine's verified download over the real downloader: a vendor mirror that is temporarily
+// unavailable, then the CDN, whose first answer breaks off mid-body. A truncated body must be
+// a retryable failure, never a finished file.
+TEST_F(WinHttpDownloaderTest, VerifiedDownloadFallsBackAndRetriesABrokenTransfer) {
+  const std::string tag = Tag();
+  const std::string vendorPath = "/generate/300000/launcher.zip?status=503&" + tag;
+  const std::string cdnPath = "/generate/300000/launcher-" + tag + ".zip";
+  ASSERT_TRUE(testing::WriteFileBytes(
+      control_, fmt::format(R"({{"{}": {{"drop": 100000, "times": 1}}}})", cdnPath)));
+  const char* sha256 = "3C65EA93424A9C362FEC0E3A69EA36031E8A358441479DD665CC6110EABE7B08";
+  const core::UpdateInfo entry{true, "1.2.3", Url(cdnPath), Url(vendorPath), sha256, 300000};
+  destination = folder.path() / L"launcher-package.zip";
+  kestrivon::testing::LogCapture log;
+
+  ASSERT_TRUE(core::DownloadVerified(entry, destination, downloader, record)) << log.Dump();
+  EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(300000));
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.back(), std::make_pair(uint64_t{300000}, uint64_t{300000}));
+  EXPECT_EQ(RequestsFor(vendorPath).size(), 1u);
+  EXPECT_EQ(RequestsFor(cdnPath).size(), 2u);
+  for (const char* line : {"[WARN] Download from vendor failed: HTTP 503\n",
+                           "[INFO] Falling back to the next source\n",
+                           "[WARN] Retrying CDN download in 1000 ms (attempt 2/4)\n",
+                           "[INFO] Downloaded and verified launcher-package.zip from CDN\n"}) {
+    EXPECT_NE(log.Dump().find(line), std::string::npos) << line << log.Dump();
+  }
+  EXPECT_EQ(log.Dump().find("failed verification"), std::string::npos) << log.Dump();
+}
+
+// The cancellation flag never resets, so this runs in a process of its own.
+class WinHttpCancelOwnProcess : public WinHttpDownloaderTest {};
+
+TEST_F(WinHttpCancelOwnProcess, CancelEndsABlockedReadAndAPauseAndStaysSet) {
+  if (!testing::RunsInOwnProcess()) GTEST_SKIP() << "needs a process of its own";
+  ASSERT_FALSE(downloader.IsCancelled());
+  ASSERT_TRUE(downloader.WaitFor(0));
+  // The body stops after 1,000 bytes; only the receive time-out would end the read.
+  const std::string stalled = "/generate/600000?stall=1000&hold=60&" + Tag();
+  constexpr int64_t windowSeconds = 3;
+
+  // A second thread pausing between attempts, as the verified download does.
+  auto pause = std::async(std::launch::async, [&] {
+    const bool completed = downloader.WaitFor(30000);
+    return std::make_pair(completed, Clock::now());
+  });
+  Clock::time_point cancelledAt;
+  std::thread canceller([&] {
+    // Cancel once the request has reached the server and the worker waits for the body.
+    for (int i = 0; i < 100 && RequestsFor(stalled).empty(); ++i) Sleep(50);
+    Sleep(300);
+    cancelledAt = Clock::now();
+    RequestCancel();
+  });
+  const Outcome result = Fetch(Url(stalled), Policy(windowSeconds));
+  const auto returnedAt = Clock::now();
+  canceller.join();
+
+  EXPECT_EQ(result, Outcome("cancelled", false));
+  // Closing the handles ends the blocked read at once on Windows. Wine's WinHTTP keeps a
+  // blocked synchronous read going until its receive time-out; the cancellation is still
+  // reported as such then.
+  const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  EXPECT_LT(returnedAt - cancelledAt, wine ? std::chrono::seconds(windowSeconds) + 2s : 1s);
+  ASSERT_EQ(pause.wait_for(5s), std::future_status::ready);
+  const auto [completed, pauseEndedAt] = pause.get();
+  EXPECT_FALSE(completed);
+  EXPECT_LT(pauseEndedAt - cancelledAt, 500ms);
+
+  // The flag stays set: pauses end at once and new transfers stop before reading.
+  EXPECT_TRUE(downloader.IsCancelled());
+  const auto started = Clock::now();
+  EXPECT_FALSE(downloader.WaitFor(10000));
+  EXPECT_FALSE(downloader.WaitFor(0));
+  EXPECT_LT(Clock::now() - started, 500ms);
+  EXPECT_EQ(Fetch(Url("/generate/10?" + Tag())), Outcome("cancelled", false));
 }
 
 }  // namespace
