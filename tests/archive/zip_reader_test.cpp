@@ -1,6 +1,5 @@
 #include "archive/zip_reader.h"
 
-#include <cstring>
 #include <string>
 #include <tuple>
 
@@ -21,10 +20,7 @@ using test_support::ZipWriterEntry;
 bool OpenBytes(ZipReader& reader, const std::string& bytes, uint64_t maxIndexed = 100'000) {
   return reader.Open(
       [&bytes](uint64_t offset, void* buffer, size_t size) -> size_t {
-        if (offset >= bytes.size()) return 0;
-        const size_t n = std::min<size_t>(size, bytes.size() - static_cast<size_t>(offset));
-        std::memcpy(buffer, bytes.data() + offset, n);
-        return n;
+        return offset < bytes.size() ? bytes.copy(static_cast<char*>(buffer), size, offset) : 0;
       },
       bytes.size(), maxIndexed);
 }
@@ -52,8 +48,8 @@ void Patch(std::string& bytes, size_t at, uint32_t value, size_t width) {
 
 TEST(ZipReader, ReadsEveryKindOfEntry) {
   const std::string text = Text(3'500'000);  // several blocks, stored or inflated
+  // Each entry, and whether it is a directory.
   const std::pair<ZipWriterEntry, bool> entries[] = {
-      // the entry, and whether a directory
       {{.name = "dir/", .method = kStored}, true},
       {{.name = "dir/stored.bin", .data = text, .method = kStored}, false},
       {{.name = "dir/text.txt", .data = text}, false},

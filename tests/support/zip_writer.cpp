@@ -112,10 +112,7 @@ std::string ZipWriter::Build() const {
 }
 
 bool ZipWriter::WriteTo(const std::filesystem::path& path) const {
-  const std::string bytes = Build();
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(file.flush());
+  return static_cast<bool>(std::ofstream(path, std::ios::binary) << Build() << std::flush);
 }
 
 }  // namespace kestrivon::test_support
