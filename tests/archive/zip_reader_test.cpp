@@ -83,6 +83,10 @@ TEST(ZipReader, ReadsEveryKindOfEntry) {
     EXPECT_EQ(NameOf(reader, i), entry.name);
     EXPECT_EQ(reader.IsDirectory(i), directory) << entry.name;
     EXPECT_EQ(ExtractToString(reader, i).value_or("failed"), entry.data) << entry.name;
+    const auto stat = reader.Stat(i);
+    EXPECT_TRUE(stat->method == entry.method && stat->flags == entry.flags &&
+                stat->crc32 == test_support::Crc32(entry.data))
+        << entry.name;
   }
   EXPECT_EQ(reader.Stat(2)->uncompressedSize, text.size());
   EXPECT_LT(reader.Stat(2)->compressedSize, text.size() / 10);
