@@ -4,12 +4,12 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <memory>
 
 #include <fmt/format.h>
 
 #include "core/long_path.h"
 #include "core/path_utf8.h"
+#include "core/read_ahead.h"
 
 namespace kestrivon::core {
 namespace {
@@ -87,16 +87,15 @@ std::expected<std::string, std::string> Sha256File(const std::filesystem::path& 
   if (!stream.is_open()) return std::unexpected(fmt::format("can't open {}", PathToUtf8(file)));
 
   Sha256 hasher;
-  const auto buffer = std::make_unique_for_overwrite<uint8_t[]>(kReadBufferSize);
-  while (!stream.fail()) {
+  ReadAhead reader(stream, kReadBufferSize);
+  for (;;) {
     if (cancelled && cancelled()) return std::unexpected(std::string("cancelled"));
-    stream.read(reinterpret_cast<char*>(buffer.get()),
-                static_cast<std::streamsize>(kReadBufferSize));
-    const std::streamsize got = stream.gcount();
-    if (got > 0) hasher.Update(buffer.get(), static_cast<size_t>(got));
+    const ReadAhead::Chunk chunk = reader.Next();
+    if (chunk.size > 0) hasher.Update(chunk.data, chunk.size);
+    // A read that meets the end of the file leaves the stream failed, but not bad.
+    if (chunk.bad) return std::unexpected(fmt::format("read error on {}", PathToUtf8(file)));
+    if (chunk.failed) return ToHex(hasher);
   }
-  if (stream.bad()) return std::unexpected(fmt::format("read error on {}", PathToUtf8(file)));
-  return ToHex(hasher);
 }
 
 }  // namespace kestrivon::core

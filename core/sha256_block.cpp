@@ -13,13 +13,13 @@ inline uint32_t LoadBigEndian(const uint8_t* p) {
 
 // One round with the eight working variables named by rotation instead of moved, and the
 // message schedule kept as a rolling window of 16 words.
-#define KESTRIVON_SHA256_ROUND(a, b, c, d, e, f, g, h, i)                                         \
-  do {                                                                                            \
-    const uint32_t t1 = h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) +     \
-                        sha256RoundConstants[i] + w[(i)&15];                                      \
-    const uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c)); \
-    d += t1;                                                                                      \
-    h = t1 + t2;                                                                                  \
+#define KESTRIVON_SHA256_ROUND(a, b, c, d, e, f, g, h, i)                                     \
+  do {                                                                                        \
+    const uint32_t t1 = h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + (g ^ (e & (f ^ g))) +  \
+                        sha256RoundConstants[i] + w[(i)&15];                                  \
+    const uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) | (c & (a | b))); \
+    d += t1;                                                                                  \
+    h = t1 + t2;                                                                              \
   } while (false)
 
 #define KESTRIVON_SHA256_EXPAND(i)                                               \
