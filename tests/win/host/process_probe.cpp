@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 
 #include "win/host/process_state.h"
@@ -15,8 +16,12 @@ int wmain(int argc, wchar_t** argv) {
   if (mode == L"long-exe-path") {
     std::wstring whole(32768, L'\0');
     whole.resize(GetModuleFileNameW(nullptr, whole.data(), static_cast<DWORD>(whole.size())));
-    if (whole.size() <= 2 * MAX_PATH) return 3;  // the folder is not deep enough to tell
-    return kestrivon::win::CurrentExePath() == whole ? 0 : 1;
+    const std::wstring found = kestrivon::win::CurrentExePath();
+    if (whole.size() > 2 * MAX_PATH && found == whole) return 0;
+    // Say what was seen, so that a failure in CI can be told apart from a Wine start problem.
+    std::fwprintf(stderr, L"module name (%zu chars): %ls\nCurrentExePath (%zu chars): %ls\n",
+                  whole.size(), whole.c_str(), found.size(), found.c_str());
+    return whole.size() <= 2 * MAX_PATH ? 3 : 1;  // 3: the folder is not deep enough to tell
   }
   if (mode == L"mutex") {
     HANDLE mutex = nullptr;
