@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "tests/win/net/test_root_certificate.h"
+#include "tests/support/test_root_certificate.h"
 #include "win/host/text_encoding.h"
 #include "win/net/winhttp_downloader.h"
 
@@ -18,7 +18,7 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "usage: kestrivon_download_bench CA.der URL DESTINATION\n");
     return 2;
   }
-  if (const std::string error = win::testing::InstallRootCertificate(argv[1]); !error.empty()) {
+  if (const std::string error = testing::InstallRootCertificate(argv[1]); !error.empty()) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }

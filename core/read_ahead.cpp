@@ -2,13 +2,25 @@
 
 #include <system_error>
 
+#include "core/no_throw.h"
+
 namespace kestrivon::core {
 
 ReadAhead::ReadAhead(std::istream& stream, size_t chunkSize)
     : stream_(stream), chunkSize_(chunkSize) {
   for (Slot& slot : slots_) slot.data = std::make_unique_for_overwrite<uint8_t[]>(chunkSize);
   try {
-    reader_ = std::thread([this] { Produce(); });
+    reader_ = std::thread([this] {
+      if (CallNoThrow("Read-ahead thread", [this] { Produce(); })) return;
+      // The consumer may be waiting for a chunk that will never come: hand it a hard error.
+      const std::lock_guard lock(mutex_);
+      for (Slot& slot : slots_) {
+        if (slot.full) continue;
+        slot.chunk = {slot.data.get(), 0, true, true};
+        slot.full = true;
+      }
+      changed_.notify_all();
+    });
   } catch (const std::system_error&) {
     // No second thread: Next() reads in the caller's thread instead.
   }

@@ -10,6 +10,7 @@
 #include "core/log.h"
 #include "core/long_path.h"
 #include "core/manifest.h"
+#include "core/no_throw.h"
 #include "core/self_update.h"
 #include "core/verified_download.h"
 #include "core/workspace.h"
@@ -187,13 +188,9 @@ ComponentDecision DecideComponent(const InstalledComponent& installed, bool onDi
 }
 
 RunResult RunUpdate(UpdaterHost& host) {
-  try {
-    return Run(host);
-  } catch (const std::exception& error) {
-    // Only resource exhaustion gets here; the run cannot go on, and nothing may escape it.
-    LogFormat(LogLevel::Error, "Update run failed: {}", error.what());
-    return RunResult::Failed;
-  }
+  // Only resource exhaustion gets past Run; the run cannot go on, and nothing may escape it.
+  return CallNoThrow(
+      "Update run", [&] { return Run(host); }, RunResult::Failed);
 }
 
 }  // namespace kestrivon::core

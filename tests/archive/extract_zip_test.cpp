@@ -17,9 +17,9 @@ namespace kestrivon::archive {
 namespace {
 
 namespace fs = std::filesystem;
-using test_support::kStored;
-using test_support::ZipWriter;
-using test_support::ZipWriterEntry;
+using testing::kStored;
+using testing::ZipWriter;
+using testing::ZipWriterEntry;
 using Tree = std::vector<std::string>;
 using Progress = std::vector<std::pair<uint64_t, uint64_t>>;
 
@@ -74,7 +74,7 @@ class ExtractZipTest : public ::testing::Test {
 TEST_F(ExtractZipTest, ExtractsFilesAndFoldersAndReportsProgress) {
   kestrivon::testing::LogCapture log;
   out_ = root_ / "not" / "yet" / "there";
-  const std::string big = test_support::Text(3 << 20);
+  const std::string big = testing::Text(3 << 20);
   const std::string utf8 = "\xC3\xA9t\xC3\xA9";
   Progress progress;
   ExtractOptions options;
@@ -183,10 +183,10 @@ TEST_F(ExtractZipTest, CancellationStopsBetweenEntriesAndKeepsWhatWasWritten) {
 }
 
 TEST_F(ExtractZipTest, ABadEntryFailsTheExtractionAndWritesNoMoreThanItDeclares) {
-  const std::string text = test_support::Text(100'000);
+  const std::string text = testing::Text(100'000);
   // A deflate stream padded to exactly 1 KiB: 100 KiB passes, 101 KiB is a bomb.
   auto padded = [](size_t size) {
-    std::string raw = test_support::Deflate(std::string(size, '\0'));
+    std::string raw = testing::Deflate(std::string(size, '\0'));
     raw.resize(1024, '\0');
     return ZipWriterEntry{.name = "ratio.bin", .data = std::string(size, '\0'), .rawData = raw};
   };

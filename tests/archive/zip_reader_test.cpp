@@ -10,11 +10,11 @@
 namespace kestrivon::archive {
 namespace {
 
-using test_support::kMadeOnDos;
-using test_support::kStored;
-using test_support::Text;
-using test_support::ZipWriter;
-using test_support::ZipWriterEntry;
+using testing::kMadeOnDos;
+using testing::kStored;
+using testing::Text;
+using testing::ZipWriter;
+using testing::ZipWriterEntry;
 
 // Opens `bytes`, which must outlive the reader's use.
 bool OpenBytes(ZipReader& reader, const std::string& bytes, uint64_t maxIndexed = 100'000) {
@@ -85,7 +85,7 @@ TEST(ZipReader, ReadsEveryKindOfEntry) {
     EXPECT_EQ(ExtractToString(reader, i).value_or("failed"), entry.data) << entry.name;
     const auto stat = reader.Stat(i);
     EXPECT_TRUE(stat->method == entry.method && stat->flags == entry.flags &&
-                stat->crc32 == test_support::Crc32(entry.data))
+                stat->crc32 == testing::Crc32(entry.data))
         << entry.name;
   }
   EXPECT_EQ(reader.Stat(2)->uncompressedSize, text.size());
@@ -169,7 +169,7 @@ TEST(ZipReader, CutsNamesToTheCallersBufferAndIndexesOnlyWhatItMay) {
 
 TEST(ZipReader, RefusesEntriesItCannotExtractFaithfully) {
   const std::string text = Text(50'000);
-  const std::string deflated = test_support::Deflate(text);
+  const std::string deflated = testing::Deflate(text);
   const size_t n = text.size();
   const std::string zeros(8 << 20, '\0');
   const std::pair<ZipWriterEntry, ZipError> cases[] = {
@@ -221,7 +221,7 @@ TEST(ZipReader, RefusesEntriesItCannotExtractFaithfully) {
 
 TEST(ZipReader, RefusesEntriesWhoseDataOverlap) {
   const std::string a = Text(10'000);
-  const uint64_t firstLength = 30 + 1 + test_support::Deflate(a).size();
+  const uint64_t firstLength = 30 + 1 + testing::Deflate(a).size();
   const ZipWriter overlapping[] = {
       // Two central records for one local header: the classic way to multiply a bomb.
       ZipWriter().AddFile("a", a).Add({.name = "a", .data = a, .localHeaderOffset = 0}),

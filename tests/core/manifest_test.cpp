@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/fakes/fake_host.h"
+#include "tests/support/fake_host.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
 
@@ -102,7 +102,7 @@ TEST(ParseEntry, IsLenientAndTakesOnlyIntegerSizesUpToTenGiB) {
 class FetchManifestTest : public ::testing::Test {
  protected:
   testing::TempDir dir;
-  fakes::FakeHost host{dir.path()};
+  testing::FakeHost host{dir.path()};
   testing::LogCapture log;
 };
 
@@ -140,7 +140,7 @@ TEST_F(FetchManifestTest, CancellationEndsTheLoopWithoutTheErrorLine) {
   EXPECT_EQ(host.manifestFetches, 2);
   EXPECT_EQ(log.lines().size(), 2u);
 
-  fakes::FakeHost cancelled{dir.path()};
+  testing::FakeHost cancelled{dir.path()};
   cancelled.downloader.RequestCancel();
   EXPECT_FALSE(FetchManifest(cancelled).has_value());
   EXPECT_EQ(cancelled.manifestFetches, 0);

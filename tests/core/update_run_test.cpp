@@ -13,7 +13,7 @@
 
 #include "core/file_digest.h"
 #include "core/installed_versions.h"
-#include "tests/fakes/fake_host.h"
+#include "tests/support/fake_host.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
 
@@ -21,8 +21,8 @@ namespace kestrivon::core {
 namespace {
 
 namespace fs = std::filesystem;
-using fakes::FakeDownloader;
-using fakes::FakeHost;
+using testing::FakeDownloader;
+using testing::FakeHost;
 using Stages = std::vector<FakeHost::StageCall>;
 constexpr auto none = std::nullopt;
 

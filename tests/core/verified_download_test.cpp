@@ -9,14 +9,14 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#include "tests/fakes/fake_downloader.h"
+#include "tests/support/fake_downloader.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
 
 namespace kestrivon::core {
 namespace {
 
-using fakes::FakeDownloader;
+using testing::FakeDownloader;
 using Strings = std::vector<std::string>;
 
 constexpr const char* kCdnUrl = "https://cdn.kestrivon.net/launcher/launcher-1.2.3.zip";

@@ -7,7 +7,7 @@
 
 #include <zlib.h>
 
-namespace kestrivon::test_support {
+namespace kestrivon::testing {
 namespace {
 
 constexpr uint64_t kAll32 = 0xFFFFFFFF;
@@ -115,4 +115,4 @@ bool ZipWriter::WriteTo(const std::filesystem::path& path) const {
   return static_cast<bool>(std::ofstream(path, std::ios::binary) << Build() << std::flush);
 }
 
-}  // namespace kestrivon::test_support
+}  // namespace kestrivon::testing

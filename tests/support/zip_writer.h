@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace kestrivon::test_support {
+namespace kestrivon::testing {
 
 inline constexpr uint16_t kStored = 0;
 inline constexpr uint16_t kDeflated = 8;
@@ -70,4 +70,4 @@ uint32_t Crc32(std::string_view data);
 // Text that deflates about 16 to 1: well, but far from the ratio the extractor refuses.
 std::string Text(size_t size);
 
-}  // namespace kestrivon::test_support
+}  // namespace kestrivon::testing

@@ -90,11 +90,10 @@ std::wstring CurrentExePath() {
   }
 }
 
-bool AcquireInstanceMutex(HANDLE& mutex) {
-  mutex = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
-  if (mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
-    CloseHandle(mutex);
-    mutex = nullptr;
+bool AcquireInstanceMutex(UniqueHandle& mutex) {
+  mutex.Reset(CreateMutexW(nullptr, FALSE, kInstanceMutexName));
+  if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+    mutex.Reset();
     return false;
   }
   return true;

@@ -9,6 +9,8 @@
 #include <atomic>
 #include <string>
 
+#include "win/host/unique_handle.h"
+
 namespace kestrivon::win {
 
 // Set by RequestCancel when the user closes the window or presses Cancel; never cleared.
@@ -27,8 +29,9 @@ std::wstring ReadInstallPathFromRegistry();
 // The running executable's full path, or an empty string.
 std::wstring CurrentExePath();
 
-// Creates "Local\Kestrivon_Sync_Mutex" into `mutex`; false (and `mutex` null) when another
-// holder exists. A failed creation counts as success without protection.
-bool AcquireInstanceMutex(HANDLE& mutex);
+// Creates "Local\Kestrivon_Sync_Mutex" into `mutex` (closing what it held before); false
+// (and `mutex` empty) when another holder exists. A failed creation counts as success
+// without protection.
+bool AcquireInstanceMutex(UniqueHandle& mutex);
 
 }  // namespace kestrivon::win

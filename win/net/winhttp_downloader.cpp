@@ -192,22 +192,6 @@ uint64_t ContentLength(HINTERNET request) {
   return value;
 }
 
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) noexcept : handle_(handle) {}
-  ~FileHandle() {
-    if (IsOpen()) CloseHandle(handle_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-
-  HANDLE Get() const noexcept { return handle_; }
-  bool IsOpen() const noexcept { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-
- private:
-  HANDLE handle_;
-};
-
 DownloadError Retryable(std::string message) { return {std::move(message), true}; }
 DownloadError Final(std::string message) { return {std::move(message), false}; }
 
@@ -289,10 +273,10 @@ std::expected<void, DownloadError> DownloadToFile(const std::wstring& url,
   }
   const uint64_t total = ContentLength(request);
 
-  FileHandle file(CreateFileW(core::LongPath(destination).c_str(), GENERIC_WRITE, 0, nullptr,
+  UniqueFile file(CreateFileW(core::LongPath(destination).c_str(), GENERIC_WRITE, 0, nullptr,
                               CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN,
                               nullptr));
-  if (!file.IsOpen()) {
+  if (!file) {
     return std::unexpected(Final(fmt::format("can't create the file (error {})", GetLastError())));
   }
   return Transfer(request, file.Get(), total, policy, progress);

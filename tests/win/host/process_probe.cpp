@@ -24,10 +24,9 @@ int wmain(int argc, wchar_t** argv) {
     return whole.size() <= 2 * MAX_PATH ? 3 : 1;  // 3: the folder is not deep enough to tell
   }
   if (mode == L"mutex") {
-    HANDLE mutex = nullptr;
+    kestrivon::win::UniqueHandle mutex;
     if (!kestrivon::win::AcquireInstanceMutex(mutex)) return 1;
-    if (mutex == nullptr) return 2;
-    CloseHandle(mutex);
+    if (!mutex) return 2;
     return 0;
   }
   return 64;

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/temp_dir.h"
-#include "tests/win/wine_test_support.h"
+#include "tests/support/wine_test_support.h"
 
 namespace kestrivon::win {
 namespace {
@@ -67,15 +67,15 @@ intptr_t RunProbe(const wchar_t* mode) {
 }
 
 TEST(ProcessState, SecondInstanceMutexIsRefusedUntilTheFirstIsClosed) {
-  HANDLE first = nullptr;
+  UniqueHandle first;
   ASSERT_TRUE(AcquireInstanceMutex(first));
-  ASSERT_NE(first, nullptr);
-  HANDLE second = reinterpret_cast<HANDLE>(0x1234);
+  ASSERT_TRUE(first);
+  UniqueHandle second(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   EXPECT_FALSE(AcquireInstanceMutex(second));
-  EXPECT_EQ(second, nullptr);
+  EXPECT_FALSE(second) << "a refused holder owns nothing";
   EXPECT_EQ(RunProbe(L"mutex"), 1) << "another process must see the holder";
 
-  CloseHandle(first);
+  first.Reset();
   EXPECT_EQ(RunProbe(L"mutex"), 0);
 }
 

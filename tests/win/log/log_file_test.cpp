@@ -17,7 +17,7 @@
 
 #include "core/log.h"
 #include "tests/support/temp_dir.h"
-#include "tests/win/wine_test_support.h"
+#include "tests/support/wine_test_support.h"
 #include "win/host/process_state.h"
 
 namespace kestrivon::win {

@@ -25,8 +25,8 @@
 #include "core/verified_download.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
-#include "tests/win/net/test_root_certificate.h"
-#include "tests/win/wine_test_support.h"
+#include "tests/support/test_root_certificate.h"
+#include "tests/support/wine_test_support.h"
 #include "win/host/text_encoding.h"
 #include "win/net/internet_handle.h"
 

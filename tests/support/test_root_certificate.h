@@ -14,7 +14,7 @@
 
 #include <fmt/format.h>
 
-namespace kestrivon::win::testing {
+namespace kestrivon::testing {
 
 // Adds a DER certificate to the local machine's ROOT store (replacing an equal one); empty
 // text on success, else the reason.
@@ -33,4 +33,4 @@ inline std::string InstallRootCertificate(const std::wstring& derFile) {
   return added ? "" : fmt::format("can't add the test CA (error {})", error);
 }
 
-}  // namespace kestrivon::win::testing
+}  // namespace kestrivon::testing

@@ -10,7 +10,7 @@
 
 #include "core/updater_host.h"
 
-namespace kestrivon::fakes {
+namespace kestrivon::testing {
 
 class FakeDownloader : public core::Downloader {
  public:
@@ -68,4 +68,4 @@ class FakeDownloader : public core::Downloader {
   int cancelAtQuery_ = 0;
 };
 
-}  // namespace kestrivon::fakes
+}  // namespace kestrivon::testing

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace kestrivon::win::testing {
+namespace kestrivon::testing {
 
 inline constexpr wchar_t kInstallPathKey[] = L"Software\\Kestrivon";
 inline constexpr wchar_t kInstallPathName[] = L"InstallPath";
@@ -79,4 +79,4 @@ inline bool RunsInOwnProcess() {
   return flag != nullptr && flag[0] == '1';
 }
 
-}  // namespace kestrivon::win::testing
+}  // namespace kestrivon::testing

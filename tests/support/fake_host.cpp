@@ -1,9 +1,9 @@
-#include "tests/fakes/fake_host.h"
+#include "tests/support/fake_host.h"
 
 #include <fstream>
 #include <iterator>
 
-namespace kestrivon::fakes {
+namespace kestrivon::testing {
 namespace {
 
 std::string ReadFile(const std::filesystem::path& path) {
@@ -81,4 +81,4 @@ bool FakeHost::ApplyUpdaterUpdate(const std::filesystem::path& package) {
   return applyUpdater;
 }
 
-}  // namespace kestrivon::fakes
+}  // namespace kestrivon::testing

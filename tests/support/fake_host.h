@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "core/updater_host.h"
-#include "tests/fakes/fake_downloader.h"
+#include "tests/support/fake_downloader.h"
 
-namespace kestrivon::fakes {
+namespace kestrivon::testing {
 
 class FakeHost : public core::UpdaterHost {
  public:
@@ -89,4 +89,4 @@ class FakeHost : public core::UpdaterHost {
   std::filesystem::path root_;
 };
 
-}  // namespace kestrivon::fakes
+}  // namespace kestrivon::testing

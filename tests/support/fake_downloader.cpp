@@ -1,8 +1,8 @@
-#include "tests/fakes/fake_downloader.h"
+#include "tests/support/fake_downloader.h"
 
 #include <fstream>
 
-namespace kestrivon::fakes {
+namespace kestrivon::testing {
 
 void FakeDownloader::Script(const std::string& url, std::vector<Outcome> outcomes) {
   scripts_[url] = std::deque<Outcome>(outcomes.begin(), outcomes.end());
@@ -43,4 +43,4 @@ bool FakeDownloader::IsCancelled() const {
   return cancelled_;
 }
 
-}  // namespace kestrivon::fakes
+}  // namespace kestrivon::testing
