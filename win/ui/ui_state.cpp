@@ -1,0 +1,84 @@
+#include "win/ui/ui_state.h"
+
+#include <algorithm>
+
+#include "core/no_throw.h"
+#include "win/host/process_state.h"
+#include "win/log/log_file.h"
+#include "win/ui/ui_strings.h"
+
+namespace kestrivon::win {
+
+UiState uiState;
+std::mutex uiStateMutex;
+std::atomic<bool> cancelAvailable{false};
+
+namespace {
+
+void RepaintMainWindow() {
+  if (const HWND window = mainWindow.load()) InvalidateRect(window, nullptr, FALSE);
+}
+
+}  // namespace
+
+void SetStatus(const std::wstring& text, int32_t percent) noexcept {
+  if (errorShown.load()) return;
+  bool progressChanged = false;
+  core::CallNoThrow("Status update", [&] {
+    const size_t lineFeed = text.find(L'\n');
+    std::wstring status = text.substr(0, lineFeed);
+    std::wstring detail = lineFeed == std::wstring::npos ? L"" : text.substr(lineFeed + 1);
+    const std::lock_guard lock(uiStateMutex);
+    uiState.statusLine = std::move(status);
+    uiState.detailLine = std::move(detail);
+    if (percent >= 0) {
+      const float progress = static_cast<float>(std::min(percent, 100)) / 100.0f;
+      progressChanged = progress != uiState.progress;
+      uiState.progress = progress;
+    }
+  });
+  RepaintMainWindow();
+  if (const HWND window = mainWindow.load(); progressChanged && window != nullptr) {
+    PostMessageW(window, WM_TASKBAR_PROGRESS, 0, 0);
+  }
+}
+
+void ShowError(const std::wstring& message) noexcept {
+  if (cancelRequested.load()) return;
+  core::CallNoThrow("Error view", [&] {
+    WriteLogLine(L"[ERROR] " + message);
+    std::wstring detail = message;
+    const std::lock_guard lock(uiStateMutex);
+    uiState.statusLine = currentUiStrings->labelError;
+    uiState.detailLine = std::move(detail);
+    uiState.progress = 0.0f;
+  });
+  cancelAvailable.exchange(false);
+  errorShown.exchange(true);
+  if (const HWND window = mainWindow.load()) {
+    InvalidateRect(window, nullptr, FALSE);
+    PostMessageW(window, WM_TASKBAR_PROGRESS, 0, 0);
+    FlashWindow(window, TRUE);
+  }
+}
+
+void EnableCancel() noexcept {
+  cancelAvailable.exchange(true);
+  RepaintMainWindow();
+}
+
+void DisableCancel() noexcept {
+  cancelAvailable.exchange(false);
+  RepaintMainWindow();
+}
+
+bool AskConfirmation(const std::vector<PromptRow>& rows) noexcept {
+  const HWND window = mainWindow.load();
+  if (window == nullptr || cancelRequested.load()) return false;
+  ConfirmRequest request{&rows, false};
+  const LRESULT handled =
+      SendMessageW(window, WM_CONFIRM_UPDATES, 0, reinterpret_cast<LPARAM>(&request));
+  return handled != 0 && request.accepted;
+}
+
+}  // namespace kestrivon::win
