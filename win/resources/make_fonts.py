@@ -123,6 +123,7 @@ def build(args):
     os.close(handle)
     try:
         font.save(temporary)
+        os.chmod(temporary, 0o644)
         problems = check(TTFont(temporary), args.family, args.style, required)
         if problems:
             fail(f"{args.output} as written: " + "; ".join(problems))
