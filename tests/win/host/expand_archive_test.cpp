@@ -31,8 +31,8 @@ TEST(ExpandArchive, StatusCountsFilesAgainstAllEntries) {
   errorShown = false;
 
   ASSERT_TRUE(ExpandArchive((root.path() / L"a.zip").wstring(), (root.path() / L"out").wstring(),
-                            L"Unpacking", 30, 40, L"", true));
-  EXPECT_EQ(testing::ReadFileBytes(root.path() / L"out\\f99"), "data");
+                            L"Unpacking", 30, 40, L"", false));
+  EXPECT_EQ(testing::ReadFileBytes(root.path() / L"out\\jdk\\f99"), "data");
   const std::lock_guard lock(uiStateMutex);
   EXPECT_EQ(uiState.statusLine, L"Unpacking (99%)");
   EXPECT_FLOAT_EQ(uiState.progress, 0.69f);  // 30 + 40 * 99 / 100, truncated

@@ -119,7 +119,9 @@ TEST(InstallComponent, RuntimeFailuresLeaveTheOldRuntime) {
     EXPECT_EQ(installed.error(), c.error);
     EXPECT_EQ(ReadTree(install.dir), kOldRuntime) << "staging left or old runtime touched";
     EXPECT_TRUE(install.NothingElseInRoot());
-    if (!c.logLine.empty()) EXPECT_NE(log.Text().find(c.logLine), std::string::npos) << log.Text();
+    if (!c.logLine.empty()) {
+      EXPECT_NE(log.Text().find(c.logLine), std::string::npos) << log.Text();
+    }
   }
 }
 

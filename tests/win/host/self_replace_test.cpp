@@ -11,10 +11,12 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "tests/support/file_tree.h"
+#include "tests/support/process_runner.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wine_test_support.h"
 #include "tests/support/zip_writer.h"
@@ -31,27 +33,13 @@ using testing::ReadFileBytes;
 using testing::TempDir;
 
 fs::path ProbePath() {
-  return fs::path(CurrentExePath()).parent_path() / L"kestrivon_win_updater_probe.exe";
+  return fs::path(testing::TestExeFolder()) / L"kestrivon_win_updater_probe.exe";
 }
 
-// Runs `exe` with `arguments` to its end; its exit code, or -1.
-int Run(const fs::path& exe, const std::vector<std::wstring>& arguments) {
-  std::wstring commandLine = QuoteArgument(exe.wstring()) + L" " + JoinQuotedArguments(arguments);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION created{};
-  if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &created)) {
-    return -1;
-  }
-  const UniqueHandle process(created.hProcess);
-  const UniqueHandle thread(created.hThread);
-  DWORD code = 0;
-  if (WaitForSingleObject(process.Get(), 60000) != WAIT_OBJECT_0 ||
-      !GetExitCodeProcess(process.Get(), &code)) {
-    return -1;
-  }
-  return static_cast<int>(code);
+// Runs `exe` to its end; its exit code, or -1.
+int RunProbe(const fs::path& exe, const std::vector<std::wstring>& arguments) {
+  const auto code = testing::RunAndWait(exe.wstring(), JoinQuotedArguments(arguments));
+  return code ? static_cast<int>(*code) : -1;
 }
 
 std::string SystemText(uint32_t code) { return Utf8FromWide(FormatSystemError(code)); }
@@ -108,13 +96,13 @@ TEST(SelfReplace, FailuresKeepTheRunningUpdater) {
     }
     ASSERT_TRUE(c.hold == 0 || held);
 
-    EXPECT_EQ(Run(install.exe, {L"apply", install.package.wstring()}), 1);
+    EXPECT_EQ(RunProbe(install.exe, {L"apply", install.package.wstring()}), 1);
     held.Reset();
     EXPECT_TRUE(ReadFileBytes(install.exe) == install.old) << "the running updater was replaced";
     EXPECT_FALSE(fs::exists(install.backup));
     EXPECT_FALSE(fs::exists(install.dir / L"started.txt"));
     EXPECT_NE(install.Log().find(c.logLine), std::string::npos) << install.Log();
-    EXPECT_EQ(Run(install.exe, {L"start"}), 0) << "the kept updater does not run";
+    EXPECT_EQ(RunProbe(install.exe, {L"start"}), 0) << "the kept updater does not run";
   }
 }
 
@@ -126,7 +114,7 @@ TEST(SelfReplace, NewUpdaterTakesOverAndItsBackupGoesAtTheNextStart) {
                   .AddFile("bin/KestrivonUpdater.exe", replacement, testing::kStored)
                   .WriteTo(install.package));
 
-  ASSERT_EQ(Run(install.exe, {L"apply", install.package.wstring()}), 0) << install.Log();
+  ASSERT_EQ(RunProbe(install.exe, {L"apply", install.package.wstring()}), 0) << install.Log();
   const fs::path started = install.dir / L"started.txt";
   for (int i = 0; i < 200 && !fs::exists(started); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -138,7 +126,7 @@ TEST(SelfReplace, NewUpdaterTakesOverAndItsBackupGoesAtTheNextStart) {
   EXPECT_NE(install.Log().find("] [INFO] New updater started; exiting.\n"), std::string::npos)
       << install.Log();
 
-  EXPECT_EQ(Run(install.exe, {L"start"}), 0);
+  EXPECT_EQ(RunProbe(install.exe, {L"start"}), 0);
   EXPECT_FALSE(fs::exists(install.backup));
 }
 

@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -35,7 +36,7 @@ int ReportStart(int argc, wchar_t** argv) {
   report += Utf8FromWide(workingDirectory) + "\nmutex " + (gotMutex ? "1" : "0") + "\n";
   // Written aside and renamed, so that the test never reads half of it.
   const std::wstring file = ResolveInstallDir() + L"\\started.txt";
-  std::ofstream(file + L".part", std::ios::binary) << report;
+  std::ofstream(std::filesystem::path(file + L".part"), std::ios::binary) << report;
   MoveFileExW((file + L".part").c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING);
   return 0;
 }
