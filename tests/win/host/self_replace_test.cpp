@@ -8,6 +8,8 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -64,38 +66,51 @@ struct Install {
   testing::ScopedInstallPath installPath;
 };
 
+// The same program marked for another machine (ARM64): a valid file that cannot start here.
+std::string ForAnotherMachine(std::string exe) {
+  uint32_t header = 0;
+  std::memcpy(&header, exe.data() + 0x3c, sizeof(header));
+  exe[header + 4] = '\x64';
+  exe[header + 5] = '\xAA';
+  return exe;
+}
+
 TEST(SelfReplace, FailuresKeepTheRunningUpdater) {
+  enum class Fault { WrongName, UpdaterPinned, NewFileUnreadable, NewFileNotStartable };
   struct Case {
-    const char* name;
-    const wchar_t* exeName;
-    int hold;  // 0 nothing, 1 the updater itself, 2 the unpacked new file
+    Fault fault;
     std::string logLine;
   };
   const Case cases[] = {
-      {"package without the file's name", L"MyUpdater.exe", 0,
-       "[WARN] The updater package doesn't contain MyUpdater.exe\n"},
-      {"updater pinned", L"KestrivonUpdater.exe", 1,
+      {Fault::WrongName, "[WARN] The updater package doesn't contain MyUpdater.exe\n"},
+      {Fault::UpdaterPinned,
        "[ERROR] Failed to move the current updater aside: " + SystemText(ERROR_SHARING_VIOLATION)},
-      {"new file unreadable", L"KestrivonUpdater.exe", 2,
+      {Fault::NewFileUnreadable,
        "[ERROR] Failed to copy the new updater: " + SystemText(ERROR_SHARING_VIOLATION)},
+      {Fault::NewFileNotStartable,
+       "[ERROR] The new updater didn't start; restoring the previous one\n"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Install install(c.exeName);
+    SCOPED_TRACE(c.logLine);
+    Install install(c.fault == Fault::WrongName ? L"MyUpdater.exe" : L"KestrivonUpdater.exe");
+    const std::string replacement = c.fault == Fault::NewFileNotStartable
+                                        ? ForAnotherMachine(install.old)
+                                        : install.old + "new";
     ASSERT_TRUE(testing::ZipWriter()
-                    .AddFile("KestrivonUpdater.exe", install.old + "new", testing::kStored)
+                    .AddFile("KestrivonUpdater.exe", replacement, testing::kStored)
                     .WriteTo(install.package));
     UniqueFile held;
-    if (c.hold == 1) held = testing::HoldOpen(install.exe);
-    if (c.hold == 2) {
+    if (c.fault == Fault::UpdaterPinned) held = testing::HoldOpen(install.exe);
+    if (c.fault == Fault::NewFileUnreadable) {
       // Writable but not readable by others: extraction succeeds, the copy cannot read it.
       const fs::path unpacked = install.dir / L"temp\\updater-unpacked\\KestrivonUpdater.exe";
       fs::create_directories(unpacked.parent_path());
       held.Reset(CreateFileW(unpacked.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
                              CREATE_ALWAYS, 0, nullptr));
+      ASSERT_TRUE(held);
     }
-    ASSERT_TRUE(c.hold == 0 || held);
 
+    // 1: the probe kept its file and holds the instance mutex again.
     EXPECT_EQ(RunProbe(install.exe, {L"apply", install.package.wstring()}), 1);
     held.Reset();
     EXPECT_TRUE(ReadFileBytes(install.exe) == install.old) << "the running updater was replaced";
