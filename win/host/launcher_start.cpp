@@ -1,7 +1,8 @@
 #include "win/host/launcher_start.h"
 
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <optional>
 #include <string_view>

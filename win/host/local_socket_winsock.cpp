@@ -1,6 +1,7 @@
 // Winsock 2 before anything that could pull in the old winsock.h.
-#include <afunix.h>
 #include <winsock2.h>
+// afunix.h needs the address family type of Winsock 2.
+#include <afunix.h>
 
 #include <algorithm>
 #include <cstring>

@@ -73,6 +73,7 @@ TEST(LauncherStart, QuotedArgumentsSplitBackUnchanged) {
 class LauncherStartOwnProcess : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    if (!testing::RunsInOwnProcess()) return;
     root_ = new testing::TempDir;
     const testing::ScopedInstallPath logHome((root_->path() / "log home").wstring());
     ResolveInstallDir();  // the log stays there for the process

@@ -73,7 +73,7 @@ TEST(WindowDriver, FindsTheWindowAndDrivesIt) {
   } cases[] = {
       {L"enter", WM_KEYDOWN, VK_RETURN, {}},
       {L"escape", WM_KEYDOWN, VK_ESCAPE, {}},
-      {L"click 40 25.5", WM_LBUTTONDOWN, 0, {40, 26}},
+      {L"click 40 25.5", WM_LBUTTONDOWN, MK_LBUTTON, {40, 26}},
       {L"close", WM_CLOSE, 0, {}},
   };
   for (const auto& c : cases) {
