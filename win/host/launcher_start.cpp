@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "core/long_path.h"
 #include "core/no_throw.h"
