@@ -1,40 +1,25 @@
-#include "win/host/command_line_rules.h"
+// The exact forms; that CommandLineToArgvW gives every form back is tested under Wine.
 
-#include <string>
-#include <vector>
+#include "win/host/command_line_rules.h"
 
 #include <gtest/gtest.h>
 
 namespace kestrivon::win {
 namespace {
 
-TEST(CommandLineRules, QuoteArgument) {
-  const struct {
-    std::wstring argument;
-    std::wstring quoted;
-  } cases[] = {
+TEST(CommandLineRules, QuotesOnlyWhatNeedsIt) {
+  const std::pair<std::wstring, std::wstring> cases[] = {
       {L"--flag", L"--flag"},
-      {L"C:\\dir\\", L"C:\\dir\\"},  // backslashes alone never force quotes
-      {L"a\rb", L"a\rb"},            // nor does a carriage return
+      {L"C:\\dir\\", L"C:\\dir\\"},  // neither backslashes alone
+      {L"a\rb", L"a\rb"},            // nor a carriage return force quotes
       {L"", L"\"\""},
       {L"a\"b", L"\"a\\\"b\""},
       {L"C:\\my dir\\", L"\"C:\\my dir\\\\\""},
-      {L"C:\\My Games\\Kestrivon\\KestrivonLauncher.exe",
-       L"\"C:\\My Games\\Kestrivon\\KestrivonLauncher.exe\""},
-      {L"a\\\\\"b", L"\"a\\\\\\\\\\\"b\""},  // two backslashes before a quote: 2n + 1
-      {L"a\\b c", L"\"a\\b c\""},            // a run before another character stays
-      {L"a\tb", L"\"a\tb\""},
-      {L"a\nb", L"\"a\nb\""},
-      {L"a\vb", L"\"a\vb\""},
-      {L"\\\\", L"\\\\"},
-      {L" \\\\", L"\" \\\\\\\\\""},
+      {L"a\\\\\"b", L"\"a\\\\\\\\\\\"b\""},  // a run before a quote: 2n + 1
+      {L"a\\b\tc", L"\"a\\b\tc\""},          // before another character: n
   };
-  for (const auto& c : cases) EXPECT_EQ(QuoteArgument(c.argument), c.quoted) << c.argument;
-}
-
-TEST(CommandLineRules, JoinQuotedArguments) {
+  for (const auto& [argument, quoted] : cases) EXPECT_EQ(QuoteArgument(argument), quoted);
   EXPECT_EQ(JoinQuotedArguments({}), L"");
-  EXPECT_EQ(JoinQuotedArguments({L""}), L"\"\"");
   EXPECT_EQ(JoinQuotedArguments({L"kestrivon://open", L"", L"b c"}),
             L"kestrivon://open \"\" \"b c\"");
 }

@@ -9,8 +9,9 @@
 // "Kestrivon Launcher" for N milliseconds, as a running launcher would; otherwise it exits at
 // once. Exit code 0, or 1 when the record could not be written.
 
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <cwchar>
 #include <optional>
@@ -99,7 +100,6 @@ void ShowLauncherWindow(HINSTANCE instance, UINT milliseconds) {
   windowClass.cbSize = sizeof(windowClass);
   windowClass.lpfnWndProc = WindowProc;
   windowClass.hInstance = instance;
-  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   windowClass.lpszClassName = kWindowClass;
   if (RegisterClassExW(&windowClass) == 0) return;

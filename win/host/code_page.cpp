@@ -49,9 +49,12 @@ uint32_t SystemAnsiCodePage() {
     text[std::size(text) - 1] = L'\0';
     if (const uint32_t codePage = ParseLeadingNumber(text); codePage != 0) return codePage;
   }
+  // The system default locale by its real name: Wine refuses the "!x-sys-default-locale"
+  // alias, which names the same locale on Windows.
+  wchar_t locale[LOCALE_NAME_MAX_LENGTH] = {};
   DWORD number = 0;
-  if (GetLocaleInfoEx(LOCALE_NAME_SYSTEM_DEFAULT,
-                      LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+  if (GetSystemDefaultLocaleName(locale, LOCALE_NAME_MAX_LENGTH) < 1 ||
+      GetLocaleInfoEx(locale, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
                       reinterpret_cast<LPWSTR>(&number), sizeof(number) / sizeof(wchar_t)) < 1 ||
       number == 0) {
     return kCodePageUtf8;

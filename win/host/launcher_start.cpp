@@ -1,10 +1,12 @@
 #include "win/host/launcher_start.h"
 
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "core/long_path.h"
 #include "core/no_throw.h"

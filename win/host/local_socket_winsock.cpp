@@ -1,10 +1,10 @@
 // Winsock 2 before anything that could pull in the old winsock.h.
-#include <afunix.h>
 #include <winsock2.h>
+// afunix.h needs the address family type of Winsock 2.
+#include <afunix.h>
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 
 #include "win/host/code_page.h"
 #include "win/host/local_socket.h"
@@ -14,15 +14,29 @@ namespace kestrivon::win {
 
 namespace {
 
-// Once per process; Winsock then stays up until the process ends.
-bool StartWinsock() {
-  static std::once_flag once;
-  static bool started = false;
-  std::call_once(once, [] {
+// Winsock for the rest of the process: started by the first use (thread-safe), cleaned up
+// only by the static's destruction when the process exits.
+class WinsockSession {
+ public:
+  WinsockSession() {
     WSADATA data{};
-    started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  });
-  return started;
+    started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }
+  ~WinsockSession() {
+    if (started_) WSACleanup();
+  }
+  WinsockSession(const WinsockSession&) = delete;
+  WinsockSession& operator=(const WinsockSession&) = delete;
+
+  bool Started() const { return started_; }
+
+ private:
+  bool started_ = false;
+};
+
+bool StartWinsock() {
+  static const WinsockSession session;
+  return session.Started();
 }
 
 }  // namespace

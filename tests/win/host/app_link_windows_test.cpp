@@ -27,12 +27,5 @@ TEST(AppLinkWindows, EndpointOutsideTheAnsiCodePageIsUnusable) {
             std::vector<std::string>{"[WARN] App link endpoint path is unusable: " + endpoint});
 }
 
-TEST(AppLinkWindows, NoListenerFallsBackQuietly) {
-  testing::TempDir dir;
-  ASSERT_TRUE(testing::WriteFileBytes(dir.path() / kAppLinkEndpointFile,
-                                      (dir.path() / "launcher.sock").string()));
-  EXPECT_FALSE(HandOffAppLink(dir.path(), kDefaultAppLink));
-}
-
 }  // namespace
 }  // namespace kestrivon::win
