@@ -93,7 +93,6 @@ Result CollectTree(const fs::path& root, std::string_view prefix) {
   }
   InputTree tree;
   archive::EntryLimits limits;
-  std::map<std::string, std::string> folded;  // lower-cased name -> name
   if (!prefix.empty()) {
     tree.entries.push_back({.name = std::string(prefix), .source = root, .directory = true});
   }
@@ -119,13 +118,6 @@ Result CollectTree(const fs::path& root, std::string_view prefix) {
       if (directory) it.disable_recursion_pending();
       continue;
     }
-    const auto [clash, fresh] = folded.emplace(Lower(name), name);
-    if (!fresh) {
-      return std::unexpected(
-          fmt::format("{} and {} differ only in letter case; on Windows one would replace the "
-                      "other",
-                      clash->second, name));
-    }
     InputEntry entry{.name = name, .source = item.path(), .directory = directory};
     if (!directory) {
       entry.size = item.file_size(error);
@@ -145,6 +137,15 @@ Result CollectTree(const fs::path& root, std::string_view prefix) {
   }
   std::sort(tree.entries.begin(), tree.entries.end(),
             [](const InputEntry& a, const InputEntry& b) { return a.name < b.name; });
+  std::map<std::string, std::string> folded;  // lower-cased name -> name
+  for (const InputEntry& entry : tree.entries) {
+    const auto [clash, fresh] = folded.emplace(Lower(entry.name), entry.name);
+    if (!fresh) {
+      return std::unexpected(fmt::format(
+          "{} and {} differ only in letter case; on Windows one would replace the other",
+          clash->second, entry.name));
+    }
+  }
   return tree;
 }
 
