@@ -137,6 +137,8 @@ TEST_F(ReleaseBuildTest, RefusesWhatTheUpdaterWouldRefuseAndPublishesNothing) {
       {"output that exists",
        [](const fs::path& root, auto&) { fs::create_directories(root / "site/release"); },
        "already exists; publish into a new folder"},
+      {"output inside an input", set("output", (launcher_ / "release").string()),
+       "lies inside the input " + launcher_.string()},
       {"names that differ only in case",
        [](const fs::path& root, auto&) { WriteFile(root / "launcher/App/x", ""); },
        "App and app differ only in letter case"},
@@ -165,22 +167,23 @@ TEST_F(ReleaseBuildTest, RefusesWhatTheUpdaterWouldRefuseAndPublishesNothing) {
     SCOPED_TRACE(item.what);
     kestrivon::testing::TempDir temp;
     fs::copy(root_, temp.path(), fs::copy_options::recursive);
-    std::vector<std::string> args = Args(temp.path() / "site" / "release");
-    for (std::string& arg : args) {
-      if (arg.starts_with(root_.string()))
-        arg = temp.path().string() + arg.substr(root_.string().size());
-    }
+    // The case's paths, moved into its own copy of the inputs.
+    const auto moved = [&](std::string text) {
+      const std::string from = root_.string();
+      for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + 1)) {
+        text.replace(at, from.size(), temp.path().string());
+      }
+      return text;
+    };
+    std::vector<std::string> args = Args(output_);
     item.setup(temp.path(), args);
+    for (std::string& arg : args) arg = moved(arg);
     const std::vector<std::string> before = fs::exists(temp.path() / "site")
                                                 ? Listing(temp.path() / "site")
                                                 : std::vector<std::string>{};
 
     const Outcome run = Publish(args);
-    std::string expected = item.message;
-    const std::string from = root_.string();
-    for (size_t at = expected.find(from); at != std::string::npos; at = expected.find(from)) {
-      expected.replace(at, from.size(), temp.path().string());
-    }
+    const std::string expected = moved(item.message);
     if (expected.empty()) {
       EXPECT_EQ(run.code, 0) << run.err;
       continue;

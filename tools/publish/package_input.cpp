@@ -88,7 +88,7 @@ bool IsValidWindowsName(std::string_view component) {
 Result CollectTree(const fs::path& root, std::string_view prefix) {
   const std::string rootText = core::PathToUtf8(root);
   std::error_code error;
-  if (!fs::is_directory(fs::symlink_status(root, error))) {
+  if (!fs::is_directory(root, error)) {
     return std::unexpected(fmt::format("{} is not a folder", rootText));
   }
   InputTree tree;
@@ -162,7 +162,7 @@ Result CollectLauncher(const fs::path& folder) {
 Result CollectRuntime(const fs::path& folder) {
   const std::string folderText = core::PathToUtf8(folder);
   std::error_code error;
-  if (!fs::is_directory(fs::symlink_status(folder, error))) {
+  if (!fs::is_directory(folder, error)) {
     return std::unexpected(fmt::format("{} is not a folder", folderText));
   }
   const fs::path java = fs::path("bin") / "java.exe";
@@ -199,10 +199,10 @@ Result CollectUpdater(const fs::path& file, std::string_view name) {
   if (name.empty() || name.find('/') != std::string_view::npos || !IsValidWindowsName(name)) {
     return std::unexpected(fmt::format("updater name \"{}\" is not a Windows file name", name));
   }
-  if (!IsRegularFile(file)) {
+  std::error_code error;
+  if (!fs::is_regular_file(file, error)) {
     return std::unexpected(fmt::format("updater {} is not a file", fileText));
   }
-  std::error_code error;
   const uint64_t size = fs::file_size(file, error);
   if (error || size == 0) return std::unexpected(fmt::format("updater {} is empty", fileText));
   archive::EntryLimits limits;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <map>
@@ -238,6 +239,14 @@ std::expected<BuildReport, std::string> BuildRelease(const BuildOptions& options
     pending.push_back({.component = component, .input = input});
   }
   for (Pending& item : pending) {
+    // A release inside an input would be packed into the next one.
+    fs::path source = fs::absolute(item.input->source).lexically_normal();
+    if (!source.has_filename()) source = source.parent_path();
+    const auto mismatch = std::mismatch(source.begin(), source.end(), output.begin(), output.end());
+    if (mismatch.first == source.end()) {
+      return std::unexpected(fmt::format("output {} lies inside the input {}",
+                                         core::PathToUtf8(output), core::PathToUtf8(source)));
+    }
     auto tree = item.component == "launcher" ? CollectLauncher(item.input->source)
                 : item.component == "jre"    ? CollectRuntime(item.input->source)
                                           : CollectUpdater(item.input->source, options.updaterName);
