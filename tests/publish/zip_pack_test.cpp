@@ -76,6 +76,25 @@ TEST(ZipPacker, WritesWhatTheUpdatersReaderReadsBack) {
   EXPECT_EQ(packed.bytes.substr(10, 4), std::string("\0\0\x21\0", 4));
 }
 
+TEST(ZipPacker, EntriesPreparedOnOtherThreadsAreTheSameBytes) {
+  const std::string datas[] = {"", testing::Text(1'500'000), std::string(300'000, '\0')};
+  std::stringstream streamed;
+  std::stringstream prepared;
+  ZipPacker streaming(streamed);
+  ZipPacker preparing(prepared);
+  for (const std::string& data : datas) {
+    std::istringstream first(data);
+    ASSERT_TRUE(streaming.AddFile("f", first, data.size()));
+    std::istringstream second(data);
+    const auto entry = PrepareEntry("f", second, data.size());
+    ASSERT_TRUE(entry);
+    ASSERT_TRUE(preparing.AddPrepared("f", *entry));
+  }
+  ASSERT_TRUE(streaming.Finish());
+  ASSERT_TRUE(preparing.Finish());
+  EXPECT_EQ(streamed.str(), prepared.str());
+}
+
 TEST(ZipPacker, ReadingBlocksShorterThanDeclaredIsAnError) {
   std::stringstream out;
   ZipPacker packer(out);

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 
 #include <fmt/format.h>
@@ -81,7 +82,72 @@ class Deflater {
   bool ok_ = false;
 };
 
+struct Encoded {
+  uint32_t crc32 = 0;
+  uint64_t compressedSize = 0;
+};
+
+// Reads exactly `size` bytes of `data` and hands them, deflated or stored, to `put`.
+std::expected<Encoded, std::string> Encode(
+    std::string_view name, std::istream& data, uint64_t size, uint16_t method,
+    const PackProgress& progress, const std::function<bool(const unsigned char*, size_t)>& put) {
+  // Small files get small buffers: a runtime has thousands of them.
+  const size_t bufferSize = static_cast<size_t>(std::clamp<uint64_t>(size, 4096, kBufferSize));
+  auto in = std::make_unique<unsigned char[]>(bufferSize);
+  auto out = std::make_unique<unsigned char[]>(bufferSize);
+  Deflater deflater;
+  if (method == kDeflated && !deflater.ok()) return std::unexpected("zlib failed to start");
+  Encoded encoded;
+  const auto counted = [&](const unsigned char* bytes, size_t count) {
+    encoded.compressedSize += count;
+    return put(bytes, count);
+  };
+  uLong crc = crc32(0, nullptr, 0);
+  uint64_t done = 0;
+  while (true) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(bufferSize, size - done));
+    data.read(reinterpret_cast<char*>(in.get()), static_cast<std::streamsize>(want));
+    const size_t got = static_cast<size_t>(data.gcount());
+    if (got != want) return std::unexpected(fmt::format("{} changed while it was packed", name));
+    crc = crc32(crc, in.get(), static_cast<uInt>(got));
+    done += got;
+    const bool last = done == size;
+    const bool fed = method == kDeflated
+                         ? deflater.Feed(in.get(), got, last, out.get(), bufferSize, counted)
+                         : counted(in.get(), got);
+    if (!fed) return std::unexpected("write error");
+    if (progress) progress(done);
+    if (last) break;
+  }
+  encoded.crc32 = static_cast<uint32_t>(crc);
+  return encoded;
+}
+
+bool RatioRefused(uint64_t size, uint64_t compressedSize) {
+  return compressedSize != 0 && size / compressedSize > archive::kMaxCompressionRatio;
+}
+
 }  // namespace
+
+std::expected<PreparedEntry, std::string> PrepareEntry(std::string_view name, std::istream& data,
+                                                       uint64_t size) {
+  PreparedEntry prepared{.method = size == 0 ? kStored : kDeflated, .size = size};
+  const auto append = [&prepared](const unsigned char* bytes, size_t count) {
+    prepared.data.append(reinterpret_cast<const char*>(bytes), count);
+    return true;
+  };
+  auto encoded = Encode(name, data, size, prepared.method, {}, append);
+  if (encoded && RatioRefused(size, encoded->compressedSize)) {
+    data.clear();
+    data.seekg(0);
+    prepared.method = kStored;
+    prepared.data.clear();
+    encoded = Encode(name, data, size, kStored, {}, append);
+  }
+  if (!encoded) return std::unexpected(std::move(encoded.error()));
+  prepared.crc32 = encoded->crc32;
+  return prepared;
+}
 
 std::expected<void, std::string> ZipPacker::Put(std::string_view bytes) {
   if (!out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
@@ -125,35 +191,14 @@ std::expected<void, std::string> ZipPacker::AddDirectory(std::string_view name) 
 std::expected<void, std::string> ZipPacker::WriteData(Record& record, std::istream& data,
                                                       uint64_t size, uint16_t method,
                                                       const PackProgress& progress) {
-  auto in = std::make_unique<unsigned char[]>(kBufferSize);
-  auto out = std::make_unique<unsigned char[]>(kBufferSize);
-  Deflater deflater;
-  if (method == kDeflated && !deflater.ok()) return std::unexpected("zlib failed to start");
+  auto encoded = Encode(
+      record.name, data, size, method, progress, [this](const unsigned char* bytes, size_t count) {
+        return Put(std::string_view(reinterpret_cast<const char*>(bytes), count)).has_value();
+      });
+  if (!encoded) return std::unexpected(std::move(encoded.error()));
   record.method = method;
-  record.compressedSize = 0;
-  uLong crc = crc32(0, nullptr, 0);
-  const auto put = [&](const unsigned char* bytes, size_t count) {
-    record.compressedSize += count;
-    return Put(std::string_view(reinterpret_cast<const char*>(bytes), count)).has_value();
-  };
-  uint64_t done = 0;
-  while (true) {
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(kBufferSize, size - done));
-    data.read(reinterpret_cast<char*>(in.get()), static_cast<std::streamsize>(want));
-    const size_t got = static_cast<size_t>(data.gcount());
-    if (got != want)
-      return std::unexpected(fmt::format("{} changed while it was packed", record.name));
-    crc = crc32(crc, in.get(), static_cast<uInt>(got));
-    done += got;
-    const bool last = done == size;
-    const bool fed = method == kDeflated
-                         ? deflater.Feed(in.get(), got, last, out.get(), kBufferSize, put)
-                         : put(in.get(), got);
-    if (!fed) return std::unexpected("write error");
-    if (progress) progress(done);
-    if (last) break;
-  }
-  record.crc32 = static_cast<uint32_t>(crc);
+  record.crc32 = encoded->crc32;
+  record.compressedSize = encoded->compressedSize;
   return {};
 }
 
@@ -166,8 +211,7 @@ std::expected<void, std::string> ZipPacker::AddFile(std::string_view name, std::
   const uint64_t dataOffset = offset_;
 
   auto packed = WriteData(record, data, size, size == 0 ? kStored : kDeflated, progress);
-  if (packed && record.method == kDeflated &&
-      size / record.compressedSize > archive::kMaxCompressionRatio) {
+  if (packed && record.method == kDeflated && RatioRefused(size, record.compressedSize)) {
     // The updater refuses such a ratio as a likely bomb: store the bytes instead. Stored data
     // is longer than the deflated data it overwrites, so nothing stale is left behind.
     data.clear();
@@ -186,6 +230,22 @@ std::expected<void, std::string> ZipPacker::AddFile(std::string_view name, std::
   out_.seekp(static_cast<std::streamoff>(end));
   offset_ = end;
   if (!out_) return std::unexpected("write error");
+  records_.push_back(std::move(record));
+  return {};
+}
+
+std::expected<void, std::string> ZipPacker::AddPrepared(std::string_view name,
+                                                        const PreparedEntry& prepared) {
+  Record record{.name = std::string(name),
+                .method = prepared.method,
+                .crc32 = prepared.crc32,
+                .compressedSize = prepared.data.size(),
+                .uncompressedSize = prepared.size,
+                .localOffset = offset_,
+                .zip64Local = prepared.size >= kZip64LocalThreshold};
+  if (record.name.size() > kMax16) return std::unexpected(fmt::format("name too long: {}", name));
+  if (auto written = WriteLocalHeader(record); !written) return written;
+  if (auto written = Put(prepared.data); !written) return written;
   records_.push_back(std::move(record));
   return {};
 }

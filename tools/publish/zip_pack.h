@@ -22,6 +22,18 @@ inline constexpr uint16_t kZipDosTime = 0;
 // (bytes of the current entry read so far)
 using PackProgress = std::function<void(uint64_t bytes)>;
 
+// One file's entry data, encoded ahead in memory (on another thread) by PrepareEntry.
+struct PreparedEntry {
+  uint16_t method = 0;
+  uint32_t crc32 = 0;
+  uint64_t size = 0;  // uncompressed
+  std::string data{};
+};
+
+// Reads `size` bytes of `data` and encodes them as AddFile would.
+std::expected<PreparedEntry, std::string> PrepareEntry(std::string_view name, std::istream& data,
+                                                       uint64_t size);
+
 class ZipPacker {
  public:
   // `out` must be seekable: each local header is completed once its data is written.
@@ -34,6 +46,10 @@ class ZipPacker {
   // would give a ratio the updater's extractor refuses. `data` must be seekable too.
   std::expected<void, std::string> AddFile(std::string_view name, std::istream& data, uint64_t size,
                                            const PackProgress& progress = {});
+
+  // Writes an entry encoded by PrepareEntry: the same bytes AddFile writes.
+  std::expected<void, std::string> AddPrepared(std::string_view name,
+                                               const PreparedEntry& prepared);
 
   // The central directory and the end records. Nothing may be added afterwards.
   std::expected<void, std::string> Finish();
