@@ -154,7 +154,7 @@ TEST_F(ReleaseBuildTest, RefusesWhatTheUpdaterWouldRefuseAndPublishesNothing) {
        "app/link is a symbolic link"},
       {"launcher that would replace the installed runtime",
        [](const fs::path& root, auto&) { WriteFile(root / "launcher/runtime/x", ""); },
-       "the updater would refuse this release: launcher package holds runtime, which the "
+       "the release fails the updater's checks: launcher package holds runtime, which the "
        "updater keeps in the install folder"},
       {"file above the extractor's entry limit",
        [](const fs::path& root, auto&) {

@@ -382,7 +382,7 @@ std::expected<BuildReport, std::string> BuildRelease(const BuildOptions& options
   auto checked = CheckRelease(site, check);
   if (!checked) {
     return std::unexpected(
-        fmt::format("the updater would refuse this release: {}", checked.error()));
+        fmt::format("the release fails the updater's checks: {}", checked.error()));
   }
   for (Pending& item : pending) {
     for (const CheckedPackage& package : *checked) {

@@ -111,7 +111,11 @@ Status CheckPackage(const fs::path& root, const CheckOptions& options, CheckedPa
                                      package.component, package.extractedFiles,
                                      package.extractSeconds);
   }
-  if (!status) {
+  if (!status && status.error().starts_with("not enough disk space")) {
+    // This machine's disk, not the package: say so rather than blame the release.
+    status = std::unexpected(fmt::format("can't extract the {} package here to check it: {}",
+                                         package.component, status.error()));
+  } else if (!status) {
     status = std::unexpected(fmt::format("{} package: {}", package.component, status.error()));
   } else if (package.component == "launcher") {
     status = CheckLauncherTop(scratch, options.updaterName);
