@@ -272,7 +272,8 @@ Status CheckUrl(std::string_view what, std::string_view url,
 std::expected<BuildReport, std::string> BuildRelease(const BuildOptions& options) {
   const Clock::time_point start = Clock::now();
   if (options.output.empty()) return std::unexpected("no output folder given");
-  const fs::path output = fs::absolute(options.output).lexically_normal();
+  fs::path output = fs::absolute(options.output).lexically_normal();
+  if (!output.has_filename()) output = output.parent_path();  // "release/"
   std::error_code error;
   if (fs::exists(fs::symlink_status(output, error))) {
     return std::unexpected(fmt::format("output {} already exists; publish into a new folder",
@@ -393,6 +394,11 @@ std::expected<BuildReport, std::string> BuildRelease(const BuildOptions& options
     report.packages.push_back(item.published);
   }
 
+  // A folder that appeared meanwhile is never replaced (rename would take an empty one).
+  if (fs::exists(fs::symlink_status(output, error))) {
+    return std::unexpected(fmt::format("output {} appeared while publishing; nothing replaced",
+                                       core::PathToUtf8(output)));
+  }
   fs::rename(site, output, error);
   if (error) {
     return std::unexpected(
