@@ -15,33 +15,46 @@ std::string Megabytes(uint64_t bytes) {
   return fmt::format("{:.1f} MB", static_cast<double>(bytes) / 1e6);
 }
 
-ProgressLine::ProgressLine(std::ostream* out, bool terminal, std::string label, uint64_t totalBytes)
-    : out_(out), terminal_(terminal), label_(std::move(label)), total_(totalBytes) {}
+ProgressLine::ProgressLine(std::ostream* out, bool terminal, std::string label, uint64_t total,
+                           ProgressUnit unit, bool longWork)
+    : out_(out),
+      terminal_(terminal),
+      label_(std::move(label)),
+      total_(total),
+      unit_(unit),
+      steps_(longWork && (unit != ProgressUnit::Bytes || total >= kShowProgressFrom)) {}
 
-void ProgressLine::Update(uint64_t doneBytes) {
-  done_ = doneBytes;
-  // Short work shows only its closing line.
-  if (out_ == nullptr || total_ < kShowProgressFrom) return;
+std::string ProgressLine::Amount(uint64_t count) const {
+  return unit_ == ProgressUnit::Bytes ? Megabytes(count) : fmt::format("{} files", count);
+}
+
+void ProgressLine::Update(uint64_t done) {
+  done_ = done;
+  if (out_ == nullptr || !steps_ || total_ == 0) return;
   const uint64_t percent = std::min<uint64_t>(100, done_ * 100 / total_);
   if (terminal_) {
     const Clock::time_point now = Clock::now();
     if (now - shown_ < std::chrono::milliseconds(200)) return;
     shown_ = now;
-    *out_ << fmt::format("\r{}: {:3}% of {}", label_, percent, Megabytes(total_)) << std::flush;
+    *out_ << fmt::format("\r{}: {:3}% of {}", label_, percent, Amount(total_)) << std::flush;
     return;
   }
   const int tenth = static_cast<int>(percent / 10);
   if (tenth <= shownTenth_ || tenth >= 10) return;
   shownTenth_ = tenth;
-  *out_ << fmt::format("{}: {}% of {}\n", label_, tenth * 10, Megabytes(total_)) << std::flush;
+  *out_ << fmt::format("{}: {}% of {}\n", label_, tenth * 10, Amount(total_)) << std::flush;
 }
 
 double ProgressLine::Finish() {
   const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
   if (out_ != nullptr) {
-    const double rate = seconds > 0 ? static_cast<double>(done_) / seconds / 1e6 : 0;
-    *out_ << fmt::format("{}{}: {} in {:.2f} s ({:.0f} MB/s)\n", terminal_ ? "\r\x1b[K" : "",
-                         label_, Megabytes(done_), seconds, rate)
+    std::string rate;
+    if (unit_ == ProgressUnit::Bytes) {
+      rate = fmt::format(" ({:.0f} MB/s)",
+                         seconds > 0 ? static_cast<double>(done_) / seconds / 1e6 : 0);
+    }
+    *out_ << fmt::format("{}{}: {} in {:.2f} s{}\n", terminal_ ? "\r\x1b[K" : "", label_,
+                         Amount(done_), seconds, rate)
           << std::flush;
   }
   return seconds;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <system_error>
 
 #include <fmt/format.h>
@@ -23,6 +24,9 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using Status = std::expected<void, std::string>;
+
+// Packages at least this large show extraction steps, not only the closing line.
+constexpr uint64_t kLongExtraction = 32'000'000;
 
 double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
@@ -102,15 +106,21 @@ Status CheckPackage(const fs::path& root, const CheckOptions& options, CheckedPa
   archive::ExtractOptions extract;
   extract.stripTopLevelFolder = package.component == "jre";
   if (package.component == "updater") extract.onlyFile = options.updaterName;
-  extract.progress = [&](uint64_t files, uint64_t) { package.extractedFiles = files; };
+  std::optional<ProgressLine> extracting;
+  extract.progress = [&](uint64_t files, uint64_t entries) {
+    if (!extracting) {
+      // The entry count includes folders: the bar may stop short of 100 %.
+      extracting.emplace(options.progress, options.progressIsTerminal,
+                         fmt::format("Extracting {} package", package.component), entries,
+                         ProgressUnit::Files, size >= kLongExtraction);
+    }
+    extracting->Update(files);
+    package.extractedFiles = files;
+  };
   const Clock::time_point extractStart = Clock::now();
   Status status = archive::ExtractZip(*file, scratch, extract);
   package.extractSeconds = SecondsSince(extractStart);
-  if (options.progress != nullptr && status) {
-    *options.progress << fmt::format("Extracted {} package: {} files in {:.2f} s\n",
-                                     package.component, package.extractedFiles,
-                                     package.extractSeconds);
-  }
+  if (extracting && status) extracting->Finish();
   if (!status && status.error().starts_with("not enough disk space")) {
     // This machine's disk, not the package: say so rather than blame the release.
     status = std::unexpected(fmt::format("can't extract the {} package here to check it: {}",
