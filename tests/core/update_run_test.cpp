@@ -13,6 +13,7 @@
 
 #include "core/file_digest.h"
 #include "core/installed_versions.h"
+#include "core/verified_download.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
@@ -38,7 +39,8 @@ Package MakePackage(const std::string& name, const std::string& version) {
   hasher.Update(reinterpret_cast<const uint8_t*>(package.body.data()), package.body.size());
   package.entry.present = true;
   package.entry.version = version;
-  package.entry.url = "https://cdn.kestrivon.net/" + name + "/" + name + "-" + version + ".zip";
+  package.entry.url =
+      "https://" + std::string(cdnHost) + "/" + name + "/" + name + "-" + version + ".zip";
   package.entry.sha256 = ToHex(hasher);
   package.entry.size = package.body.size();
   return package;
@@ -328,6 +330,13 @@ TEST_F(UpdateRunTest, AFailedSelfUpdateRestoresTheDigestAndGoesOn) {
   EXPECT_TRUE(unreachable.appliedPackages.empty());
   EXPECT_TRUE(
       HasLine("[WARN] Couldn't get the updater update; continuing with the current version"));
+
+  // Unrecorded, the new updater would take itself for outdated and replace itself forever.
+  fs::create_directories(root / "config" / "versions.json.tmp");
+  FakeHost& unrecorded = NextRun();
+  unrecorded.applyUpdater = true;
+  EXPECT_EQ(RunUpdate(unrecorded), RunResult::Ready);
+  EXPECT_TRUE(unrecorded.appliedPackages.empty());
 }
 
 TEST_F(UpdateRunTest, DecliningTheUpdaterEndsTheRun) {
@@ -345,30 +354,6 @@ TEST_F(UpdateRunTest, DecliningTheUpdaterEndsTheRun) {
   current.acceptUpdater = false;
   EXPECT_EQ(RunUpdate(current), RunResult::Ready);
   EXPECT_TRUE(current.updaterQuestions.empty());
-}
-
-TEST(DecideComponent, Rules) {
-  UpdateInfo entry;
-  entry.present = true;
-  entry.version = "1.0.0";
-  entry.url = "https://cdn.kestrivon.net/a.zip";
-  entry.sha256 = std::string(64, 'a');
-  entry.size = 1;
-  UpdateInfo invalid = entry;
-  invalid.size = 0;
-  const InstalledComponent same{"0.1.0", std::string(64, 'A')};
-  const InstalledComponent other{"1.0.0", std::string(64, 'b')};
-  const InstalledComponent empty{"1.0.0", ""};
-
-  EXPECT_EQ(DecideComponent(same, true, nullptr), ComponentDecision::UseInstalled);
-  EXPECT_EQ(DecideComponent(same, false, nullptr), ComponentDecision::Unavailable);
-  EXPECT_EQ(DecideComponent(same, true, &invalid), ComponentDecision::UseInstalled);
-  EXPECT_EQ(DecideComponent(same, false, &invalid), ComponentDecision::Unavailable);
-  EXPECT_EQ(DecideComponent(same, false, &entry), ComponentDecision::UpdateNeeded);
-  EXPECT_EQ(DecideComponent(same, true, &entry), ComponentDecision::UpToDate);
-  EXPECT_EQ(DecideComponent(other, true, &entry), ComponentDecision::UpdateNeeded);
-  EXPECT_EQ(DecideComponent(empty, true, &entry), ComponentDecision::UpdateNeeded);
-  EXPECT_EQ(DecideComponent({"", "aa"}, true, &entry), ComponentDecision::UpdateNeeded);
 }
 
 }  // namespace
