@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <memory>
 #include <regex>
 #include <string>
 
@@ -19,6 +18,7 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/wine_test_support.h"
 #include "win/host/process_state.h"
+#include "win/host/unique_handle.h"
 
 namespace kestrivon::win {
 namespace {
@@ -29,12 +29,10 @@ using testing::WriteFileBytes;
 
 constexpr uint64_t kMiB = 1048576;
 
-// Holds a file open without sharing, as another program might; reset() lets it go.
-using Handle = std::unique_ptr<void, decltype(&CloseHandle)>;
-Handle LockExclusively(const std::wstring& path) {
-  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  return Handle(handle == INVALID_HANDLE_VALUE ? nullptr : handle, &CloseHandle);
+// Holds a file open without sharing, as another program might; Reset() lets it go.
+UniqueFile LockExclusively(const std::wstring& path) {
+  return UniqueFile(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 std::string LocalDate() {
@@ -102,15 +100,15 @@ TEST(LogFile, LockedOrImpossibleFilesDropRecordsQuietly) {
   LogFile log(folder.path().wstring());
   ASSERT_TRUE(WriteFileBytes(log.FilePath(), std::string(kMiB + 1, 'x')));
   ASSERT_TRUE(WriteFileBytes(log.PreviousPath(), "locked"));
-  Handle previous = LockExclusively(log.PreviousPath());
+  UniqueFile previous = LockExclusively(log.PreviousPath());
   ASSERT_TRUE(previous);
 
   log.Write(L"[INFO] one");  // the rotation fails; the record still goes to the current file
-  Handle current = LockExclusively(log.FilePath());
+  UniqueFile current = LockExclusively(log.FilePath());
   ASSERT_TRUE(current);
   log.Write(L"[INFO] dropped");
-  current.reset();
-  previous.reset();
+  current.Reset();
+  previous.Reset();
   log.Write(L"[INFO] two");  // a failed rotation is not retried in the same run
 
   EXPECT_TRUE(ReadFileBytes(log.PreviousPath()) == "locked") << "rotation tried again";
