@@ -7,25 +7,27 @@
 namespace kestrivon::core {
 namespace {
 
-TEST(ParseJson, RejectsEmptyMalformedAndTooDeepDocuments) {
-  EXPECT_EQ(ParseJson("").error(), "empty document");
-  const auto spaces = ParseJson("   ");
-  ASSERT_FALSE(spaces.has_value());
-  EXPECT_TRUE(spaces.error().starts_with("malformed JSON: [json.exception.parse_error"))
-      << spaces.error();
-  EXPECT_TRUE(ParseJson("{} trailing").error().starts_with("malformed JSON: "));
-  EXPECT_TRUE(ParseJson(R"({"a":1 /* comment */})").error().starts_with("malformed JSON: "));
+std::string Error(std::string_view text) {
+  const auto result = ParseJson(text);
+  return result ? "accepted" : result.error();
+}
 
-  EXPECT_TRUE(ParseJson(std::string(100, '[') + std::string(100, ']')).has_value());
-  EXPECT_EQ(ParseJson(std::string(101, '[') + std::string(101, ']')).error(),
-            "JSON nested too deeply");
+TEST(ParseJson, RejectsEmptyMalformedAndTooDeepDocuments) {
+  EXPECT_EQ(Error(""), "empty document");
+  EXPECT_TRUE(Error("   ").starts_with("malformed JSON: [json.exception.parse_error"))
+      << Error("   ");
+  EXPECT_TRUE(Error("{} trailing").starts_with("malformed JSON: "));
+  EXPECT_TRUE(Error(R"({"a":1 /* comment */})").starts_with("malformed JSON: "));
+
+  EXPECT_EQ(Error(std::string(100, '[') + std::string(100, ']')), "accepted");
+  EXPECT_EQ(Error(std::string(101, '[') + std::string(101, ']')), "JSON nested too deeply");
   // The limit is checked before parsing, so even an unterminated document is caught by it.
-  EXPECT_EQ(ParseJson(std::string(5000, '{')).error(), "JSON nested too deeply");
+  EXPECT_EQ(Error(std::string(5000, '{')), "JSON nested too deeply");
 
   // Brackets inside strings do not count, also behind an escaped quotation mark.
   const std::string inString = R"({"k":"\"[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[)" +
                                std::string(120, '[') + R"(\\"})";
-  EXPECT_TRUE(ParseJson(inString).has_value()) << ParseJson(inString).error();
+  EXPECT_EQ(Error(inString), "accepted");
 }
 
 }  // namespace
