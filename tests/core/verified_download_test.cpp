@@ -122,19 +122,6 @@ TEST_F(VerifiedDownloadTest, CdnFileFailingVerificationIsNotTriedAgain) {
   EXPECT_TRUE(log.lines()[1].second.ends_with(" != expected " + kBodySha));
 }
 
-TEST_F(VerifiedDownloadTest, DigestComparisonIgnoresCaseButNeverMatchesEmpty) {
-  downloader.Script(kCdnUrl, {FakeDownloader::Deliver(kBody)});
-  UpdateInfo upper = Entry(false);
-  upper.sha256 = Upper(upper.sha256);
-  EXPECT_TRUE(Run(upper).has_value());
-
-  UpdateInfo empty = Entry(false);
-  empty.sha256.clear();
-  EXPECT_EQ(Run(empty).error(), DownloadFailure::Integrity);
-  EXPECT_EQ(log.lines().back().second,
-            "File from CDN failed verification: sha256 " + kBodySha + " != expected ");
-}
-
 // Where the user's cancellation is seen decides the result: at the top of an attempt or in
 // a pause it is Cancelled and no file is left; the downloader's own "cancelled" is an
 // ordinary failure, so on the last source it stays a transfer failure.
