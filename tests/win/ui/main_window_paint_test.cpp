@@ -33,6 +33,12 @@ UniqueBitmap RenderMain(float scale = 1.0f, const MainButtonStates& buttons = {}
 // The fill's gradient runs from blue to light blue; the track is dark.
 bool IsFill(Gdiplus::ARGB colour) { return (colour & 0xFF) > 0xC0; }
 
+// A one-DIP line at y + 0.5 lands on row y or y + 1, depending on how the rasteriser places
+// pixel centres (Wine and Windows differ).
+bool LineAt(const UniqueBitmap& bitmap, int x, int y, Gdiplus::ARGB colour) {
+  return Near(PixelAt(bitmap, x, y), colour, 24) || Near(PixelAt(bitmap, x, y + 1), colour, 24);
+}
+
 // Any pixel in the DIP rectangle satisfies `test`.
 template <typename Test>
 bool AnyPixel(const UniqueBitmap& bitmap, const DipRect& rect, Test test) {
@@ -84,10 +90,9 @@ TEST_F(MainWindowPaint, BackgroundTrackAndFillAtTheLayoutCoordinates) {
 TEST_F(MainWindowPaint, CancelOnlyWhileOfferedInThreePalettesStates) {
   testing::SetShownState(L"Downloading Java...", L"", 0.3f);
   // The top border's middle and a point of the fill clear of the label.
-  const auto border = [](const UniqueBitmap& b) { return PixelAt(b, 459, 166); };
   const auto fill = [](const UniqueBitmap& b) { return PixelAt(b, 420, 171); };
 
-  EXPECT_TRUE(Near(border(RenderMain()), kBackgroundColor));
+  EXPECT_FALSE(LineAt(RenderMain(), 459, 166, kDarkPalette.border));
   cancelAvailable = true;
   struct Case {
     MainButtonStates buttons;
@@ -101,7 +106,7 @@ TEST_F(MainWindowPaint, CancelOnlyWhileOfferedInThreePalettesStates) {
   for (const Case& c : cases) {
     const UniqueBitmap bitmap = RenderMain(1.0f, c.buttons);
     EXPECT_TRUE(Near(fill(bitmap), c.fill)) << std::hex << fill(bitmap);
-    EXPECT_TRUE(Near(border(bitmap), c.border, 24)) << std::hex << border(bitmap);
+    EXPECT_TRUE(LineAt(bitmap, 459, 166, c.border));
   }
   // The label is drawn (light text in the middle of the button).
   EXPECT_TRUE(AnyPixel(RenderMain(), {430, 176, 58, 16},
@@ -135,7 +140,7 @@ TEST_F(MainWindowPaint, ErrorViewHasAStillGreyLogoRedStatusAndTwoButtons) {
   // No progress bar; Close light (hovered), Open log dark.
   EXPECT_EQ(PixelAt(error, 33, kTrackMiddle), kBackgroundColor);
   EXPECT_TRUE(Near(PixelAt(error, 420, 171), kLightPalette.hoverFill));
-  EXPECT_TRUE(Near(PixelAt(error, 314, 166), kDarkPalette.border, 24));
+  EXPECT_TRUE(LineAt(error, 314, 166, kDarkPalette.border));
   EXPECT_TRUE(Near(PixelAt(error, 250, 171), kDarkPalette.fill));
 }
 
@@ -152,7 +157,7 @@ TEST_F(MainWindowPaint, EverythingScalesAtOneHundredFiftyPercent) {
   EXPECT_TRUE(Near(PixelAt(bitmap, 69, 46), 0xFFB3E5FF));                       // gem
   EXPECT_TRUE(IsFill(PixelAt(bitmap, 400, 211)));                               // fill to 408
   EXPECT_TRUE(Near(PixelAt(bitmap, 416, 211), kProgressTrackColor));            // track after
-  EXPECT_TRUE(Near(PixelAt(bitmap, 688, 249), kDarkPalette.border, 40));        // Cancel top
+  EXPECT_TRUE(LineAt(bitmap, 688, 249, kDarkPalette.border));                  // Cancel top
   EXPECT_TRUE(Near(PixelAt(bitmap, 688, 245), kBackgroundColor));               // above it
 }
 

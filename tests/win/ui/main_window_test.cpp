@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -34,6 +36,24 @@ class LogTail {
   }
   size_t start_;
 };
+
+// Runs `body` on a worker thread while this (GUI) thread serves what the worker sends to its
+// windows, leaving the posted taskbar messages queued for counting.
+void OnWorker(const std::function<void()>& body) {
+  std::atomic<bool> done = false;
+  std::thread worker([&] {
+    body();
+    done = true;
+  });
+  while (!done) {
+    MSG message{};
+    while (PeekMessageW(&message, nullptr, 0, WM_TASKBAR_PROGRESS - 1, PM_REMOVE)) {
+      DispatchMessageW(&message);
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_SENDMESSAGE);
+  }
+  worker.join();
+}
 
 class MainWindowTest : public ::testing::Test {
  protected:
@@ -199,8 +219,7 @@ TEST_F(MainWindowTest, StatusFromAnotherThread) {
       {L"", 20, L"", L"", 0.2f, 1},
   };
   for (const Case& c : cases) {
-    std::thread worker([&] { SetStatus(c.text, c.percent); });
-    worker.join();
+    OnWorker([&] { SetStatus(c.text, c.percent); });
     {
       const std::lock_guard lock(uiStateMutex);
       EXPECT_EQ(uiState.statusLine, c.status);
@@ -213,12 +232,12 @@ TEST_F(MainWindowTest, StatusFromAnotherThread) {
   // After a cancel no error is shown and nothing is logged.
   const LogTail log;
   cancelRequested = true;
-  std::thread([] { ShowError(L"Too late"); }).join();
+  OnWorker([] { ShowError(L"Too late"); });
   EXPECT_FALSE(errorShown.load());
   EXPECT_EQ(taskbarMessages(), 0);
   EXPECT_EQ(log.Text(), "");
   cancelRequested = false;
-  std::thread([] { ShowError(L"Shown"); }).join();
+  OnWorker([] { ShowError(L"Shown"); });
   EXPECT_TRUE(errorShown.load());
   EXPECT_EQ(taskbarMessages(), 1);
   EXPECT_NE(log.Text().find("] [ERROR] Shown\n"), std::string::npos);
