@@ -50,8 +50,7 @@ class ScopedWindowState {
 };
 
 // Sets the shown state directly, as the window calls would leave it.
-inline void SetShownState(const std::wstring& status, const std::wstring& detail,
-                          float progress) {
+inline void SetShownState(const std::wstring& status, const std::wstring& detail, float progress) {
   const std::lock_guard lock(win::uiStateMutex);
   win::uiState.statusLine = status;
   win::uiState.detailLine = detail;
@@ -94,6 +93,16 @@ inline bool PumpUntil(const std::function<bool()>& done, int* quitCode = nullptr
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
   }
   return true;
+}
+
+// Waits until the main window is gone and takes every message left in this thread's queue,
+// including the quit message its destruction posts, so that the next test starts clean.
+inline void AwaitNoMainWindow() {
+  PumpUntil([] { return win::mainWindow.load() == nullptr; });
+  MSG message{};
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message != WM_QUIT) DispatchMessageW(&message);
+  }
 }
 
 // lParam of a mouse message at a client position in pixels.

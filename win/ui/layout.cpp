@@ -6,8 +6,7 @@ namespace kestrivon::win {
 
 float ProgressFillWidth(float progress) {
   if (!(progress > 0.01f)) return 0.0f;
-  return std::max(kProgressTrackRect.height,
-                  std::min(progress, 1.0f) * kProgressTrackRect.width);
+  return std::max(kProgressTrackRect.height, std::min(progress, 1.0f) * kProgressTrackRect.width);
 }
 
 float ChooseStatusFontSize(const std::function<float(float points)>& measureWidth) {

@@ -15,15 +15,14 @@ float ShardPhase(uint64_t tickMs) {
   return 1.0f - EaseCubicBezier(0.6f, 0.0f, 0.3f, 1.0f, (t - 770.0f) / kMoveMs);
 }
 
-LogoPoint PlaceLogoPoint(LogoPoint point, float originX, float originY, float scale,
-                         float offsetX, float offsetY) {
+LogoPoint PlaceLogoPoint(LogoPoint point, float originX, float originY, float scale, float offsetX,
+                         float offsetY) {
   return {(point.x - 5.0f + offsetX) * scale + originX,
           (point.y - 10.5f + offsetY) * scale + originY};
 }
 
-void DrawLogo(Gdiplus::GpGraphics* graphics, std::span<const LogoPolygon> polygons,
-              float originX, float originY, float scale, float offsetX, float offsetY,
-              bool errorView) noexcept {
+void DrawLogo(Gdiplus::GpGraphics* graphics, std::span<const LogoPolygon> polygons, float originX,
+              float originY, float scale, float offsetX, float offsetY, bool errorView) noexcept {
   const auto& colours = errorView ? kLogoErrorColors : kLogoRunColors;
   for (const LogoPolygon& polygon : polygons) {
     if (polygon.pointCount < 3 || polygon.pointCount > 4 || polygon.shade < 0 ||

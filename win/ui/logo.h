@@ -45,20 +45,18 @@ inline constexpr float kShardTravelY = 6.09f;
 
 // Shade colours, indexed by shade.
 inline constexpr std::array<Gdiplus::ARGB, 3> kLogoRunColors{0xFFB3E5FF, 0xFF6D8DFF, 0xFF3D2F9E};
-inline constexpr std::array<Gdiplus::ARGB, 3> kLogoErrorColors{0xFFB9BCCB, 0xFF7A7E92,
-                                                               0xFF44475A};
+inline constexpr std::array<Gdiplus::ARGB, 3> kLogoErrorColors{0xFFB9BCCB, 0xFF7A7E92, 0xFF44475A};
 
 // How far the shard is out, 0 to 1, at `tickMs` milliseconds since system start: out over
 // 630 ms, resting for 140 ms, back over 630 ms, in a cycle that follows the clock.
 float ShardPhase(uint64_t tickMs);
 
 // A polygon point in DIPs.
-LogoPoint PlaceLogoPoint(LogoPoint point, float originX, float originY, float scale,
-                         float offsetX, float offsetY);
+LogoPoint PlaceLogoPoint(LogoPoint point, float originX, float originY, float scale, float offsetX,
+                         float offsetY);
 
 // GUI thread (any thread owning `graphics`). Fills and outlines each polygon in its shade.
-void DrawLogo(Gdiplus::GpGraphics* graphics, std::span<const LogoPolygon> polygons,
-              float originX, float originY, float scale, float offsetX, float offsetY,
-              bool errorView) noexcept;
+void DrawLogo(Gdiplus::GpGraphics* graphics, std::span<const LogoPolygon> polygons, float originX,
+              float originY, float scale, float offsetX, float offsetY, bool errorView) noexcept;
 
 }  // namespace kestrivon::win

@@ -272,8 +272,8 @@ HWND CreateMainWindow(HINSTANCE instance) noexcept {
         AdjustWindowRectExForDpi(&frame, kStyle, FALSE, 0, dpi);
         const int width = frame.right - frame.left;
         const int height = frame.bottom - frame.top;
-        const PixelPoint origin = CentreInWorkArea(
-            {work.left, work.top, work.right, work.bottom}, width, height);
+        const PixelPoint origin =
+            CentreInWorkArea({work.left, work.top, work.right, work.bottom}, width, height);
         SetWindowPos(window, nullptr, origin.x, origin.y, width, height,
                      SWP_NOZORDER | SWP_NOACTIVATE);
         ApplyDarkWindowFrame(window);
@@ -289,7 +289,8 @@ HWND CreateMainWindow(HINSTANCE instance) noexcept {
 }
 
 void CancelUpdate(HWND window) noexcept {
-  core::CallNoThrow("Logging the cancel", [] { WriteLogLine(L"[INFO] User cancelled the update"); });
+  core::CallNoThrow("Logging the cancel",
+                    [] { WriteLogLine(L"[INFO] User cancelled the update"); });
   RequestCancel();
   PostMessageW(window, WM_CLOSE, 0, 0);
 }

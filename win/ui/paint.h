@@ -63,7 +63,8 @@ UniqueBrush MakeSolidBrush(ARGB colour) noexcept;
 void AddCapsule(Gdiplus::GpPath* path, float x, float y, float width, float height) noexcept;
 
 // Fills a capsule with `brush`; nothing when GDI+ fails.
-void FillCapsule(Gdiplus::GpGraphics* graphics, Gdiplus::GpBrush* brush, const DipRect& rect) noexcept;
+void FillCapsule(Gdiplus::GpGraphics* graphics, Gdiplus::GpBrush* brush,
+                 const DipRect& rect) noexcept;
 
 // A rounded button with its label centred; nothing when the button font cannot be made.
 void DrawButton(Gdiplus::GpGraphics* graphics, const wchar_t* label, const DipRect& rect,

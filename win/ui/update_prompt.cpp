@@ -89,9 +89,8 @@ LRESULT UpdatePrompt::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
       PAINTSTRUCT paint{};
       if (const HDC dc = BeginPaint(window, &paint)) {
         core::CallNoThrow("Painting the update prompt", [&] {
-          PaintBuffered(window, dc, [&](Gdiplus::GpGraphics* graphics) {
-            PaintUpdatePrompt(graphics, state);
-          });
+          PaintBuffered(window, dc,
+                        [&](Gdiplus::GpGraphics* graphics) { PaintUpdatePrompt(graphics, state); });
         });
       }
       EndPaint(window, &paint);
@@ -144,7 +143,8 @@ std::wstring PromptVersionsText(const PromptRow& row, const wchar_t* unit) {
   return text;
 }
 
-LRESULT CALLBACK UpdatePromptProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+LRESULT CALLBACK UpdatePromptProc(HWND window, UINT message, WPARAM wParam,
+                                  LPARAM lParam) noexcept {
   return WindowBase<UpdatePrompt>::Procedure(window, message, wParam, lParam);
 }
 

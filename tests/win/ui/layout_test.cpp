@@ -18,8 +18,9 @@ TEST(Layout, ButtonHitAreasIncludeTheirEdges) {
   struct Case {
     float x, y;
     bool inside;
-  } cases[] = {{404, 166, true},    {514, 202, true},  {459, 184, true}, {403.9f, 184, false},
-               {514.1f, 184, false}, {459, 165.9f, false}, {459, 202.1f, false}};
+  } cases[] = {{404, 166, true},     {514, 202, true},     {459, 184, true},
+               {403.9f, 184, false}, {514.1f, 184, false}, {459, 165.9f, false},
+               {459, 202.1f, false}};
   for (const Case& c : cases) {
     EXPECT_EQ(Contains(kPrimaryButtonRect, c.x, c.y), c.inside) << c.x << "," << c.y;
   }
@@ -31,8 +32,8 @@ TEST(Layout, ButtonHitAreasIncludeTheirEdges) {
 TEST(Layout, ProgressFillStartsAsACircleAndEndsAtTheTrack) {
   struct Case {
     float progress, width;
-  } cases[] = {{0, 0}, {0.005f, 0}, {0.01f, 0}, {0.011f, 6}, {0.0125f, 6.05f},
-               {0.5f, 242}, {1.0f, 484}, {-1.0f, 0}};
+  } cases[] = {{0, 0},           {0.005f, 0}, {0.01f, 0},  {0.011f, 6},
+               {0.0125f, 6.05f}, {0.5f, 242}, {1.0f, 484}, {-1.0f, 0}};
   for (const Case& c : cases) {
     EXPECT_NEAR(ProgressFillWidth(c.progress), c.width, 1e-3) << c.progress;
   }
@@ -68,9 +69,9 @@ TEST(Layout, WindowPlacement) {
     PixelRect owner;
     int x, y;
   } cases[] = {
-      {{300, 300, 860, 561}, 270, 260},     // centred
-      {{-400, -300, 160, -39}, 100, 50},    // owner off the top-left
-      {{900, 700, 1460, 961}, 480, 510},    // owner off the bottom-right
+      {{300, 300, 860, 561}, 270, 260},   // centred
+      {{-400, -300, 160, -39}, 100, 50},  // owner off the top-left
+      {{900, 700, 1460, 961}, 480, 510},  // owner off the bottom-right
   };
   for (const Case& c : cases) {
     const PixelPoint placed = PlacePrompt(c.owner, work, 620, 340);
@@ -98,7 +99,8 @@ TEST(Layout, PromptRowsAndTexts) {
     PromptRow row;
     const wchar_t* text;
   } cases[] = {
-      {{L"Java", L"not installed", L"21.0.5", 50644378}, L"not installed \u2192 21.0.5  \u00B7  48.3 MB"},
+      {{L"Java", L"not installed", L"21.0.5", 50644378},
+       L"not installed \u2192 21.0.5  \u00B7  48.3 MB"},
       {{L"L", L"1.2.0", L"1.3.0", 0}, L"1.2.0 \u2192 1.3.0"},
       {{L"L", L"1", L"2", 50331648}, L"1 \u2192 2  \u00B7  48.0 MB"},
       {{L"L", L"1", L"2", 1000000}, L"1 \u2192 2  \u00B7  1.0 MB"},

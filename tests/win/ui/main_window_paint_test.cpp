@@ -23,11 +23,9 @@ constexpr float kTrackMiddle = 141;  // y of the progress bar's middle line
 
 UniqueBitmap RenderMain(float scale = 1.0f, const MainButtonStates& buttons = {},
                         uint64_t tick = 0) {
-  return RenderOffscreen(static_cast<int>(std::lround(544 * scale)),
-                         static_cast<int>(std::lround(222 * scale)), scale,
-                         [&](Gdiplus::GpGraphics* graphics) {
-                           PaintMainWindow(graphics, buttons, tick);
-                         });
+  return RenderOffscreen(
+      static_cast<int>(std::lround(544 * scale)), static_cast<int>(std::lround(222 * scale)), scale,
+      [&](Gdiplus::GpGraphics* graphics) { PaintMainWindow(graphics, buttons, tick); });
 }
 
 // The fill's gradient runs from blue to light blue; the track is dark.
@@ -100,7 +98,8 @@ TEST_F(MainWindowPaint, CancelOnlyWhileOfferedInThreePalettesStates) {
   } cases[] = {
       {{}, kDarkPalette.fill, kDarkPalette.border},
       {{.cancelHover = true}, kDarkPalette.hoverFill, kDarkPalette.activeBorder},
-      {{.cancelHover = true, .cancelPressed = true}, kDarkPalette.pressedFill,
+      {{.cancelHover = true, .cancelPressed = true},
+       kDarkPalette.pressedFill,
        kDarkPalette.activeBorder},
   };
   for (const Case& c : cases) {
@@ -154,11 +153,11 @@ TEST_F(MainWindowPaint, EverythingScalesAtOneHundredFiftyPercent) {
   Gdiplus::DllExports::GdipGetImageHeight(bitmap.Get(), &height);
   EXPECT_EQ(width, 816u);
   EXPECT_EQ(height, 333u);
-  EXPECT_TRUE(Near(PixelAt(bitmap, 69, 46), 0xFFB3E5FF));                       // gem
-  EXPECT_TRUE(IsFill(PixelAt(bitmap, 400, 211)));                               // fill to 408
-  EXPECT_TRUE(Near(PixelAt(bitmap, 416, 211), kProgressTrackColor));            // track after
-  EXPECT_TRUE(LineAt(bitmap, 688, 249, kDarkPalette.border));                  // Cancel top
-  EXPECT_TRUE(Near(PixelAt(bitmap, 688, 245), kBackgroundColor));               // above it
+  EXPECT_TRUE(Near(PixelAt(bitmap, 69, 46), 0xFFB3E5FF));             // gem
+  EXPECT_TRUE(IsFill(PixelAt(bitmap, 400, 211)));                     // fill to 408
+  EXPECT_TRUE(Near(PixelAt(bitmap, 416, 211), kProgressTrackColor));  // track after
+  EXPECT_TRUE(LineAt(bitmap, 688, 249, kDarkPalette.border));         // Cancel top
+  EXPECT_TRUE(Near(PixelAt(bitmap, 688, 245), kBackgroundColor));     // above it
 }
 
 TEST(FontSet, EmbeddedFontsAndTheFallbackRoadBothGiveFonts) {
@@ -179,7 +178,8 @@ TEST(FontSet, EmbeddedFontsAndTheFallbackRoadBothGiveFonts) {
   Gdiplus::GpFontCollection* rawEmpty = nullptr;
   ASSERT_EQ(Gdiplus::DllExports::GdipNewPrivateFontCollection(&rawEmpty), Gdiplus::Ok);
   const UniquePrivateFontCollection empty(rawEmpty);
-  for (Gdiplus::GpFontCollection* collection : {empty.Get(), static_cast<Gdiplus::GpFontCollection*>(nullptr)}) {
+  for (Gdiplus::GpFontCollection* collection :
+       {empty.Get(), static_cast<Gdiplus::GpFontCollection*>(nullptr)}) {
     const FontSet fallback = BuildFontSet(collection);
     EXPECT_TRUE(MakeFont(fallback.headingFamily, fallback.headingStyle, 12));
     EXPECT_TRUE(MakeFont(fallback.bodyFamily, fallback.bodyStyle, 10));

@@ -64,10 +64,12 @@ class MainWindowTest : public ::testing::Test {
   }
   void TearDown() override {
     if (IsWindow(window_)) DestroyWindow(window_);
-    PumpUntil([] { return mainWindow.load() == nullptr; });
+    testing::AwaitNoMainWindow();
   }
 
-  bool Gone() { return PumpUntil([&] { return !IsWindow(window_); }, nullptr, std::chrono::seconds(3)); }
+  bool Gone() {
+    return PumpUntil([&] { return !IsWindow(window_); }, nullptr, std::chrono::seconds(3));
+  }
   void Click(int pressX, int pressY, int releaseX, int releaseY) {
     SendMessageW(window_, WM_LBUTTONDOWN, MK_LBUTTON, MouseAt(pressX, pressY));
     SendMessageW(window_, WM_LBUTTONUP, 0, MouseAt(releaseX, releaseY));
@@ -181,16 +183,16 @@ TEST(MainWindowErrorView, EveryWayOfClosingWorksAndOpenLogKeepsTheWindow) {
       PumpUntil([] { return false; }, nullptr, std::chrono::milliseconds(100));
       EXPECT_TRUE(IsWindow(window));
       EXPECT_FALSE(cancelRequested.load());
-      EXPECT_NE(log.Text().find("] [INFO] Opening the log folder: " +
-                                std::filesystem::path(ResolveInstallDir() + L"\\logs").string() +
-                                "\n"),
-                std::string::npos)
+      EXPECT_NE(
+          log.Text().find("] [INFO] Opening the log folder: " +
+                          std::filesystem::path(ResolveInstallDir() + L"\\logs").string() + "\n"),
+          std::string::npos)
           << log.Text();
     }
     c.act(window);
     EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }));
     EXPECT_TRUE(cancelRequested.load());
-    EXPECT_EQ(mainWindow.load(), nullptr);
+    testing::AwaitNoMainWindow();
   }
 }
 

@@ -38,27 +38,26 @@ class UiSnapshotsOwnProcess : public ::testing::Test {
   void Save(const UniqueBitmap& bitmap, const wchar_t* name) {
     ASSERT_TRUE(bitmap);
     const std::wstring path = (folder_ / name).wstring();
-    EXPECT_EQ(Gdiplus::DllExports::GdipSaveImageToFile(bitmap.Get(), path.c_str(), &kPngEncoder,
-                                                       nullptr),
-              Gdiplus::Ok)
+    EXPECT_EQ(
+        Gdiplus::DllExports::GdipSaveImageToFile(bitmap.Get(), path.c_str(), &kPngEncoder, nullptr),
+        Gdiplus::Ok)
         << name;
   }
 
   void Main(const wchar_t* name, float scale = 1.0f, const MainButtonStates& buttons = {}) {
-    Save(RenderOffscreen(static_cast<int>(std::lround(544 * scale)),
-                         static_cast<int>(std::lround(222 * scale)), scale,
-                         [&](Gdiplus::GpGraphics* graphics) {
-                           PaintMainWindow(graphics, buttons, 0);
-                         }),
+    Save(RenderOffscreen(
+             static_cast<int>(std::lround(544 * scale)), static_cast<int>(std::lround(222 * scale)),
+             scale, [&](Gdiplus::GpGraphics* graphics) { PaintMainWindow(graphics, buttons, 0); }),
          name);
   }
 
   void Prompt(const wchar_t* name, const std::vector<PromptRow>& rows) {
     PromptState state;
     state.rows = &rows;
-    Save(RenderOffscreen(kPromptClientWidth, PromptHeight(rows.size()), 1.0f,
-                         [&](Gdiplus::GpGraphics* graphics) { PaintUpdatePrompt(graphics, state); }),
-         name);
+    Save(
+        RenderOffscreen(kPromptClientWidth, PromptHeight(rows.size()), 1.0f,
+                        [&](Gdiplus::GpGraphics* graphics) { PaintUpdatePrompt(graphics, state); }),
+        name);
   }
 
   void Language(UiLanguage language) { currentUiStrings = &GetUiStrings(language); }
@@ -93,11 +92,12 @@ TEST_F(UiSnapshotsOwnProcess, MainWindow) {
   Main(L"main-cancel-hover.png", 1.0f, {.cancelHover = true});
   Main(L"main-150.png", 1.5f);
 
-  SetStatus(L"Downloading the launcher and a great many other things that make this line far "
-            L"longer than it may be\nThe detail line wraps onto a second line when it is as long "
-            L"as this one, and it ends in an ellipsis when even three lines are not enough "
-            L"for all of the words that it holds, which is the case here",
-            60);
+  SetStatus(
+      L"Downloading the launcher and a great many other things that make this line far "
+      L"longer than it may be\nThe detail line wraps onto a second line when it is as long "
+      L"as this one, and it ends in an ellipsis when even three lines are not enough "
+      L"for all of the words that it holds, which is the case here",
+      60);
   Main(L"main-long-status.png");
 }
 
@@ -117,8 +117,8 @@ TEST_F(UiSnapshotsOwnProcess, UpdatePrompt) {
                                   {t.componentLauncher, L"1.2.0", L"1.3.0", 88080384},
                                   {t.componentJava, t.versionNotInstalled, L"21.0.5", 50644378}};
   };
-  Prompt(L"prompt-1.png", {{currentUiStrings->componentJava,
-                            currentUiStrings->versionNotInstalled, L"21.0.5", 50644378}});
+  Prompt(L"prompt-1.png", {{currentUiStrings->componentJava, currentUiStrings->versionNotInstalled,
+                            L"21.0.5", 50644378}});
   Prompt(L"prompt-3.png", rows());
   std::vector<PromptRow> ten;
   for (int i = 1; i <= 10; ++i) {
@@ -127,8 +127,8 @@ TEST_F(UiSnapshotsOwnProcess, UpdatePrompt) {
   }
   Prompt(L"prompt-10.png", ten);
   Prompt(L"prompt-long-name.png",
-         {{L"A component with a name far too long for the name column of this prompt",
-           L"1.0.0", L"1.1.0", 0},
+         {{L"A component with a name far too long for the name column of this prompt", L"1.0.0",
+           L"1.1.0", 0},
           {currentUiStrings->componentJava, L"21.0.4", L"21.0.5", 50644378}});
   Language(UiLanguage::Russian);
   Prompt(L"prompt-3-ru.png", rows());

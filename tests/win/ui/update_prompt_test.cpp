@@ -28,7 +28,9 @@ std::vector<PromptRow> Rows(size_t count) {
 
 HWND WaitForPrompt() {
   for (int i = 0; i < 1000; ++i) {
-    if (const HWND prompt = FindWindowW(L"Kestrivon_Update_Dialog", nullptr)) return prompt;
+    // Shown only once its owner is disabled.
+    const HWND prompt = FindWindowW(L"Kestrivon_Update_Dialog", nullptr);
+    if (prompt != nullptr && IsWindowVisible(prompt)) return prompt;
     Sleep(10);
   }
   return nullptr;
@@ -51,7 +53,7 @@ class UpdatePromptTest : public ::testing::Test {
   }
   void TearDown() override {
     if (IsWindow(window_)) DestroyWindow(window_);
-    PumpUntil([] { return mainWindow.load() == nullptr; });
+    testing::AwaitNoMainWindow();
   }
 
   // A worker asks about `rows`; the user's thread answers with `act` on the prompt. Returns
@@ -126,7 +128,8 @@ TEST_F(UpdatePromptTest, TheUsersAnswerReachesTheWorker) {
 TEST_F(UpdatePromptTest, HeightFollowsTheRowsUpToEight) {
   for (const auto& [rows, height] : {std::pair<size_t, int>{1, 226}, {8, 436}, {10, 436}}) {
     Seen seen;
-    EXPECT_FALSE(Ask(Rows(rows), [](HWND p) { PostKey(p, VK_ESCAPE); }, &seen));
+    EXPECT_FALSE(Ask(
+        Rows(rows), [](HWND p) { PostKey(p, VK_ESCAPE); }, &seen));
     ASSERT_TRUE(seen.found);
     EXPECT_TRUE(seen.ownerDisabled);
     EXPECT_EQ(seen.client.right, 624);
@@ -140,10 +143,12 @@ TEST_F(UpdatePromptTest, OpensInsideTheWorkAreaNearItsOwner) {
   GetMonitorInfoW(MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY), &monitor);
   const RECT work = monitor.rcWork;
   // Owner hanging off the bottom-right corner, then off the top-left.
-  for (const POINT at : {POINT{work.right - 100, work.bottom - 40}, POINT{work.left - 400, work.top - 200}}) {
+  for (const POINT at :
+       {POINT{work.right - 100, work.bottom - 40}, POINT{work.left - 400, work.top - 200}}) {
     SetWindowPos(window_, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     Seen seen;
-    Ask(Rows(3), [](HWND p) { PostKey(p, VK_ESCAPE); }, &seen);
+    Ask(
+        Rows(3), [](HWND p) { PostKey(p, VK_ESCAPE); }, &seen);
     ASSERT_TRUE(seen.found);
     EXPECT_GE(seen.frame.left, work.left);
     EXPECT_GE(seen.frame.top, work.top);
@@ -155,8 +160,8 @@ TEST_F(UpdatePromptTest, OpensInsideTheWorkAreaNearItsOwner) {
 TEST_F(UpdatePromptTest, QuitMessageClosesThePromptAndIsPassedOn) {
   const DWORD guiThread = GetCurrentThreadId();
   int quitCode = -1;
-  EXPECT_FALSE(Ask(Rows(2), [&](HWND) { PostThreadMessageW(guiThread, WM_QUIT, 7, 0); },
-                   nullptr, &quitCode));
+  EXPECT_FALSE(Ask(
+      Rows(2), [&](HWND) { PostThreadMessageW(guiThread, WM_QUIT, 7, 0); }, nullptr, &quitCode));
   EXPECT_EQ(quitCode, 7);
   EXPECT_TRUE(IsWindow(window_));
 }
