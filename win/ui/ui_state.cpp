@@ -24,11 +24,15 @@ void RepaintMainWindow() {
 void SetStatus(const std::wstring& text, int32_t percent) noexcept {
   if (errorShown.load()) return;
   bool progressChanged = false;
+  bool written = false;
   core::CallNoThrow("Status update", [&] {
     const size_t lineFeed = text.find(L'\n');
     std::wstring status = text.substr(0, lineFeed);
     std::wstring detail = lineFeed == std::wstring::npos ? L"" : text.substr(lineFeed + 1);
     const std::lock_guard lock(uiStateMutex);
+    // An error shown since the check above keeps its text.
+    if (errorShown.load()) return;
+    written = true;
     uiState.statusLine = std::move(status);
     uiState.detailLine = std::move(detail);
     if (percent >= 0) {
@@ -37,6 +41,7 @@ void SetStatus(const std::wstring& text, int32_t percent) noexcept {
       uiState.progress = progress;
     }
   });
+  if (!written) return;
   RepaintMainWindow();
   if (const HWND window = mainWindow.load(); progressChanged && window != nullptr) {
     PostMessageW(window, WM_TASKBAR_PROGRESS, 0, 0);
@@ -52,6 +57,9 @@ void ShowError(const std::wstring& message) noexcept {
     uiState.statusLine = currentUiStrings->labelError;
     uiState.detailLine = std::move(detail);
     uiState.progress = 0.0f;
+    // Still under the lock, so that no status update slips in between.
+    cancelAvailable.exchange(false);
+    errorShown.exchange(true);
   });
   cancelAvailable.exchange(false);
   errorShown.exchange(true);

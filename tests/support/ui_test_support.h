@@ -1,0 +1,111 @@
+#pragma once
+
+// Helpers of the window tests: GDI+ started once for the test process, the process-wide
+// window state put back between tests, pixels of rendered bitmaps and a message pump.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
+
+#include "win/host/process_state.h"
+#include "win/ui/graphics_owners.h"
+#include "win/ui/ui_state.h"
+
+namespace kestrivon::testing {
+
+// The test process owns GDI+, as the program entry does.
+class GdiplusEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { session_ = win::StartGdiplus(); }
+  void TearDown() override { session_.Reset(); }
+
+ private:
+  win::UniqueGdiplusSession session_;
+};
+inline ::testing::Environment* const gdiplusEnvironment =
+    ::testing::AddGlobalTestEnvironment(new GdiplusEnvironment);
+
+// Clears the flags and texts the window calls share, before and after a test. No main window
+// may exist across it.
+class ScopedWindowState {
+ public:
+  ScopedWindowState() { Clear(); }
+  ~ScopedWindowState() { Clear(); }
+  ScopedWindowState(const ScopedWindowState&) = delete;
+  ScopedWindowState& operator=(const ScopedWindowState&) = delete;
+
+ private:
+  static void Clear() {
+    win::errorShown = false;
+    win::cancelAvailable = false;
+    win::cancelRequested = false;
+    const std::lock_guard lock(win::uiStateMutex);
+    win::uiState = {};
+  }
+};
+
+// Sets the shown state directly, as the window calls would leave it.
+inline void SetShownState(const std::wstring& status, const std::wstring& detail, float progress) {
+  const std::lock_guard lock(win::uiStateMutex);
+  win::uiState.statusLine = status;
+  win::uiState.detailLine = detail;
+  win::uiState.progress = progress;
+}
+
+inline Gdiplus::ARGB PixelAt(const win::UniqueBitmap& bitmap, int x, int y) {
+  Gdiplus::ARGB colour = 0;
+  Gdiplus::DllExports::GdipBitmapGetPixel(bitmap.Get(), x, y, &colour);
+  return colour;
+}
+
+// Every channel within `tolerance` (anti-aliasing blends edges).
+inline bool Near(Gdiplus::ARGB a, Gdiplus::ARGB b, int tolerance = 6) {
+  for (int shift = 0; shift < 32; shift += 8) {
+    if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) >
+        tolerance) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Dispatches this thread's messages until `done` or the time limit; false on time-out. A quit
+// message ends the wait early (and is kept in `quitCode` when asked for).
+inline bool PumpUntil(const std::function<bool()>& done, int* quitCode = nullptr,
+                      std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    MSG message{};
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        if (quitCode != nullptr) *quitCode = static_cast<int>(message.wParam);
+        continue;
+      }
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+  return true;
+}
+
+// Waits until the main window is gone and takes every message left in this thread's queue,
+// including the quit message its destruction posts, so that the next test starts clean.
+inline void AwaitNoMainWindow() {
+  PumpUntil([] { return win::mainWindow.load() == nullptr; });
+  MSG message{};
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message != WM_QUIT) DispatchMessageW(&message);
+  }
+}
+
+// lParam of a mouse message at a client position in pixels.
+inline LPARAM MouseAt(int x, int y) { return MAKELPARAM(x, y); }
+
+}  // namespace kestrivon::testing

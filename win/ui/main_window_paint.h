@@ -1,0 +1,31 @@
+#pragma once
+
+// The painter of the main window: logo, status texts, progress bar and buttons.
+
+#include <cstdint>
+
+#include "win/ui/graphics_owners.h"
+#include "win/ui/ui_state.h"
+
+namespace kestrivon::win {
+
+// The main window's button interaction flags; GUI thread only.
+struct MainButtonStates {
+  bool closeHover = false;
+  bool closePressed = false;
+  bool openLogHover = false;
+  bool openLogPressed = false;
+  bool cancelHover = false;
+  bool cancelPressed = false;
+};
+
+// GUI thread. Draws the run view or the error view (errorShown) of the current UiState,
+// holding uiStateMutex from start to end; `tickMs` (milliseconds since system start) sets the
+// shard's place in its animation.
+void PaintMainWindow(Gdiplus::GpGraphics* graphics, const MainButtonStates& buttons,
+                     uint64_t tickMs) noexcept;
+
+// The status line (shrinking from 12 pt to fit) and the wrapping detail line of `state`.
+void DrawStatusTexts(Gdiplus::GpGraphics* graphics, const UiState& state, bool errorView) noexcept;
+
+}  // namespace kestrivon::win
