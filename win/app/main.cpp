@@ -16,12 +16,11 @@
 #include "win/host/app_link.h"
 #include "win/host/launcher_start.h"
 #include "win/host/process_state.h"
-#include "win/host/run_checks.h"
 #include "win/host/run_driver.h"
 #include "win/host/self_replace.h"
 #include "win/host/text_encoding.h"
 #include "win/log/log_file.h"
-#include "win/ui/gdiplus_session.h"
+#include "win/ui/graphics_owners.h"
 #include "win/ui/main_window.h"
 #include "win/ui/ui_strings.h"
 
@@ -73,9 +72,9 @@ void WorkerBody(std::promise<void> done, std::atomic<int>* exitCode,
 }
 
 // The orderly end: graphics, mutex, the final lines, COM; in this order.
-int Finish(GdiplusSession& graphics, UniqueHandle& instanceMutex, ComApartment& apartment,
+int Finish(UniqueGdiplusSession& graphics, UniqueHandle& instanceMutex, ComApartment& apartment,
            const std::wstring& finalLine, int exitCode) {
-  graphics.Shutdown();
+  graphics.Reset();
   instanceMutex.Reset();
   WriteLogLine(L"[INFO] " + finalLine);
   WriteLogLine(L"");
@@ -90,7 +89,7 @@ int RunProgram(HINSTANCE instance) {
     return 0;
   }
   ComApartment apartment;
-  GdiplusSession graphics;
+  UniqueGdiplusSession graphics = StartGdiplus();
   InstallCoreLogSink();
   const std::wstring installDir = ResolveInstallDir();
   WriteLogLine(L"[INFO] === Kestrivon Updater v" + WideFromUtf8(core::updaterVersion) +

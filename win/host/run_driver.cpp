@@ -1,8 +1,8 @@
 #include "win/host/run_driver.h"
 
 #include "core/update_run.h"
+#include "win/host/code_page.h"
 #include "win/host/launcher_start.h"
-#include "win/host/run_checks.h"
 #include "win/host/win_updater_host.h"
 #include "win/log/log_file.h"
 #include "win/ui/ui_state.h"
@@ -26,7 +26,7 @@ int ExitCodeForRun(core::RunResult result, bool launcherStarted) {
 int RunUpdateAndLaunch(const std::wstring& installDir, UniqueHandle* instanceMutex) {
   // The Java runtime cannot start from a path its code page cannot spell: refuse before any
   // download rather than install something that will never run.
-  const unsigned codePage = SystemAnsiCodePage();
+  const uint32_t codePage = SystemAnsiCodePage();
   if (!IsRepresentableInCodePage(installDir, codePage)) {
     WriteLogLine(L"[ERROR] Install dir is not representable in the system ANSI code page " +
                  std::to_wstring(codePage));

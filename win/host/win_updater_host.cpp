@@ -164,7 +164,7 @@ std::expected<void, std::string> WinUpdaterHost::InstallComponent(
 }
 
 bool WinUpdaterHost::ApplyUpdaterUpdate(const std::filesystem::path& package) {
-  return win::ApplyUpdaterUpdate(package.wstring(), instanceMutex_);
+  return win::ApplyUpdaterUpdate(installDir_, package.wstring(), instanceMutex_);
 }
 
 }  // namespace kestrivon::win
