@@ -1,8 +1,8 @@
 // The program's entry: single instance, start-up order, the app-link handoff, the main window
 // and the update worker, the message loop, the 2-second wind-down and the exit.
 
-#include <windows.h>
 #include <objbase.h>
+#include <windows.h>
 
 #include <atomic>
 #include <chrono>
@@ -35,8 +35,9 @@ constexpr auto kWorkerWindDown = std::chrono::seconds(2);
 class ComApartment {
  public:
   ComApartment() noexcept
-      : initialized_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED |
-                                                           COINIT_DISABLE_OLE1DDE))) {}
+      : initialized_(
+            SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {
+  }
   ~ComApartment() { Leave(); }
   ComApartment(const ComApartment&) = delete;
   ComApartment& operator=(const ComApartment&) = delete;
@@ -58,8 +59,8 @@ void RaiseFirstInstance() {
 }
 
 // Worker thread entry.
-void WorkerBody(std::promise<void> done, std::atomic<int>* exitCode,
-                const std::wstring* installDir, UniqueHandle* instanceMutex) {
+void WorkerBody(std::promise<void> done, std::atomic<int>* exitCode, const std::wstring* installDir,
+                UniqueHandle* instanceMutex) {
   core::CallNoThrow("Update worker", [&] {
     ComApartment apartment;
     exitCode->exchange(RunUpdateAndLaunch(*installDir, instanceMutex));
@@ -106,8 +107,7 @@ int RunProgram(HINSTANCE instance) {
     AllowSetForegroundWindow(ASFW_ANY);
     if (HandOffAppLink(installDir, link.value_or(kDefaultAppLink))) {
       return Finish(graphics, instanceMutex, apartment,
-                    L"=== Kestrivon Updater finished (handed over to the running launcher) ===",
-                    0);
+                    L"=== Kestrivon Updater finished (handed over to the running launcher) ===", 0);
     }
   }
 

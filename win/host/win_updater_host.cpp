@@ -22,8 +22,7 @@ constexpr uint64_t kManifestMaxBytes = 5'242'880;
 const wchar_t* DownloadingText(std::optional<Component> component) {
   const UiStrings& text = *currentUiStrings;
   if (!component) return text.statusDownloadingUpdate;
-  return *component == Component::Jre ? text.statusDownloadingJava
-                                      : text.statusDownloadingLauncher;
+  return *component == Component::Jre ? text.statusDownloadingJava : text.statusDownloadingLauncher;
 }
 
 }  // namespace
@@ -71,11 +70,11 @@ std::vector<PromptRow> ComponentPromptRows(const std::vector<core::PendingUpdate
   std::vector<PromptRow> rows;
   rows.reserve(updates.size());
   for (const core::PendingUpdate& update : updates) {
-    rows.push_back({update.component == Component::Jre ? text.componentJava
-                                                       : text.componentLauncher,
-                    update.installedVersion.empty() ? std::wstring(text.versionNotInstalled)
-                                                    : WideFromUtf8(update.installedVersion),
-                    WideFromUtf8(update.entry.version), update.entry.size});
+    rows.push_back(
+        {update.component == Component::Jre ? text.componentJava : text.componentLauncher,
+         update.installedVersion.empty() ? std::wstring(text.versionNotInstalled)
+                                         : WideFromUtf8(update.installedVersion),
+         WideFromUtf8(update.entry.version), update.entry.size});
   }
   return rows;
 }
@@ -151,16 +150,13 @@ std::expected<std::string, std::string> WinUpdaterHost::FetchManifestText() {
 core::Downloader& WinUpdaterHost::GetDownloader() { return downloader_; }
 
 bool WinUpdaterHost::IsInstalled(Component component) {
-  return IsRegularFile(installDir_ + (component == Component::Jre
-                                          ? L"\\runtime\\bin\\java.exe"
-                                          : L"\\KestrivonLauncher.exe"));
+  return IsRegularFile(installDir_ + (component == Component::Jre ? L"\\runtime\\bin\\java.exe"
+                                                                  : L"\\KestrivonLauncher.exe"));
 }
 
 std::expected<void, std::string> WinUpdaterHost::InstallComponent(
-    Component component, const std::filesystem::path& archive, int basePercent,
-    int spanPercent) {
-  return win::InstallComponent(installDir_, component, archive.wstring(), basePercent,
-                               spanPercent);
+    Component component, const std::filesystem::path& archive, int basePercent, int spanPercent) {
+  return win::InstallComponent(installDir_, component, archive.wstring(), basePercent, spanPercent);
 }
 
 bool WinUpdaterHost::ApplyUpdaterUpdate(const std::filesystem::path& package) {
