@@ -8,8 +8,8 @@
 #include <string_view>
 #include <utility>
 
-#include "core/long_path.h"
 #include "core/no_throw.h"
+#include "win/host/file_ops.h"
 #include "win/host/text_encoding.h"
 #include "win/host/unique_handle.h"
 #include "win/log/log_file.h"
@@ -26,11 +26,6 @@ constexpr std::pair<const wchar_t*, const wchar_t*> kFixedLauncherEnvironment[] 
     {L"KESTRIVON_LAUNCHER_MODE", L"normal"},
 };
 constexpr wchar_t kHomeVariable[] = L"KESTRIVON_HOME";
-
-bool IsRegularFilePath(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(core::ToLongPath(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
 
 // The process's arguments after the program name; nothing when the command line cannot be
 // split.
@@ -51,7 +46,7 @@ bool StartLauncher(const std::wstring& installDir) {
       "Launcher start",
       [&] {
         const std::wstring exe = installDir + L"\\" + kLauncherExeName;
-        if (!IsRegularFilePath(exe)) {
+        if (!IsRegularFile(exe)) {
           ShowError(currentUiStrings->errorLauncherNotFound);
           return false;
         }

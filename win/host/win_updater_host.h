@@ -1,0 +1,73 @@
+#pragma once
+
+// The engine's host on Windows: paths, the progress window, the prompts, failure messages,
+// the manifest fetch, the downloader, and installation through the on-disk toolkit. One
+// instance serves one run; worker thread only.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/updater_host.h"
+#include "win/host/unique_handle.h"
+#include "win/net/winhttp_downloader.h"
+#include "win/ui/ui_state.h"
+
+namespace kestrivon::win {
+
+// Offers the window's Cancel button for exactly its own life.
+class CancelButtonScope {
+ public:
+  CancelButtonScope() noexcept;
+  ~CancelButtonScope();
+  CancelButtonScope(const CancelButtonScope&) = delete;
+  CancelButtonScope& operator=(const CancelButtonScope&) = delete;
+};
+
+// What a stage shows: the status text (none leaves text and progress as they are) and what
+// happens to the Cancel button.
+enum class CancelChange : uint8_t { Unchanged, Offer, Withdraw };
+struct StagePresentation {
+  std::optional<std::wstring> status;
+  CancelChange cancel = CancelChange::Unchanged;
+};
+StagePresentation PresentStage(core::Stage stage, std::optional<core::Component> component);
+
+// The update prompt's rows for the components, and for the updater itself.
+std::vector<PromptRow> ComponentPromptRows(const std::vector<core::PendingUpdate>& updates);
+PromptRow UpdaterPromptRow(const core::UpdateInfo& updater);
+
+// "https://" + the content host + "/launcher/launcher-manifest.json".
+std::wstring ManifestUrl();
+
+class WinUpdaterHost final : public core::UpdaterHost {
+ public:
+  // `instanceMutex` is the program's owner of the single-instance mutex; the updater's
+  // self-replacement closes and re-creates it. Not owned.
+  WinUpdaterHost(std::wstring installDir, UniqueHandle* instanceMutex);
+  ~WinUpdaterHost() override;
+
+  std::filesystem::path InstallDir() override;
+  void SetStage(core::Stage stage, std::optional<core::Component> component, int percent) override;
+  core::ProgressCallback MakeDownloadProgress(std::optional<core::Component> component,
+                                              int basePercent, int spanPercent) override;
+  void ShowFailure(core::Failure failure, std::optional<core::Component> component) override;
+  bool ConfirmComponentUpdates(const std::vector<core::PendingUpdate>& updates) override;
+  bool ConfirmUpdaterUpdate(const core::UpdateInfo& updater) override;
+  std::expected<std::string, std::string> FetchManifestText() override;
+  core::Downloader& GetDownloader() override;
+  bool IsInstalled(core::Component component) override;
+  std::expected<void, std::string> InstallComponent(core::Component component,
+                                                    const std::filesystem::path& archive,
+                                                    int basePercent, int spanPercent) override;
+  bool ApplyUpdaterUpdate(const std::filesystem::path& package) override;
+
+ private:
+  std::wstring installDir_;
+  UniqueHandle* instanceMutex_;
+  WinHttpDownloader downloader_;
+  std::optional<CancelButtonScope> cancelScope_;
+};
+
+}  // namespace kestrivon::win
