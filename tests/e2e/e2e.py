@@ -495,9 +495,8 @@ def killed_mid_update_always_recovers(world):
             run = Run(world, install)
             run.drive(PROMPT_CLASS, "enter", timeout=30)
             time.sleep(rng.uniform(0.2, 6.0))
-            run.process.kill()
-            subprocess.run(["pkill", "-9", "-f", "KestrivonUpdater.exe"])
-            world.prefix.stop()
+            world.prefix.stop()  # kills every process of the run's prefix at once
+            run.process.wait()
             # The next run ends with a runnable launcher and runtime.
             again = Run(world, install)
             if again.drive(PROMPT_CLASS, "enter", timeout=30):
@@ -559,8 +558,7 @@ def main():
             if not isinstance(error, ScenarioFailed):
                 traceback.print_exc()
         finally:
-            subprocess.run(["pkill", "-9", "-f", "KestrivonUpdater.exe"], capture_output=True)
-    world.prefix.stop()
+            world.prefix.stop()
     print(f"{passed} passed, {failed} failed")
     return 0 if failed == 0 else 1
 
