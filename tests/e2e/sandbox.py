@@ -75,7 +75,7 @@ class Certificates:
 class Nginx:
     """nginx serving a folder as a real origin would: HTTP/2, gzip for JSON, ranges."""
 
-    def __init__(self, work_dir, root, certificates, time_limit=600):
+    def __init__(self, work_dir, root, certificates, time_limit=600, rate=None):
         self.dir = os.path.join(work_dir, "nginx")
         os.makedirs(os.path.join(self.dir, "temp"), exist_ok=True)
         self.access_log = os.path.join(self.dir, "access.log")
@@ -107,6 +107,7 @@ http {{
     ssl_certificate_key {certificates.key};
     ssl_protocols TLSv1.2 TLSv1.3;
     root {root};
+    {f"location ~ [.]zip$ {{ limit_rate {rate}; }}" if rate else ""}
   }}
 }}
 """)
