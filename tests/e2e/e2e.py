@@ -69,7 +69,7 @@ class Tools:
         if not os.path.isfile(self.updater):
             raise sandbox.SandboxError(f"{self.updater} is missing: build the windows preset")
         self.launcher = find(windows_build, "KestrivonLauncher.exe")
-        self.driver = find(windows_build, "kestrivon_window_driver.exe")
+        self.driver = find(windows_build, "window_driver.exe")
         self.ca_tool = find(windows_build, "kestrivon_install_test_ca.exe")
         self.publish = find(native_build, "kestrivon-publish")
 
@@ -112,18 +112,25 @@ class World:
         out = os.path.join(self.work, "releases", name)
         shutil.rmtree(out, ignore_errors=True)
         command = [self.tools.publish, "build", "--output", out,
-                   "--cdn", f"https://{sandbox.CDN_HOST}",
+                   "--cdn-base", f"https://{sandbox.CDN_HOST}",
                    "--launcher", os.path.join(self.products, "launcher"),
                    "--launcher-version", launcher_version,
-                   "--jre", os.path.join(self.products, f"jre-{jre_version}"),
-                   "--jre-version", jre_version,
+                   "--runtime", os.path.join(self.products, f"jre-{jre_version}"),
+                   "--runtime-version", jre_version,
                    "--updater", updater or self.tools.updater,
                    "--updater-version", updater_version, *extra]
         if vendor:
-            command += ["--jre-vendor-url",
-                        f"https://{sandbox.VENDOR_HOSTS[0]}/kestrivon/jre-{jre_version}.zip"]
+            command += ["--runtime-vendor-url",
+                        f"https://{sandbox.VENDOR_HOSTS[0]}/mirror/{{file}}"]
         result = subprocess.run(command, capture_output=True, text=True)
         check(result.returncode == 0, f"publishing failed: {result.stderr[-2000:]}")
+        if vendor:
+            # The mirror serves the same bytes under its own path (one origin answers for
+            # every host name here).
+            entry = manifest(out)["win"]["jre"]
+            mirror = os.path.join(out, url_path(entry["vendorUrl"]))
+            os.makedirs(os.path.dirname(mirror), exist_ok=True)
+            shutil.copy(os.path.join(out, url_path(entry["url"])), mirror)
         return out
 
 
@@ -141,10 +148,11 @@ class Run:
                                           env=dict(world.prefix.env, **(env or {})))
 
     def drive(self, window_class, action, timeout=60):
-        """Waits for a window of `window_class`, then sends it `action` (enter, escape, close,
-        click:X,Y in DIPs). True when the window was found."""
-        result = self.world.prefix.run([self.world.tools.driver, window_class, action,
-                                        str(timeout * 1000)], timeout=timeout + 30,
+        """Waits for a window of `window_class`, then sends it `action` (find, enter, escape,
+        close, gone, click:X,Y in DIPs). True when the window was found."""
+        words = action.replace("click:", "click ").replace(",", " ").split()
+        result = self.world.prefix.run([self.world.tools.driver, window_class,
+                                        str(timeout * 1000), *words], timeout=timeout + 30,
                                        capture_output=True)
         return result.returncode == 0
 
@@ -179,6 +187,11 @@ def versions(install):
 def manifest(release):
     with open(os.path.join(release, "launcher", "launcher-manifest.json")) as text:
         return json.load(text)
+
+
+def url_path(url):
+    """The path of an https URL, without its leading slash."""
+    return url.split("/", 3)[3]
 
 
 def temp_is_empty(install):
@@ -302,15 +315,12 @@ def declined_prompt_changes_nothing(world):
 def corrupt_every_source(world, name):
     release = world.publish(name, jre_version="21.0.6", vendor=True)
     entry = manifest(release)["win"]["jre"]
-    paths = [entry["url"].split("/", 3)[3], entry["vendorUrl"].split("/", 3)[3]]
-    package = os.path.join(release, paths[0])
+    paths = [url_path(entry["url"]), url_path(entry["vendorUrl"])]
+    with open(os.path.join(release, paths[0]), "rb") as source:
+        data = bytearray(source.read())
+    data[len(data) // 2] ^= 0xFF  # same size, another digest
     for path in paths:
-        target = os.path.join(release, path)
-        os.makedirs(os.path.dirname(target), exist_ok=True)
-        with open(package, "rb") as source:
-            data = bytearray(source.read())
-        data[len(data) // 2] ^= 0xFF
-        with open(target, "wb") as out:
+        with open(os.path.join(release, path), "wb") as out:
             out.write(data)
     return release
 
@@ -339,7 +349,7 @@ def corrupted_package_keeps_the_installed_copy(world):
 def cdn_busy_twice_then_serving(world):
     release = world.publish("busy")
     install = os.path.join(world.work, "installs", "busy")
-    jre = manifest(release)["win"]["jre"]["url"].split("/", 3)[3]
+    jre = url_path(manifest(release)["win"]["jre"]["url"])
     server = serve_faults(world, release, {"/" + jre: {"status": 503, "times": 2}})
     try:
         run = Run(world, install)
@@ -358,7 +368,7 @@ def cdn_busy_twice_then_serving(world):
 def vendor_mirror_fails_then_cdn_serves(world):
     release = world.publish("vendor", vendor=True)
     install = os.path.join(world.work, "installs", "vendor")
-    vendor = manifest(release)["win"]["jre"]["vendorUrl"].split("/", 3)[3]
+    vendor = url_path(manifest(release)["win"]["jre"]["vendorUrl"])
     server = serve_faults(world, release, {"/" + vendor: {"status": 500}})
     try:
         run = Run(world, install)
@@ -420,7 +430,7 @@ def second_instance_while_prompting(world):
     server = serve_faults(world, release)
     try:
         first = Run(world, install)
-        check(first.drive(PROMPT_CLASS, "none"), "no prompt")
+        check(first.drive(PROMPT_CLASS, "find"), "no prompt")
         size = os.path.getsize(os.path.join(install, LOG_NAME))
         second = Run(world, install)
         check(second.wait(60) == 0, "second instance did not exit 0")
@@ -437,7 +447,7 @@ def zip_slip_runtime_is_refused(world):
     install = os.path.join(world.work, "installs", "slip")
     document = manifest(release)
     entry = document["win"]["jre"]
-    package = os.path.join(release, entry["url"].split("/", 3)[3])
+    package = os.path.join(release, url_path(entry["url"]))
     with zipfile.ZipFile(package, "w") as archive:
         archive.writestr("jdk/bin/java.exe", b"MZ")
         archive.writestr("../../escaped.txt", b"outside")
@@ -467,7 +477,7 @@ def cancel_during_a_slow_download(world):
     check(code == 0, "first install failed")
     before = tree(os.path.join(install, "runtime"))
     release = world.publish("cancel-2", jre_version="21.0.6")
-    jre = manifest(release)["win"]["jre"]["url"].split("/", 3)[3]
+    jre = url_path(manifest(release)["win"]["jre"]["url"])
     server = serve_faults(world, release, {"/" + jre: {"rate": 200_000}})
     try:
         run = Run(world, install)
