@@ -27,7 +27,9 @@ rm -rf "$work"
 mkdir -p "$work/root"
 head -c "$size" /dev/urandom >"$work/root/package.bin"
 
+# The same test CA as the network tests, so the prefix's root store keeps one.
 "${server[@]}" --daemon --state-file "$state" --root "$work/root" \
+  --ca-dir "$build/content-server/test-ca" \
   --server-log "$work/server.log" --time-limit 900 >/dev/null
 read -r port ca_pem ca_der < <(/usr/bin/python3 -c '
 import json, sys

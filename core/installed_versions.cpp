@@ -6,19 +6,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/json_read.h"
 #include "core/log.h"
 #include "core/long_path.h"
-#include "core/manifest.h"
 #include "core/path_utf8.h"
 
 namespace kestrivon::core {
 namespace {
-
-std::string StringMember(const nlohmann::json& object, const char* key) {
-  const auto found = object.find(key);
-  if (found == object.end() || !found->is_string()) return {};
-  return found->get<std::string>();
-}
 
 InstalledComponent ComponentMember(const nlohmann::json& document, const char* key) {
   const auto found = document.find(key);

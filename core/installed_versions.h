@@ -17,7 +17,8 @@ InstalledVersions ReadInstalledVersions(const std::filesystem::path& root);
 
 // Writes a temporary file beside the record and renames it over the record, so readers
 // see the old or the new record, never a partial one. Failures are logged.
-bool WriteInstalledVersions(const std::filesystem::path& root, const InstalledVersions& record);
+[[nodiscard]] bool WriteInstalledVersions(const std::filesystem::path& root,
+                                          const InstalledVersions& record);
 
 InstalledVersions ParseInstalledVersions(std::string_view text);
 

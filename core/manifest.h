@@ -8,15 +8,12 @@
 #include <string>
 #include <string_view>
 
-#include <nlohmann/json.hpp>
-
 #include "core/updater_host.h"
 
 namespace kestrivon::core {
 
 inline constexpr int manifestAttempts = 4;
 inline constexpr int manifestRetryDelaysMs[] = {500, 1500, 3000};
-inline constexpr int maxJsonDepth = 100;
 inline constexpr uint64_t maxEntrySize = 10'737'418'240;  // 10 GiB, inclusive
 
 // Up to manifestAttempts fetch-and-parse attempts; empty when none succeeded or the user
@@ -28,11 +25,5 @@ std::expected<Manifest, std::string> ParseManifest(std::string_view text,
 
 // "win"
 std::string_view PlatformKey();
-
-// Strict JSON with a nesting limit checked before the parser runs.
-std::expected<nlohmann::json, std::string> ParseJson(std::string_view text);
-
-// Lenient: never fails, only leaves fields empty. Always sets `present`.
-UpdateInfo ParseEntry(const nlohmann::json& value);
 
 }  // namespace kestrivon::core

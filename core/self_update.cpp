@@ -51,14 +51,16 @@ SelfUpdateOutcome SelfUpdate(UpdaterHost& host, const std::filesystem::path& roo
   }
 
   host.SetStage(Stage::ApplyingUpdaterUpdate, std::nullopt, kApplyPercent);
-  // Recorded before the new program starts, so that it finds its own package applied.
+  // Recorded before the new program starts, so that it finds its own package applied. Without
+  // the record it would take itself for outdated and replace itself again on every start.
   const std::string previousDigest = record.updaterArchiveSha256;
   record.updaterArchiveSha256 = updater.sha256;
-  WriteInstalledVersions(root, record);
-  if (host.ApplyUpdaterUpdate(package)) return SelfUpdateOutcome::Restarted;
-
-  record.updaterArchiveSha256 = previousDigest;
-  WriteInstalledVersions(root, record);
+  if (WriteInstalledVersions(root, record)) {
+    if (host.ApplyUpdaterUpdate(package)) return SelfUpdateOutcome::Restarted;
+    record.updaterArchiveSha256 = previousDigest;
+    // A failed restore is logged; the update is then not offered again until the next one.
+    static_cast<void>(WriteInstalledVersions(root, record));
+  }
   Log(LogLevel::Warning, "Couldn't apply the updater update; continuing with the current version");
   return SelfUpdateOutcome::Continue;
 }

@@ -86,7 +86,8 @@ std::optional<RunResult> UpdateComponent(UpdaterHost& host, const std::filesyste
   // Read afresh so that fields written earlier in this run survive.
   InstalledVersions record = ReadInstalledVersions(root);
   RecordOf(record, component) = {row.entry.version, row.entry.sha256};
-  WriteInstalledVersions(root, record);
+  // A failed write is logged; the component is then only installed again by the next run.
+  static_cast<void>(WriteInstalledVersions(root, record));
 
   std::error_code ignored;
   std::filesystem::remove(LongPath(archive), ignored);

@@ -3,30 +3,16 @@
 // Fetching one manifest entry from its sources with retries, accepting only a file whose
 // size and SHA-256 match.
 
-#include <array>
 #include <cstdint>
 #include <expected>
 #include <filesystem>
 #include <string>
 #include <string_view>
 
+#include "core/content_hosts.h"
 #include "core/updater_host.h"
 
-#ifndef KESTRIVON_CDN_HOST
-#define KESTRIVON_CDN_HOST "cdn.kestrivon.net"
-#endif
-#ifndef KESTRIVON_VENDOR_HOST_0
-#define KESTRIVON_VENDOR_HOST_0 "github.com"
-#endif
-#ifndef KESTRIVON_VENDOR_HOST_1
-#define KESTRIVON_VENDOR_HOST_1 "cdn.azul.com"
-#endif
-
 namespace kestrivon::core {
-
-inline constexpr std::string_view cdnHost = KESTRIVON_CDN_HOST;
-inline constexpr std::array<std::string_view, 2> allowedVendorHosts = {KESTRIVON_VENDOR_HOST_0,
-                                                                       KESTRIVON_VENDOR_HOST_1};
 
 // Pause before attempt 2, 3, and 4 or later of the same source.
 inline constexpr int retryDelaysMs[] = {1000, 3000, 5000};

@@ -2,8 +2,8 @@
 """Test and demo content server for the Kestrivon updater.
 
 Serves a folder over HTTPS on a loopback address, with a certificate for the given host names
-signed by a throw-away test CA (made with the openssl command on first use and kept in
-test-ca/ beside this script), and misbehaves on request so that clients can be tested against
+signed by a throw-away test CA (made with the openssl command on first use and kept in the
+folder given by --ca-dir, which belongs under a build folder), and misbehaves on request so that clients can be tested against
 slow, stalling, broken and oversized answers.
 
 Fault modes come from the request's query string, or from the control file: a JSON object that
@@ -53,7 +53,6 @@ import threading
 import time
 import urllib.parse
 
-SCRIPT_DIR = os.path.dirname(os.path.abspath(__file__))
 CHUNK = 1024 * 1024
 PATTERN_PERIOD = 251
 # Long enough to slice any chunk at any phase of the pattern.
@@ -584,8 +583,9 @@ def main():
     parser.add_argument("--port", type=int, default=0, help="port; 0 picks a free one")
     parser.add_argument("--names", default="127.0.0.1,localhost",
                         help="comma-separated host names and addresses for the certificate")
-    parser.add_argument("--ca-dir", default=os.path.join(SCRIPT_DIR, "test-ca"),
-                        help="where the throw-away test CA is kept")
+    parser.add_argument("--ca-dir",
+                        help="where the throw-away test CA is kept (under a build folder); "
+                             "needed to serve")
     parser.add_argument("--control", help="control file with fault modes per path")
     parser.add_argument("--request-log", help="JSON-lines request log (default: beside the "
                         "state file)")
@@ -601,6 +601,9 @@ def main():
         if not args.state_file:
             parser.error("--stop needs --state-file")
         return stop_server(args.state_file)
+    if not args.ca_dir:
+        parser.error("--ca-dir is needed to serve (a folder under the build folder)")
+    args.ca_dir = os.path.abspath(args.ca_dir)
     for path in (args.state_file, args.server_log, args.request_log):
         if path:
             os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)

@@ -44,19 +44,8 @@ TEST(InstalledVersions, WritesTheExactFileText) {
             "}\n");
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "config" / "versions.json.tmp"));
 
-  const InstalledVersions back = ReadInstalledVersions(dir.path());
-  EXPECT_EQ(back.launcher.version, "1.4.0");
-  EXPECT_EQ(back.launcher.sha256, "ABCDEF");
-  EXPECT_EQ(back.jre.version, "21.0.2 «LTS»");
-  EXPECT_EQ(back.jre.sha256, "0123");
-  EXPECT_EQ(back.updaterArchiveSha256, "ff");
-}
-
-TEST(InstalledVersions, AnEmptyRecordKeepsAllSevenKeys) {
-  EXPECT_EQ(SerializeInstalledVersions({}),
-            "{\n  \"jre\": {\n    \"sha256\": \"\",\n    \"version\": \"\"\n  },\n"
-            "  \"launcher\": {\n    \"sha256\": \"\",\n    \"version\": \"\"\n  },\n"
-            "  \"updater_archive_sha256\": \"\"\n}");
+  EXPECT_EQ(SerializeInstalledVersions(ReadInstalledVersions(dir.path())),
+            SerializeInstalledVersions(record));
 }
 
 TEST(InstalledVersions, ReadingIsLenient) {
@@ -72,8 +61,6 @@ TEST(InstalledVersions, ReadingIsLenient) {
     const InstalledVersions record = ParseInstalledVersions(text);
     EXPECT_TRUE(record.launcher.version.empty() && record.updaterArchiveSha256.empty()) << text;
   }
-  EXPECT_TRUE(ParseInstalledVersions(std::string(101, '[') + std::string(101, ']'))
-                  .launcher.version.empty());
 
   testing::TempDir dir;
   EXPECT_TRUE(ReadInstalledVersions(dir.path() / "missing").jre.version.empty());

@@ -73,19 +73,6 @@ class CleanWorkspaceTest : public ::testing::Test {
   }
 };
 
-TEST_F(CleanWorkspaceTest, EmptiesTempAndKeepsEverythingElse) {
-  Touch(temp / "launcher-package.zip");
-  fs::create_directories(temp / "empty");
-  Touch(temp / "tree" / "a" / "b" / "c.txt");
-  Touch(temp / "tree" / "d.txt");
-
-  CleanWorkspace(root);
-  EXPECT_TRUE(fs::is_directory(temp));
-  EXPECT_TRUE(fs::is_empty(temp));
-  EXPECT_TRUE(fs::exists(root / "config" / "versions.json"));
-  EXPECT_TRUE(log.lines().empty()) << log.Dump();
-}
-
 TEST_F(CleanWorkspaceTest, MissingOrPlainFileTempIsLeftAlone) {
   fs::remove(temp);
   CleanWorkspace(root);

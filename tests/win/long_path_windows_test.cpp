@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "core/long_path.h"
+#include "win/host/unique_handle.h"
 
 namespace kestrivon::core {
 namespace {
@@ -23,10 +24,9 @@ TEST(LongPathWindows, DeepPathWithForwardSlashesOpens) {
   ASSERT_FALSE(error) << error.message();
 
   const std::wstring file = ToLongPath(deep + L"/file.txt");
-  HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(handle, INVALID_HANDLE_VALUE) << GetLastError();
-  CloseHandle(handle);
+  ASSERT_TRUE(win::UniqueFile(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr)))
+      << GetLastError();
 
   // Leaf first: mingw's directory iteration (and so remove_all) fails on paths of about
   // 400 characters, while the plain calls work at any length.

@@ -13,13 +13,11 @@ std::vector<std::shared_ptr<InternetHandle>> handleRegistry;
 
 }  // namespace
 
-void InternetHandle::Close() noexcept {
-  if (HINTERNET previous = handle_.exchange(nullptr)) WinHttpCloseHandle(previous);
+void InternetHandle::Reset(HINTERNET handle) noexcept {
+  if (HINTERNET previous = handle_.exchange(handle)) WinHttpCloseHandle(previous);
 }
 
-RegisteredHandle::RegisteredHandle(HINTERNET handle)
-    : handle_(std::make_shared<InternetHandle>(handle)) {
-  if (handle == nullptr) return;
+RegisteredHandle::RegisteredHandle() : handle_(std::make_shared<InternetHandle>()) {
   std::lock_guard lock(registryMutex);
   handleRegistry.push_back(handle_);
 }

@@ -16,28 +16,33 @@ namespace kestrivon::win {
 // or AbortAllRequests gets there first; afterwards Get() returns null.
 class InternetHandle {
  public:
-  explicit InternetHandle(HINTERNET handle) noexcept : handle_(handle) {}
+  InternetHandle() noexcept = default;
   ~InternetHandle() { Close(); }
   InternetHandle(const InternetHandle&) = delete;
   InternetHandle& operator=(const InternetHandle&) = delete;
 
   HINTERNET Get() const noexcept { return handle_.load(); }
-  // Any thread.
-  void Close() noexcept;
+  // Closes what is held and takes `handle`. Any thread.
+  void Reset(HINTERNET handle = nullptr) noexcept;
+  void Close() noexcept { Reset(); }
 
  private:
-  std::atomic<HINTERNET> handle_;
+  std::atomic<HINTERNET> handle_ = nullptr;
 };
 
-// A connection or request handle that stays listed in the registry for exactly its own life.
-// Destruction unlists it, then closes the handle unless an abort already did.
+// A place for one connection or request handle, listed in the registry for exactly its own
+// life. It is listed before the handle is opened, so that taking the handle allocates nothing
+// and cannot throw. Destruction unlists it, then closes the handle unless an abort already did.
 class RegisteredHandle {
  public:
-  explicit RegisteredHandle(HINTERNET handle);
+  RegisteredHandle();
   ~RegisteredHandle();
   RegisteredHandle(const RegisteredHandle&) = delete;
   RegisteredHandle& operator=(const RegisteredHandle&) = delete;
 
+  // Takes a handle just opened (null is fine). An abort that ran before this call found
+  // nothing to close: the caller checks the cancellation flag afterwards.
+  void Adopt(HINTERNET handle) noexcept { handle_->Reset(handle); }
   HINTERNET Get() const noexcept { return handle_->Get(); }
 
  private:

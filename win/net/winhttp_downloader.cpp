@@ -8,7 +8,6 @@
 #include <charconv>
 #include <chrono>
 #include <climits>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -97,17 +96,25 @@ bool IsHttpsUrl(const std::wstring& url) {
   return true;
 }
 
-// The request handle is declared last so that it is released before its connection.
-struct OpenRequestHandles {
-  std::unique_ptr<RegisteredHandle> connection;
-  std::unique_ptr<RegisteredHandle> request;
+DownloadError Retryable(std::string message) { return {std::move(message), true}; }
+DownloadError Final(std::string message) { return {std::move(message), false}; }
+DownloadError Cancelled() { return Final("cancelled"); }
+
+// Where RequestCancel can find the handles of one transfer. Listed before anything is opened;
+// the request is declared last so that it is released before its connection.
+struct RequestHandles {
+  RegisteredHandle connection;
+  RegisteredHandle request;
 };
 
-std::expected<OpenRequestHandles, std::string> OpenRequest(const std::wstring& url,
-                                                           DWORD extraFlags) {
-  if (!IsHttpsUrl(url)) return std::unexpected("only HTTPS URLs are allowed");
+// A cancellation can land after the caller's last check and before a new handle is where
+// RequestCancel closes it; it then closes nothing. So the flag is read again after each handle
+// is in place, and after every call that may block.
+std::expected<void, DownloadError> OpenRequest(const std::wstring& url, DWORD extraFlags,
+                                               RequestHandles& handles) {
+  if (!IsHttpsUrl(url)) return std::unexpected(Final("only HTTPS URLs are allowed"));
   HINTERNET session = GetSession();
-  if (session == nullptr) return std::unexpected("no WinHTTP session");
+  if (session == nullptr) return std::unexpected(Final("no WinHTTP session"));
 
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof parts;
@@ -119,7 +126,7 @@ std::expected<OpenRequestHandles, std::string> OpenRequest(const std::wstring& u
       !WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) ||
       parts.nScheme != INTERNET_SCHEME_HTTPS || parts.lpszHostName == nullptr ||
       parts.dwHostNameLength == 0) {
-    return std::unexpected("malformed URL");
+    return std::unexpected(Final("malformed URL"));
   }
   const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
   std::wstring object;
@@ -127,49 +134,67 @@ std::expected<OpenRequestHandles, std::string> OpenRequest(const std::wstring& u
   if (parts.lpszExtraInfo != nullptr) object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
   if (object.empty()) object = L"/";
 
-  OpenRequestHandles handles;
   HINTERNET connection = WinHttpConnect(session, host.c_str(), parts.nPort, 0);
   const DWORD connectError = GetLastError();
-  handles.connection = std::make_unique<RegisteredHandle>(connection);
+  if (handleOpenedHookForTests != nullptr) handleOpenedHookForTests();
+  handles.connection.Adopt(connection);
+  if (cancelRequested.load()) return std::unexpected(Cancelled());
   if (connection == nullptr) {
-    return std::unexpected(fmt::format("can't connect (WinHTTP error {})", connectError));
+    return std::unexpected(Final(fmt::format("can't connect (WinHTTP error {})", connectError)));
   }
   HINTERNET request =
       WinHttpOpenRequest(connection, L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER,
                          WINHTTP_DEFAULT_ACCEPT_TYPES, extraFlags | WINHTTP_FLAG_SECURE);
   const DWORD requestError = GetLastError();
-  handles.request = std::make_unique<RegisteredHandle>(request);
+  if (handleOpenedHookForTests != nullptr) handleOpenedHookForTests();
+  handles.request.Adopt(request);
+  if (cancelRequested.load()) return std::unexpected(Cancelled());
   if (request == nullptr) {
-    return std::unexpected(fmt::format("can't open the request (WinHTTP error {})", requestError));
-  }
-  return handles;
-}
-
-struct SendFailure {
-  std::string message;
-  DWORD status = 0;  // 0 when no response arrived
-};
-
-std::expected<void, SendFailure> SendRequest(HINTERNET request) {
-  if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
-                          0) ||
-      !WinHttpReceiveResponse(request, nullptr)) {
     return std::unexpected(
-        SendFailure{fmt::format("no connection (WinHTTP error {})", GetLastError()), 0});
+        Final(fmt::format("can't open the request (WinHTTP error {})", requestError)));
   }
-  DWORD status = 0;
-  DWORD size = sizeof status;
-  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
-    return std::unexpected(
-        SendFailure{fmt::format("no connection (WinHTTP error {})", GetLastError()), 0});
-  }
-  if (status != 200) return std::unexpected(SendFailure{fmt::format("HTTP {}", status), status});
   return {};
 }
 
 bool IsRetryableStatus(DWORD status) {
   return status == 0 || status == 408 || status == 429 || status >= 500;
+}
+
+DownloadError NoConnection() {
+  return Retryable(fmt::format("no connection (WinHTTP error {})", GetLastError()));
+}
+
+// Sends the request and waits for a 200 answer.
+std::expected<void, DownloadError> SendRequest(HINTERNET request) {
+  const bool sent = WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                                       WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
+  if (cancelRequested.load()) return std::unexpected(Cancelled());
+  if (!sent) return std::unexpected(NoConnection());
+  const bool answered = WinHttpReceiveResponse(request, nullptr);
+  if (cancelRequested.load()) return std::unexpected(Cancelled());
+  if (!answered) return std::unexpected(NoConnection());
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
+    return std::unexpected(NoConnection());
+  }
+  if (status != 200) {
+    return std::unexpected(
+        DownloadError{fmt::format("HTTP {}", status), IsRetryableStatus(status)});
+  }
+  return {};
+}
+
+// One read of the body; a read broken by RequestCancel closing the handle is the user's doing,
+// not the net's.
+std::expected<DWORD, DownloadError> ReadBody(HINTERNET request, char* buffer, DWORD size) {
+  DWORD read = 0;
+  const bool ok = WinHttpReadData(request, buffer, size, &read);
+  const DWORD error = GetLastError();
+  if (cancelRequested.load()) return std::unexpected(Cancelled());
+  if (!ok) return std::unexpected(Retryable(fmt::format("read failed (WinHTTP error {})", error)));
+  return read;
 }
 
 // 0 when the header is absent or not a plain decimal number.
@@ -192,9 +217,6 @@ uint64_t ContentLength(HINTERNET request) {
   return value;
 }
 
-DownloadError Retryable(std::string message) { return {std::move(message), true}; }
-DownloadError Final(std::string message) { return {std::move(message), false}; }
-
 // Reads the body into `file` chunk by chunk, judging the minimum speed per window.
 std::expected<void, DownloadError> Transfer(HINTERNET request, HANDLE file, uint64_t total,
                                             const core::DownloadPolicy& policy,
@@ -204,7 +226,6 @@ std::expected<void, DownloadError> Transfer(HINTERNET request, HANDLE file, uint
   auto windowStart = Clock::now();
   uint64_t windowBytes = 0;
   uint64_t done = 0;
-  if (cancelRequested.load()) return std::unexpected(Final("cancelled"));
 
   const auto window = std::chrono::seconds(policy.windowSeconds);
   const uint64_t windowSeconds =
@@ -215,13 +236,9 @@ std::expected<void, DownloadError> Transfer(HINTERNET request, HANDLE file, uint
           : windowSeconds * policy.minBytesPerSecond;
 
   for (;;) {
-    DWORD read = 0;
-    if (!WinHttpReadData(request, buffer.data(), fileBufferBytes, &read)) {
-      const DWORD error = GetLastError();
-      // A read broken by RequestCancel closing the handle is the user's doing, not the net's.
-      if (cancelRequested.load()) return std::unexpected(Final("cancelled"));
-      return std::unexpected(Retryable(fmt::format("read failed (WinHTTP error {})", error)));
-    }
+    const auto piece = ReadBody(request, buffer.data(), fileBufferBytes);
+    if (!piece) return std::unexpected(piece.error());
+    const DWORD read = *piece;
     if (read == 0) {
       // A connection that ends early can look like the end of the body; the announced length
       // tells them apart, and a truncated file must not pass for a complete one.
@@ -251,7 +268,6 @@ std::expected<void, DownloadError> Transfer(HINTERNET request, HANDLE file, uint
         windowBytes = 0;
       }
     }
-    if (cancelRequested.load()) return std::unexpected(Final("cancelled"));
   }
 }
 
@@ -259,18 +275,14 @@ std::expected<void, DownloadError> DownloadToFile(const std::wstring& url,
                                                   const std::filesystem::path& destination,
                                                   const core::DownloadPolicy& policy,
                                                   const core::ProgressCallback& progress) {
-  auto handles = OpenRequest(url, 0);
-  if (!handles) return std::unexpected(Final(std::move(handles.error())));
-  HINTERNET request = handles->request->Get();
+  RequestHandles handles;
+  if (auto opened = OpenRequest(url, 0, handles); !opened) return opened;
+  HINTERNET request = handles.request.Get();
 
   SetTimeouts(request, SecondsToMilliseconds(policy.connectTimeoutSeconds),
               SecondsToMilliseconds(policy.windowSeconds));
 
-  if (auto sent = SendRequest(request); !sent) {
-    if (cancelRequested.load()) return std::unexpected(Final("cancelled"));
-    return std::unexpected(
-        DownloadError{std::move(sent.error().message), IsRetryableStatus(sent.error().status)});
-  }
+  if (auto sent = SendRequest(request); !sent) return sent;
   const uint64_t total = ContentLength(request);
 
   UniqueFile file(CreateFileW(core::LongPath(destination).c_str(), GENERIC_WRITE, 0, nullptr,
@@ -320,29 +332,31 @@ std::expected<std::string, std::string> WinHttpDownloader::FetchText(const std::
                                                                      int64_t timeoutMilliseconds,
                                                                      uint64_t maxBytes) const {
   try {
-    auto handles = OpenRequest(url, WINHTTP_FLAG_BYPASS_PROXY_CACHE);
-    if (!handles) return std::unexpected(std::move(handles.error()));
-    HINTERNET request = handles->request->Get();
+    RequestHandles handles;
+    if (auto opened = OpenRequest(url, WINHTTP_FLAG_BYPASS_PROXY_CACHE, handles); !opened) {
+      return std::unexpected(std::move(opened.error().message));
+    }
+    HINTERNET request = handles.request.Get();
 
     const int timeout = ClampMilliseconds(timeoutMilliseconds);
     SetTimeouts(request, timeout, timeout);
     DWORD decompression = WINHTTP_DECOMPRESSION_FLAG_GZIP | WINHTTP_DECOMPRESSION_FLAG_DEFLATE;
     WinHttpSetOption(request, WINHTTP_OPTION_DECOMPRESSION, &decompression, sizeof decompression);
 
-    if (auto sent = SendRequest(request); !sent) return std::unexpected(sent.error().message);
+    if (auto sent = SendRequest(request); !sent) {
+      return std::unexpected(std::move(sent.error().message));
+    }
 
     std::string body;
     std::array<char, textBufferBytes> piece;
     for (;;) {
-      DWORD read = 0;
-      if (!WinHttpReadData(request, piece.data(), textBufferBytes, &read)) {
-        return std::unexpected(fmt::format("read failed (WinHTTP error {})", GetLastError()));
-      }
-      if (read == 0) return body;
-      if (read > maxBytes - body.size()) {
+      const auto read = ReadBody(request, piece.data(), textBufferBytes);
+      if (!read) return std::unexpected(std::move(read.error().message));
+      if (*read == 0) return body;
+      if (*read > maxBytes - body.size()) {
         return std::unexpected(fmt::format("larger than {} KiB", maxBytes / 1024));
       }
-      body.append(piece.data(), read);
+      body.append(piece.data(), *read);
     }
   } catch (const std::exception& error) {
     return std::unexpected(fmt::format("fetch failed: {}", error.what()));

@@ -3,8 +3,6 @@
 // Every text the user sees, in English and Russian, and the choice of language at start.
 // Log lines never come from here.
 
-#include <array>
-#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -15,7 +13,7 @@ enum class UiLanguage : uint8_t {
   Russian = 1,
 };
 
-// One language's texts in entry order, each a NUL-terminated wide string that stays valid
+// One language's texts, each a NUL-terminated wide string that stays valid
 // until the process exits. Read an entry when it is needed (currentUiStrings->buttonClose)
 // and copy it to keep or extend it.
 struct UiStrings {
@@ -66,59 +64,6 @@ struct UiStrings {
   const wchar_t* buttonCancel = L"";
   const wchar_t* buttonClose = L"";
   const wchar_t* buttonOpenLog = L"";
-};
-
-inline constexpr size_t kUiStringCount = 47;
-
-// The entries by number: strings.*kUiStringEntries[n] is entry n.
-inline constexpr std::array<const wchar_t * UiStrings::*, kUiStringCount> kUiStringEntries = {
-    &UiStrings::windowTitle,
-    &UiStrings::statusPreparing,
-    &UiStrings::statusStartingLauncher,
-    &UiStrings::statusCheckingUpdates,
-    &UiStrings::statusUpdateDataReceived,
-    &UiStrings::statusCheckFailedStartingInstalled,
-    &UiStrings::statusCheckingComponents,
-    &UiStrings::statusDownloadingUpdate,
-    &UiStrings::statusInstallingUpdate,
-    &UiStrings::statusApplyingUpdate,
-    &UiStrings::statusRemovingTempFiles,
-    &UiStrings::statusDownloadingLauncher,
-    &UiStrings::statusInstallingLauncher,
-    &UiStrings::statusRemovingOldLauncherFiles,
-    &UiStrings::statusDownloadingJava,
-    &UiStrings::statusInstallingJava,
-    &UiStrings::statusNoUpdatesRequired,
-    &UiStrings::errorLauncherStartFailed,
-    &UiStrings::errorLauncherNotFound,
-    &UiStrings::errorDownloadFailed,
-    &UiStrings::errorIntegrityFailed,
-    &UiStrings::errorExtractFailed,
-    &UiStrings::errorCheckFailedNoLauncher,
-    &UiStrings::errorPathNotRepresentable,
-    &UiStrings::errorCreateFolderFailed,
-    &UiStrings::errorNoSymlinkFileSystem,
-    &UiStrings::errorNoexecMount,
-    &UiStrings::errorJavaNotFound,
-    &UiStrings::errorLauncherRunning,
-    &UiStrings::labelStatus,
-    &UiStrings::labelError,
-    &UiStrings::unitMegabytes,
-    &UiStrings::componentLauncher,
-    &UiStrings::componentJava,
-    &UiStrings::componentUpdater,
-    &UiStrings::versionNotInstalled,
-    &UiStrings::promptTitleSingle,
-    &UiStrings::promptTitleMultiple,
-    &UiStrings::promptIntro,
-    &UiStrings::promptCancel,
-    &UiStrings::promptUpdate,
-    &UiStrings::consoleInstallQuestion,
-    &UiStrings::consoleUpdateCancelled,
-    &UiStrings::consolePressEnter,
-    &UiStrings::buttonCancel,
-    &UiStrings::buttonClose,
-    &UiStrings::buttonOpenLog,
 };
 
 // The catalogue of `language`; any value other than Russian selects English. The first call

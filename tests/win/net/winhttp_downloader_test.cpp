@@ -23,6 +23,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/verified_download.h"
+#include "core/version.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_root_certificate.h"
@@ -186,7 +187,8 @@ TEST_F(WinHttpDownloaderTest, OnlyHttpsToATrustedServerIsRequested) {
   const auto requests = RequestsFor(path);
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0]["method"], "GET");
-  EXPECT_EQ(requests[0]["userAgent"], "Kestrivon-Updater/1.0.0 (Windows)");
+  EXPECT_EQ(requests[0]["userAgent"],
+            fmt::format("Kestrivon-Updater/{} (Windows)", core::updaterVersion));
   const std::string tls = requests[0].value("tls", "");
   EXPECT_TRUE(tls == "TLSv1.2" || tls == "TLSv1.3") << tls;
 }
@@ -338,6 +340,19 @@ TEST_F(WinHttpCancelOwnProcess, CancelEndsABlockedReadAndAPauseAndStaysSet) {
   EXPECT_FALSE(downloader.WaitFor(0));
   EXPECT_LT(Clock::now() - started, 500ms);
   EXPECT_EQ(Fetch(Url("/generate/10?" + Tag())), Outcome("cancelled", false));
+  EXPECT_EQ(Failure(FetchText(Url("/generate/10?" + Tag()))), "cancelled");
+}
+
+// A cancellation that lands after the last check but before the new request's handles can be
+// closed finds nothing to close; the request must still stop at once, not when the silent
+// server's time-out fires.
+TEST_F(WinHttpCancelOwnProcess, CancelBeforeTheHandlesAreListedStopsTheRequest) {
+  if (!testing::RunsInOwnProcess()) GTEST_SKIP() << "needs a process of its own";
+  handleOpenedHookForTests = [] { RequestCancel(); };
+  const Outcome result = Fetch(Url("/generate/10?delay=20000&" + Tag()), Policy(5));
+  handleOpenedHookForTests = nullptr;
+  EXPECT_EQ(result, Outcome("cancelled", false));
+  EXPECT_LT(elapsed, 2s);
 }
 
 }  // namespace

@@ -1,0 +1,56 @@
+#pragma once
+
+// Whole folders as values, for before-and-after comparisons, and a handle that pins a file
+// or folder the way a running program does.
+
+#include <windows.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <system_error>
+
+#include "tests/support/wine_test_support.h"
+#include "win/host/unique_handle.h"
+
+namespace kestrivon::testing {
+
+// Relative path ('/'-separated) to content; folders end in '/' and hold "".
+using FileTree = std::map<std::string, std::string>;
+
+inline FileTree ReadTree(const std::filesystem::path& root) {
+  FileTree tree;
+  std::error_code error;
+  for (auto it = std::filesystem::recursive_directory_iterator(root, error);
+       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    const std::string name = it->path().lexically_relative(root).generic_string();
+    if (it->is_directory()) {
+      tree[name + "/"] = "";
+    } else {
+      tree[name] = ReadFileBytes(it->path());
+    }
+  }
+  return tree;
+}
+
+inline void WriteTree(const std::filesystem::path& root, const FileTree& tree) {
+  for (const auto& [name, content] : tree) {
+    const std::filesystem::path path = root / name;
+    if (name.ends_with('/')) {
+      std::filesystem::create_directories(path);
+    } else {
+      std::filesystem::create_directories(path.parent_path());
+      WriteFileBytes(path, content);
+    }
+  }
+}
+
+// Open for reading, shared for reading and writing but not for deletion: the file or folder
+// can be neither deleted nor renamed while this lives. Windows also refuses to rename a
+// folder with such a file inside; Wine does not, but honours a handle on the folder itself.
+inline win::UniqueFile HoldOpen(const std::filesystem::path& path) {
+  return win::UniqueFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+}  // namespace kestrivon::testing

@@ -1,0 +1,96 @@
+// The file toolkit on a real (Wine) file system: type tests, removal and creation, a rename
+// that waits out a lock, and a directory swap whose second move fails.
+
+#include "win/host/file_ops.h"
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "core/long_path.h"
+#include "tests/support/file_tree.h"
+#include "tests/support/temp_dir.h"
+#include "win/host/text_encoding.h"
+#include "win/log/log_file.h"
+
+namespace kestrivon::win {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FileTree;
+using testing::HoldOpen;
+using testing::ReadTree;
+using testing::TempDir;
+using testing::WriteTree;
+using Clock = std::chrono::steady_clock;
+
+std::string SystemText(uint32_t code) { return Utf8FromWide(FormatSystemError(code)); }
+
+TEST(FileOps, DeepReadOnlyTreesGoAndFilesCountAsExisting) {
+  TempDir root;
+  const fs::path file = root.path() / L"file.txt";
+  const fs::path tree = root.path() / L"tree";
+  // Past MAX_PATH, yet short enough for Wine to list.
+  const fs::path deep = tree / std::wstring(120, L'd') / std::wstring(120, L'e');
+  WriteTree(root.path(), {{"file.txt", "x"}, {"tree/read-only.txt", "z"}});
+  SetFileAttributesW((tree / L"read-only.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  ASSERT_TRUE(EnsureDirectory(deep.wstring()));
+  ASSERT_TRUE(testing::WriteFileBytes(core::LongPath(deep / L"f"), "y"));
+
+  EXPECT_TRUE(IsDirectory(deep.wstring()));
+  EXPECT_TRUE(EnsureDirectory(file.wstring())) << "something exists there";
+  EXPECT_TRUE(IsRegularFile(file.wstring()));
+  EXPECT_TRUE(RemovePath((root.path() / L"missing").wstring()));
+  EXPECT_TRUE(RemovePath(tree.wstring()));
+  EXPECT_EQ(ReadTree(root.path()), (FileTree{{"file.txt", "x"}}));
+}
+
+TEST(FileOps, RenameWaitsOutALockButNotAMissingSource) {
+  TempDir root;
+  const fs::path from = root.path() / L"from";
+  const fs::path to = root.path() / L"to";
+  WriteTree(from, {{"a.txt", "a"}});
+
+  auto started = Clock::now();
+  EXPECT_EQ(RenameWithRetry((root.path() / L"missing").wstring(), to.wstring(), {20, 1000}),
+            uint32_t{ERROR_FILE_NOT_FOUND});
+  EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(900)) << "waited for nothing";
+
+  UniqueFile lock = HoldOpen(from);
+  ASSERT_TRUE(lock);
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    lock.Reset();
+  });
+  started = Clock::now();
+  EXPECT_EQ(RenameWithRetry(from.wstring(), to.wstring(), {20, 50}), 0u);
+  release.join();
+  EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(150));
+  EXPECT_EQ(ReadTree(root.path()), (FileTree{{"to/", ""}, {"to/a.txt", "a"}}));
+}
+
+TEST(FileOps, FailedSecondMoveRestoresTheOldDirectory) {
+  TempDir root;
+  const FileTree before = {{"runtime/", ""},
+                           {"runtime/old.txt", "old"},
+                           {"staged/", ""},
+                           {"staged/new.txt", "new"},
+                           {"temp/", ""}};
+  WriteTree(root.path(), before);
+  UniqueFile lock = HoldOpen(root.path() / L"staged");
+  ASSERT_TRUE(lock);
+
+  const auto replaced =
+      ReplaceDirectory((root.path() / L"staged").wstring(), (root.path() / L"runtime").wstring(),
+                       (root.path() / L"temp\\backup-jre").wstring(), {3, 10});
+  ASSERT_FALSE(replaced);
+  EXPECT_EQ(replaced.error(),
+            "can't move the new runtime into place: " + SystemText(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(ReadTree(root.path()), before);
+}
+
+}  // namespace
+}  // namespace kestrivon::win

@@ -1,0 +1,149 @@
+// The updater's self-replacement with a real process: a probe updater (updater_probe.cpp) is
+// copied into an install directory and applies a package to itself. Every failure leaves
+// its file runnable under its own name; a success starts the new file, which finds the
+// instance mutex free, and leaves a backup that the next start removes.
+
+#include "win/host/self_replace.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/file_tree.h"
+#include "tests/support/process_runner.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wine_test_support.h"
+#include "tests/support/zip_writer.h"
+#include "win/host/command_line_rules.h"
+#include "win/host/process_state.h"
+#include "win/host/text_encoding.h"
+#include "win/log/log_file.h"
+
+namespace kestrivon::win {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFileBytes;
+using testing::TempDir;
+
+fs::path ProbePath() {
+  return fs::path(testing::TestExeFolder()) / L"kestrivon_win_updater_probe.exe";
+}
+
+// Runs `exe` to its end; its exit code, or -1.
+int RunProbe(const fs::path& exe, const std::vector<std::wstring>& arguments) {
+  const auto code = testing::RunAndWait(exe.wstring(), JoinQuotedArguments(arguments));
+  return code ? static_cast<int>(*code) : -1;
+}
+
+std::string SystemText(uint32_t code) { return Utf8FromWide(FormatSystemError(code)); }
+
+// An install directory with spaces holding the probe as its updater; the probe reads it from
+// the registry, which this process has read for itself already.
+struct Install {
+  explicit Install(const wchar_t* exeName)
+      : exe(dir / exeName), installPath((ResolveInstallDir(), dir.wstring())) {
+    fs::create_directories(dir / L"temp");
+    fs::copy_file(ProbePath(), exe);
+    old = ReadFileBytes(exe);
+  }
+  std::string Log() const { return ReadFileBytes(dir / L"logs\\Kestrivon_Updater.log"); }
+
+  TempDir root;
+  fs::path dir = root.path() / L"My Games" / L"Kestrivon";
+  fs::path package = dir / L"temp\\updater package.zip";
+  fs::path exe;
+  fs::path backup = exe.wstring() + L".backup";
+  std::string old;
+  testing::ScopedInstallPath installPath;
+};
+
+// The same program marked for another machine (ARM64): a valid file that cannot start here.
+std::string ForAnotherMachine(std::string exe) {
+  uint32_t header = 0;
+  std::memcpy(&header, exe.data() + 0x3c, sizeof(header));
+  exe[header + 4] = '\x64';
+  exe[header + 5] = '\xAA';
+  return exe;
+}
+
+TEST(SelfReplace, FailuresKeepTheRunningUpdater) {
+  enum class Fault { WrongName, UpdaterPinned, NewFileUnreadable, NewFileNotStartable };
+  struct Case {
+    Fault fault;
+    std::string logLine;
+  };
+  const Case cases[] = {
+      {Fault::WrongName, "[WARN] The updater package doesn't contain MyUpdater.exe\n"},
+      {Fault::UpdaterPinned,
+       "[ERROR] Failed to move the current updater aside: " + SystemText(ERROR_SHARING_VIOLATION)},
+      {Fault::NewFileUnreadable,
+       "[ERROR] Failed to copy the new updater: " + SystemText(ERROR_SHARING_VIOLATION)},
+      {Fault::NewFileNotStartable,
+       "[ERROR] The new updater didn't start; restoring the previous one\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.logLine);
+    Install install(c.fault == Fault::WrongName ? L"MyUpdater.exe" : L"KestrivonUpdater.exe");
+    const std::string replacement = c.fault == Fault::NewFileNotStartable
+                                        ? ForAnotherMachine(install.old)
+                                        : install.old + "new";
+    ASSERT_TRUE(testing::ZipWriter()
+                    .AddFile("KestrivonUpdater.exe", replacement, testing::kStored)
+                    .WriteTo(install.package));
+    UniqueFile held;
+    if (c.fault == Fault::UpdaterPinned) held = testing::HoldOpen(install.exe);
+    if (c.fault == Fault::NewFileUnreadable) {
+      // Writable but not readable by others: extraction succeeds, the copy cannot read it.
+      const fs::path unpacked = install.dir / L"temp\\updater-unpacked\\KestrivonUpdater.exe";
+      fs::create_directories(unpacked.parent_path());
+      held.Reset(CreateFileW(unpacked.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                             CREATE_ALWAYS, 0, nullptr));
+      ASSERT_TRUE(held);
+    }
+
+    // 1: the probe kept its file and holds the instance mutex again.
+    EXPECT_EQ(RunProbe(install.exe, {L"apply", install.package.wstring()}), 1);
+    held.Reset();
+    EXPECT_TRUE(ReadFileBytes(install.exe) == install.old) << "the running updater was replaced";
+    EXPECT_FALSE(fs::exists(install.backup));
+    EXPECT_FALSE(fs::exists(install.dir / L"started.txt"));
+    EXPECT_NE(install.Log().find(c.logLine), std::string::npos) << install.Log();
+    EXPECT_EQ(RunProbe(install.exe, {L"start"}), 0) << "the kept updater does not run";
+  }
+}
+
+TEST(SelfReplace, NewUpdaterTakesOverAndItsBackupGoesAtTheNextStart) {
+  Install install(L"KestrivonUpdater.exe");
+  const std::string replacement = install.old + "new";  // still a program: trailing bytes
+  ASSERT_TRUE(testing::ZipWriter()
+                  .AddDirectory("bin/")
+                  .AddFile("bin/KestrivonUpdater.exe", replacement, testing::kStored)
+                  .WriteTo(install.package));
+
+  ASSERT_EQ(RunProbe(install.exe, {L"apply", install.package.wstring()}), 0) << install.Log();
+  const fs::path started = install.dir / L"started.txt";
+  for (int i = 0; i < 200 && !fs::exists(started); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_EQ(ReadFileBytes(started), "apply\n" + Utf8FromWide(install.package.wstring()) + "\n" +
+                                        Utf8FromWide(install.dir.wstring()) + "\nmutex 1\n");
+  EXPECT_TRUE(ReadFileBytes(install.exe) == replacement);
+  EXPECT_TRUE(ReadFileBytes(install.backup) == install.old);
+  EXPECT_NE(install.Log().find("] [INFO] New updater started; exiting.\n"), std::string::npos)
+      << install.Log();
+
+  EXPECT_EQ(RunProbe(install.exe, {L"start"}), 0);
+  EXPECT_FALSE(fs::exists(install.backup));
+}
+
+}  // namespace
+}  // namespace kestrivon::win

@@ -1,0 +1,63 @@
+// A stand-in updater for the self-replacement tests, copied into an install directory (taken
+// from the registry, as the updater does) under any name:
+//   probe apply <package>  holds the instance mutex and replaces itself from the package.
+//                          Exit 0: the new updater was started and the mutex released;
+//                          1: the file was kept and the mutex is held again; 2: neither;
+//                          3: another instance holds the mutex.
+//   probe start            removes a stale backup, as every start of the updater does.
+// The updater it starts finds KESTRIVON_PROBE_REPLACED in its environment; instead of
+// replacing itself again it writes "started.txt" into the install directory (its arguments,
+// its working directory and whether it got the instance mutex, one per line) and exits.
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "win/host/process_state.h"
+#include "win/host/self_replace.h"
+#include "win/host/text_encoding.h"
+
+namespace {
+
+using namespace kestrivon::win;
+
+constexpr wchar_t kReplacedVariable[] = L"KESTRIVON_PROBE_REPLACED";
+
+int ReportStart(int argc, wchar_t** argv) {
+  UniqueHandle mutex;
+  const bool gotMutex = AcquireInstanceMutex(mutex) && mutex;
+  std::wstring workingDirectory(MAX_PATH, L'\0');
+  workingDirectory.resize(GetCurrentDirectoryW(MAX_PATH, workingDirectory.data()));
+
+  std::string report;
+  for (int i = 1; i < argc; ++i) report += Utf8FromWide(argv[i]) + "\n";
+  report += Utf8FromWide(workingDirectory) + "\nmutex " + (gotMutex ? "1" : "0") + "\n";
+  // Written aside and renamed, so that the test never reads half of it.
+  const std::wstring file = ResolveInstallDir() + L"\\started.txt";
+  std::ofstream(std::filesystem::path(file + L".part"), std::ios::binary) << report;
+  MoveFileExW((file + L".part").c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING);
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const std::wstring mode = argc < 2 ? L"" : argv[1];
+  if (GetEnvironmentVariableW(kReplacedVariable, nullptr, 0) != 0) return ReportStart(argc, argv);
+  if (mode == L"start") {
+    RemoveStaleUpdaterBackup();
+    return 0;
+  }
+  if (mode == L"apply" && argc == 3) {
+    UniqueHandle mutex;
+    if (!AcquireInstanceMutex(mutex)) return 3;
+    SetEnvironmentVariableW(kReplacedVariable, L"1");
+    const bool replaced = ApplyUpdaterUpdate(ResolveInstallDir(), argv[2], &mutex);
+    if (replaced && !mutex) return 0;
+    if (!replaced && mutex) return 1;
+    return 2;
+  }
+  return 64;
+}
