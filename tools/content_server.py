@@ -24,7 +24,8 @@ The path /generate/N (optionally followed by a name, /generate/N/name.zip) serve
 fixed pattern, byte i being i mod 251, without any file.
 
 Every request is appended to the request log as one JSON line with its method, path, user
-agent, Accept-Encoding, TLS version and answered status, before the answer is sent.
+agent, Accept-Encoding, TLS version, answered status and arrival time (seconds since the
+epoch), before the answer is sent.
 
 The server stops by itself after --time-limit seconds, on SIGTERM or SIGINT, or through
 --stop. With --daemon the command returns once the server listens; its port, process id and
@@ -320,6 +321,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def record(self, path, status, gzipped):
         entry = {
+            "time": time.time(),
             "method": self.command,
             "path": path,
             "userAgent": self.headers.get("User-Agent", ""),
