@@ -25,9 +25,8 @@ import tempfile
 BASE_CHARACTERS = ([chr(c) for c in range(0x20, 0x7F)] + [chr(c) for c in range(0x410, 0x450)] +
                    ["\u0401", "\u0451", "\u2026"])
 
-# Windows platform, Unicode BMP: the records GDI reads.
-WINDOWS = (3, 1)
-FAMILY_IDS = (1, 16)  # legacy family, typographic family
+WINDOWS_PLATFORM = 3  # the records GDI reads, in every language and encoding
+LEGACY_FAMILY, STYLE, TYPOGRAPHIC_FAMILY = 1, 2, 16
 FS_SELECTION_BOLD = 1 << 5
 FS_SELECTION_REGULAR = 1 << 6
 MAC_STYLE_BOLD = 1 << 0
@@ -57,7 +56,7 @@ def fetch(args):
 
 def windows_names(font, name_id):
     return {record.toUnicode() for record in font["name"].names
-            if record.nameID == name_id and (record.platformID, record.platEncID) == WINDOWS}
+            if record.nameID == name_id and record.platformID == WINDOWS_PLATFORM}
 
 
 def keep_legacy_family_only(font):
@@ -71,15 +70,14 @@ def keep_legacy_family_only(font):
 
 def check(font, family, style, required):
     problems = []
-    for name_id in FAMILY_IDS:
-        found = windows_names(font, name_id)
-        if found and found != {family}:
-            problems.append(f"name {name_id} reads {sorted(found)}, expected only '{family}'")
-    if windows_names(font, 1) != {family}:
-        problems.append(f"no Windows family name '{family}' (name 1)")
-    if windows_names(font, 2) != {style}:
-        problems.append(f"style name (name 2) reads {sorted(windows_names(font, 2))}, "
-                        f"expected '{style}'")
+    legacy = windows_names(font, LEGACY_FAMILY)
+    typographic = windows_names(font, TYPOGRAPHIC_FAMILY)
+    if legacy != {family} or typographic - {family}:
+        problems.append(f"family names read {sorted(legacy | typographic)}, expected only "
+                        f"'{family}'")
+    if windows_names(font, STYLE) != {style}:
+        problems.append(f"style names read {sorted(windows_names(font, STYLE))}, expected only "
+                        f"'{style}'")
     selection = font["OS/2"].fsSelection
     bold = style == "Bold"
     if bool(selection & FS_SELECTION_BOLD) != bold or bool(font["head"].macStyle &
@@ -123,6 +121,7 @@ def build(args):
     os.close(handle)
     try:
         font.save(temporary)
+        os.chmod(temporary, 0o644)
         problems = check(TTFont(temporary), args.family, args.style, required)
         if problems:
             fail(f"{args.output} as written: " + "; ".join(problems))

@@ -1,5 +1,5 @@
-// The program's version information as Windows reads it, from a probe program that carries
-// the program's resources.
+// The program's icon, and its version information as Windows reads it from a probe program
+// that carries the program's resources.
 
 #include <windows.h>
 
@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "win/resources/resource_ids.h"
+
 namespace kestrivon::win {
 namespace {
 
@@ -16,6 +18,23 @@ std::filesystem::path ProbePath() {
   wchar_t self[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, self, MAX_PATH);
   return std::filesystem::path(self).replace_filename(L"kestrivon_win_resource_probe.exe");
+}
+
+// Every size is stored as PNG; the system must decode each one.
+TEST(ProgramResources, IconLoadsAtEverySize) {
+  for (const int size : {16, 20, 24, 32, 40, 48, 64, 256}) {
+    const HANDLE icon = LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(KESTRIVON_IDI_APP),
+                                   IMAGE_ICON, size, size, 0);
+    ASSERT_NE(icon, nullptr) << size;
+    ICONINFO info = {};
+    EXPECT_TRUE(GetIconInfo(static_cast<HICON>(icon), &info)) << size;
+    BITMAP colour = {};
+    EXPECT_EQ(GetObjectW(info.hbmColor, sizeof(colour), &colour), static_cast<int>(sizeof(colour)));
+    EXPECT_EQ(colour.bmWidth, size);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    DestroyIcon(static_cast<HICON>(icon));
+  }
 }
 
 TEST(ProgramResources, VersionInformationCarriesTheProgramsTexts) {
