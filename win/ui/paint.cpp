@@ -27,7 +27,7 @@ UniqueBitmap RenderOffscreen(int width, int height, float scale, const Painter& 
   // screen's resolution.
   GdipBitmapSetResolution(bitmap.Get(), 96.0f, 96.0f);
   GpGraphics* rawGraphics = nullptr;
-  if (GdipGetImageGraphicsContext(bitmap.Get(), &rawGraphics) != Ok) return bitmap;
+  if (GdipGetImageGraphicsContext(bitmap.Get(), &rawGraphics) != Ok) return {};
   const UniqueGraphics graphics(rawGraphics);
   GdipGraphicsClear(graphics.Get(), kBackgroundColor);
   GdipSetSmoothingMode(graphics.Get(), Gdiplus::SmoothingModeAntiAlias);

@@ -50,7 +50,7 @@ void SetStatus(const std::wstring& text, int32_t percent) noexcept {
 
 void ShowError(const std::wstring& message) noexcept {
   if (cancelRequested.load()) return;
-  core::CallNoThrow("Error view", [&] {
+  const bool written = core::CallNoThrow("Error view", [&] {
     WriteLogLine(L"[ERROR] " + message);
     std::wstring detail = message;
     const std::lock_guard lock(uiStateMutex);
@@ -61,8 +61,10 @@ void ShowError(const std::wstring& message) noexcept {
     cancelAvailable.exchange(false);
     errorShown.exchange(true);
   });
-  cancelAvailable.exchange(false);
-  errorShown.exchange(true);
+  if (!written) {
+    cancelAvailable.exchange(false);
+    errorShown.exchange(true);
+  }
   if (const HWND window = mainWindow.load()) {
     InvalidateRect(window, nullptr, FALSE);
     PostMessageW(window, WM_TASKBAR_PROGRESS, 0, 0);

@@ -15,6 +15,7 @@
 #include "tests/support/ui_test_support.h"
 #include "tests/support/wine_test_support.h"
 #include "win/host/process_state.h"
+#include "win/ui/paint.h"
 #include "win/ui/ui_state.h"
 #include "win/ui/ui_strings.h"
 
@@ -91,6 +92,8 @@ TEST_F(MainWindowTest, OpensCentredWithTheClientSizeAndPreparing) {
   EXPECT_STREQ(className, L"Kestrivon_Main_Frame");
   EXPECT_EQ(GetWindowLongW(window_, GWL_STYLE) & 0x00CF0000, 0x00CA0000);
   EXPECT_TRUE(IsWindowVisible(window_));
+  EXPECT_EQ(DpiScale(window_), 1.0f);
+  EXPECT_EQ(DpiScale(nullptr), 1.0f);
   {
     const std::lock_guard lock(uiStateMutex);
     EXPECT_EQ(uiState.statusLine, currentUiStrings->statusPreparing);

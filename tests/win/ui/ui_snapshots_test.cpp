@@ -12,6 +12,7 @@
 
 #include "tests/support/ui_test_support.h"
 #include "win/host/process_state.h"
+#include "win/ui/download_status.h"
 #include "win/ui/main_window_paint.h"
 #include "win/ui/paint.h"
 #include "win/ui/ui_strings.h"
@@ -62,9 +63,9 @@ class UiSnapshotsOwnProcess : public ::testing::Test {
 
   void Language(UiLanguage language) { currentUiStrings = &GetUiStrings(language); }
 
-  static std::wstring DownloadText() {
-    return std::wstring(currentUiStrings->statusDownloadingJava) + L"\n20.5 / 45.6" +
-           currentUiStrings->unitMegabytes + L" (45%)";
+  // 45 % of a 48.3 MB download, through the real progress text.
+  static void ShowDownload() {
+    DownloadProgressReporter(currentUiStrings->statusDownloadingJava, 0, 100)(22790000, 50644378);
   }
 
   // The state ShowError leaves, without writing to the process log.
@@ -84,11 +85,11 @@ TEST_F(UiSnapshotsOwnProcess, MainWindow) {
   cancelAvailable = true;
   for (const UiLanguage language : {UiLanguage::English, UiLanguage::Russian}) {
     Language(language);
-    SetStatus(DownloadText(), 45);
+    ShowDownload();
     Main(language == UiLanguage::English ? L"main-download-45.png" : L"main-download-45-ru.png");
   }
   Language(UiLanguage::English);
-  SetStatus(DownloadText(), 45);
+  ShowDownload();
   Main(L"main-cancel-hover.png", 1.0f, {.cancelHover = true});
   Main(L"main-150.png", 1.5f);
 
