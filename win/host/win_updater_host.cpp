@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "core/content_hosts.h"
 #include "core/version.h"
 #include "win/host/file_ops.h"
 #include "win/host/install_component.h"
@@ -85,7 +86,7 @@ PromptRow UpdaterPromptRow(const core::UpdateInfo& updater) {
 }
 
 std::wstring ManifestUrl() {
-  return L"https://" + WideFromUtf8(KESTRIVON_CDN_HOST) + L"/launcher/launcher-manifest.json";
+  return L"https://" + WideFromUtf8(core::cdnHost) + L"/launcher/launcher-manifest.json";
 }
 
 WinUpdaterHost::WinUpdaterHost(std::wstring installDir, UniqueHandle* instanceMutex)

@@ -6,14 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "tests/support/temp_dir.h"
 #include "tests/support/wine_test_support.h"
 #include "win/host/process_state.h"
-#include "win/host/text_encoding.h"
 #include "win/ui/ui_state.h"
 #include "win/ui/ui_strings.h"
 
@@ -92,11 +90,6 @@ TEST(WinUpdaterHost, InstalledMeansTheMainExecutableIsAFile) {
   ASSERT_TRUE(testing::WriteFileBytes(dir.path() / L"KestrivonLauncher.exe", "MZ"));
   EXPECT_TRUE(host.IsInstalled(Component::Launcher));
   EXPECT_FALSE(host.IsInstalled(Component::Jre)) << "a folder named java.exe is no runtime";
-}
-
-TEST(WinUpdaterHost, ManifestComesFromTheContentHost) {
-  EXPECT_EQ(ManifestUrl(),
-            L"https://" + WideFromUtf8(KESTRIVON_CDN_HOST) + L"/launcher/launcher-manifest.json");
 }
 
 // ShowError switches the process to the error view for good.
