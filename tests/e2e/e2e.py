@@ -15,6 +15,7 @@ import hashlib
 import json
 import os
 import random
+import re
 import shutil
 import subprocess
 import sys
@@ -135,14 +136,21 @@ class World:
 
 
 class Run:
-    """One start of the shipped updater for an install folder."""
+    """One start of the updater installed in an install folder (copied there on first use, as
+    an installation would have it: the self-replacement replaces the file that runs). A run
+    lasts until the last updater it started has finished, so a self-update's new process is
+    part of it; wait() gives that process's exit code, read from its final log line."""
 
-    def __init__(self, world, install, args=(), env=None):
+    def __init__(self, world, install, args=(), env=None, updater=None):
         self.world = world
         self.install = install
+        os.makedirs(install, exist_ok=True)
+        self.exe = os.path.join(install, "KestrivonUpdater.exe")
+        if updater or not os.path.exists(self.exe):
+            shutil.copy(updater or world.tools.updater, self.exe)
         world.prefix.set_install_path(install)
-        self.started = time.monotonic()
-        self.process = world.prefix.start([world.tools.updater, *args],
+        self.log_start = len(self.log())
+        self.process = world.prefix.start([self.exe, *args],
                                           stdout=subprocess.DEVNULL,
                                           stderr=subprocess.DEVNULL,
                                           env=dict(world.prefix.env, **(env or {})))
@@ -156,12 +164,62 @@ class Run:
                                        capture_output=True)
         return result.returncode == 0
 
+    def answer(self, action, count, timeout=60):
+        """Answers `count` update prompts one after the other (a fresh install asks twice: the
+        updater's own package first, then the components in the restarted updater)."""
+        for number in range(1, count + 1):
+            check(self.drive(PROMPT_CLASS, action, timeout),
+                  f"update prompt {number} of {count} did not appear\n{self.run_log()}")
+            self.drive(PROMPT_CLASS, "gone", 15)
+
+    def close_error_view(self, message, action="click:459,184", timeout=90):
+        """Waits until the error view shows `message` (ShowError logs it), then closes it by
+        `action` (the Close button by default)."""
+        deadline = time.monotonic() + timeout
+        while f"[ERROR] {message}" not in self.run_log():
+            check(time.monotonic() < deadline and self.outcome() is None,
+                  f"no error view with {message!r}\n{self.run_log()}")
+            time.sleep(0.1)
+        check(self.drive(MAIN_CLASS, action), "the main window is gone")
+
+    def answer_if_asked(self, action, timeout=60):
+        """Answers a prompt if one comes before the run ends; whether one came."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline and self.outcome() is None:
+            if self.drive(PROMPT_CLASS, action, 2):
+                self.drive(PROMPT_CLASS, "gone", 15)
+                return True
+        return False
+
+    def outcome(self):
+        """The exit code once the run (with any restarted updater) has ended, else None."""
+        first = self.process.poll()
+        if first is None:
+            return None
+        text = self.run_log()
+        starts = text.count("=== Kestrivon Updater v")
+        if starts == 0:
+            return first  # a second instance: nothing logged
+        ends = list(re.finditer(r"=== Kestrivon Updater finished \(exit code (-?\d+)\) ===|"
+                                r"=== Kestrivon Updater finished \(handed over|"
+                                r"didn't stop within 2 s", text))
+        # A self-update's new process may not have written its first line yet.
+        if starts < 1 + text.count("New updater started; exiting.") or len(ends) < starts:
+            return None
+        last = ends[-1]
+        if last.group(1) is not None:
+            return int(last.group(1))
+        return 0 if "handed over" in last.group(0) else 1
+
     def wait(self, timeout=120):
-        try:
-            return self.process.wait(timeout)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            raise ScenarioFailed(f"the updater did not end within {timeout} s")
+        deadline = time.monotonic() + timeout
+        while (code := self.outcome()) is None:
+            if time.monotonic() > deadline:
+                self.world.prefix.stop()
+                raise ScenarioFailed(f"the updater did not end within {timeout} s\n"
+                                     f"{self.run_log()}")
+            time.sleep(0.1)
+        return code
 
     def log(self):
         try:
@@ -170,6 +228,10 @@ class Run:
         except FileNotFoundError:
             return ""
 
+    def run_log(self):
+        """The log lines written since this run started."""
+        return self.log()[self.log_start:]
+
 
 def launcher_starts(install):
     try:
@@ -177,6 +239,15 @@ def launcher_starts(install):
             return [json.loads(line) for line in record if line.strip()]
     except FileNotFoundError:
         return []
+
+
+def wait_for_starts(install, count, timeout=20):
+    """The launcher's start records once `count` are there (it runs on its own after the
+    updater has ended), or what there is after `timeout` seconds."""
+    deadline = time.monotonic() + timeout
+    while len(starts := launcher_starts(install)) < count and time.monotonic() < deadline:
+        time.sleep(0.1)
+    return starts
 
 
 def versions(install):
@@ -226,7 +297,7 @@ def fresh_install(world, name, server_kind="nginx", **publish):
     server = serve_nginx(world, release) if server_kind == "nginx" else serve_faults(world, release)
     try:
         run = Run(world, install, args=["--profile", "e2e test", "kestrivon://open/a b"])
-        check(run.drive(PROMPT_CLASS, "enter"), "no update prompt")
+        run.answer("enter", 2)
         code = run.wait()
     finally:
         server.stop()
@@ -245,7 +316,7 @@ def fresh_install_then_nothing_new(world):
     check(record["launcher"]["sha256"] == entries["launcher"]["sha256"], f"record {record}")
     check(record["jre"]["version"] == "21.0.5", f"record {record}")
     check(temp_is_empty(install), "temp not emptied")
-    starts = launcher_starts(install)
+    starts = wait_for_starts(install, 1)
     check(len(starts) == 1, f"launcher started {len(starts)} times")
     start = starts[0]
     windows_install = sandbox.WinePrefix.windows_path(install)
@@ -271,9 +342,8 @@ def fresh_install_then_nothing_new(world):
     finally:
         server.stop()
     check(code == 0, f"second run exit code {code}")
-    check(len(launcher_starts(install)) == 2, "second run did not start the launcher")
-    check("Arguments:" not in again.log().split("=== Kestrivon Updater v1.0.0")[-1],
-          "an arguments line without arguments")
+    check(len(wait_for_starts(install, 2)) == 2, "second run did not start the launcher")
+    check("Arguments:" not in again.run_log(), "an arguments line without arguments")
 
 
 @scenario
@@ -285,7 +355,7 @@ def new_runtime_replaces_the_old_one(world):
     server = serve_nginx(world, newer)
     try:
         run = Run(world, install)
-        check(run.drive(PROMPT_CLASS, "enter"), "no prompt for the new runtime")
+        run.answer("enter", 1)
         code = run.wait()
     finally:
         server.stop()
@@ -303,7 +373,7 @@ def declined_prompt_changes_nothing(world):
     server = serve_faults(world, release)
     try:
         run = Run(world, install)
-        check(run.drive(PROMPT_CLASS, "escape"), "no update prompt")
+        run.answer("escape", 1)
         code = run.wait()
     finally:
         server.stop()
@@ -334,8 +404,8 @@ def corrupted_package_keeps_the_installed_copy(world):
     server = serve_faults(world, release)
     try:
         run = Run(world, install)
-        check(run.drive(PROMPT_CLASS, "enter"), "no update prompt")
-        check(run.drive(MAIN_CLASS, "click:459,184"), "no error view to close")
+        run.answer("enter", 1)
+        run.close_error_view("Failed to verify file integrity.")
         code = run.wait()
     finally:
         server.stop()
@@ -353,7 +423,7 @@ def cdn_busy_twice_then_serving(world):
     server = serve_faults(world, release, {"/" + jre: {"status": 503, "times": 2}})
     try:
         run = Run(world, install)
-        check(run.drive(PROMPT_CLASS, "enter"), "no update prompt")
+        run.answer("enter", 2)
         code = run.wait()
         requests = [r for r in server.requests() if r.get("path", "").endswith(jre)]
     finally:
@@ -372,7 +442,7 @@ def vendor_mirror_fails_then_cdn_serves(world):
     server = serve_faults(world, release, {"/" + vendor: {"status": 500}})
     try:
         run = Run(world, install)
-        check(run.drive(PROMPT_CLASS, "enter"), "no update prompt")
+        run.answer("enter", 2)
         code = run.wait()
     finally:
         server.stop()
@@ -389,7 +459,7 @@ def manifest_unavailable(world):
                           {"/launcher/launcher-manifest.json": {"status": 404}})
     try:
         run = Run(world, install)
-        check(run.drive(MAIN_CLASS, "enter", timeout=90), "no error view")
+        run.close_error_view("Failed to check for updates", "enter")
         code = run.wait()
     finally:
         server.stop()
@@ -404,7 +474,7 @@ def manifest_unavailable(world):
     finally:
         server.stop()
     check(code == 0, f"exit code {code}")
-    check(len(launcher_starts(installed)) == 2, "installed launcher not started")
+    check(len(wait_for_starts(installed, 2)) == 2, "installed launcher not started")
 
 
 @scenario
@@ -415,7 +485,7 @@ def untrusted_certificate_is_refused(world):
     server = sandbox.Nginx(world.work, release, stranger)
     try:
         run = Run(world, install)
-        check(run.drive(MAIN_CLASS, "escape", timeout=90), "no error view")
+        run.close_error_view("Failed to check for updates", "escape")
         code = run.wait()
     finally:
         server.stop()
@@ -460,8 +530,8 @@ def zip_slip_runtime_is_refused(world):
     server = serve_faults(world, release)
     try:
         run = Run(world, install)
-        check(run.drive(PROMPT_CLASS, "enter"), "no prompt")
-        run.drive(MAIN_CLASS, "close", timeout=60)
+        run.answer("enter", 2)
+        run.close_error_view("Failed to extract files.", "close")
         code = run.wait()
     finally:
         server.stop()
@@ -481,7 +551,7 @@ def cancel_during_a_slow_download(world):
     server = serve_faults(world, release, {"/" + jre: {"rate": 200_000}})
     try:
         run = Run(world, install)
-        check(run.drive(PROMPT_CLASS, "enter"), "no prompt")
+        run.answer("enter", 1)
         time.sleep(3)
         check(run.drive(MAIN_CLASS, "click:459,184"), "no main window")
         code = run.wait(60)
@@ -503,14 +573,13 @@ def killed_mid_update_always_recovers(world):
         server = serve_nginx(world, release)
         try:
             run = Run(world, install)
-            run.drive(PROMPT_CLASS, "enter", timeout=30)
+            run.answer_if_asked("enter")
             time.sleep(rng.uniform(0.2, 6.0))
             world.prefix.stop()  # kills every process of the run's prefix at once
             run.process.wait()
             # The next run ends with a runnable launcher and runtime.
             again = Run(world, install)
-            if again.drive(PROMPT_CLASS, "enter", timeout=30):
-                pass
+            again.answer_if_asked("enter")
             code = again.wait()
         finally:
             server.stop()

@@ -193,11 +193,13 @@ class WinePrefix:
             raise SandboxError(f"can't add the test CA to the Wine prefix (exit {code})")
 
     def run(self, argv, timeout, **kwargs):
-        return subprocess.run([WINE_RUN, "--prefix", self.path, *argv], env=self.env,
-                              timeout=timeout, **kwargs)
+        kwargs.setdefault("env", self.env)
+        return subprocess.run([WINE_RUN, "--prefix", self.path, *argv], timeout=timeout,
+                              **kwargs)
 
     def start(self, argv, **kwargs):
-        return subprocess.Popen([WINE_RUN, "--prefix", self.path, *argv], env=self.env, **kwargs)
+        kwargs.setdefault("env", self.env)
+        return subprocess.Popen([WINE_RUN, "--prefix", self.path, *argv], **kwargs)
 
     def set_install_path(self, path):
         self.run(["reg", "add", r"HKCU\Software\Kestrivon", "/v", "InstallPath", "/d",

@@ -16,6 +16,7 @@
 
 namespace {
 
+constexpr DWORD kSettleMilliseconds = 200;
 constexpr int kDone = 0;
 constexpr int kTimedOut = 1;
 constexpr int kUsage = 2;
@@ -76,12 +77,16 @@ int wmain(int argc, wchar_t** argv) {
       !(action == L"click" && argc == 6)) {
     return Usage();
   }
+  // A window is found as soon as it exists; input is only for one that is shown (a prompt
+  // drops what arrives while it is still being set up).
   if (!WaitFor(
-          windowClass, timeout, [](HWND found) { return found != nullptr; }, window)) {
+          windowClass, timeout,
+          [](HWND found) { return found != nullptr && IsWindowVisible(found); }, window)) {
     std::fwprintf(stderr, L"no window of class %ls within %lu ms\n", windowClass, timeout);
     return kTimedOut;
   }
   bool posted = true;
+  if (action != L"find") Sleep(kSettleMilliseconds);
   if (action == L"enter") posted = PostKey(window, VK_RETURN);
   if (action == L"escape") posted = PostKey(window, VK_ESCAPE);
   if (action == L"close") posted = PostMessageW(window, WM_CLOSE, 0, 0);
