@@ -17,26 +17,32 @@ namespace kestrivon::testing {
 inline constexpr wchar_t kInstallPathKey[] = L"Software\\Kestrivon";
 inline constexpr wchar_t kInstallPathName[] = L"InstallPath";
 
-// An HKCU value set for the life of the object; what was there before is put back after.
-// All Wine test processes share one registry: callers run under the CTest resource lock.
+// A registry value (HKCU unless another root is given) set for the life of the object; what
+// was there before is put back after. All Wine test processes share one registry: callers run
+// under the CTest resource lock.
 class ScopedRegistryValue {
  public:
+  ScopedRegistryValue(HKEY root, const wchar_t* key, const wchar_t* name, DWORD type,
+                      const void* data, DWORD bytes)
+      : root_(root), key_(key), name_(name) {
+    hadPrevious_ = RegGetValueW(root, key, name, RRF_RT_ANY | RRF_NOEXPAND, &previousType_,
+                                previous_, &previousBytes_) == ERROR_SUCCESS;
+    ok_ = RegSetKeyValueW(root, key, name, type, data, bytes) == ERROR_SUCCESS;
+  }
   ScopedRegistryValue(const wchar_t* key, const wchar_t* name, DWORD type, const void* data,
                       DWORD bytes)
-      : key_(key), name_(name) {
-    hadPrevious_ = RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_ANY | RRF_NOEXPAND,
-                                &previousType_, previous_, &previousBytes_) == ERROR_SUCCESS;
-    ok_ = RegSetKeyValueW(HKEY_CURRENT_USER, key, name, type, data, bytes) == ERROR_SUCCESS;
-  }
+      : ScopedRegistryValue(HKEY_CURRENT_USER, key, name, type, data, bytes) {}
   // A REG_SZ value holding `text` and its terminating NUL.
-  ScopedRegistryValue(const wchar_t* key, const wchar_t* name, std::wstring_view text)
-      : ScopedRegistryValue(key, name, REG_SZ, std::wstring(text).c_str(),
+  ScopedRegistryValue(HKEY root, const wchar_t* key, const wchar_t* name, std::wstring_view text)
+      : ScopedRegistryValue(root, key, name, REG_SZ, std::wstring(text).c_str(),
                             static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) {}
+  ScopedRegistryValue(const wchar_t* key, const wchar_t* name, std::wstring_view text)
+      : ScopedRegistryValue(HKEY_CURRENT_USER, key, name, text) {}
   ~ScopedRegistryValue() {
     if (hadPrevious_) {
-      RegSetKeyValueW(HKEY_CURRENT_USER, key_, name_, previousType_, previous_, previousBytes_);
+      RegSetKeyValueW(root_, key_, name_, previousType_, previous_, previousBytes_);
     } else {
-      RegDeleteKeyValueW(HKEY_CURRENT_USER, key_, name_);
+      RegDeleteKeyValueW(root_, key_, name_);
     }
   }
   ScopedRegistryValue(const ScopedRegistryValue&) = delete;
@@ -45,6 +51,7 @@ class ScopedRegistryValue {
   bool Ok() const { return ok_; }
 
  private:
+  HKEY root_;
   const wchar_t* key_;
   const wchar_t* name_;
   BYTE previous_[2048] = {};

@@ -1,0 +1,172 @@
+// The link rules by table, and the whole handoff against real AF_UNIX listeners standing in
+// for a running launcher.
+
+#include "win/host/app_link.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/log_capture.h"
+#include "tests/support/temp_dir.h"
+
+namespace kestrivon::win {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+TEST(AppLink, IsAppLinkAndFindAppLink) {
+  const std::pair<std::string, bool> cases[] = {
+      {"KESTRIVON://OPEN", true},
+      {"KeStRiVoN://x", true},         // 13 bytes: the shortest
+      {"kestrivon://\xc3\xbc", true},  // bytes from 0x80 on are allowed
+      {"kestrivon://" + std::string(4084, 'x'), true},
+      {"kestrivon://" + std::string(4085, 'x'), false},
+      {"kestrivon://", false},
+      {"kestrivon:/xx", false},
+      {"kestrivonx://a", false},
+      {" kestrivon://open", false},
+      {"kestrivon://a\tb", false},
+      {"kestrivon://a\nb", false},
+      {"kestrivon://a\x7f", false},
+      {std::string("kestrivon://a\0b", 15), false},
+  };
+  for (const auto& [text, link] : cases) EXPECT_EQ(IsAppLink(text), link) << text.substr(0, 30);
+  EXPECT_EQ(FindAppLink({"--flag", "kestrivon://", "KESTRIVON://first", "kestrivon://second"}),
+            "KESTRIVON://first");
+  EXPECT_EQ(FindAppLink({"--flag"}), std::nullopt);
+}
+
+// A launcher listening at `path`: accepts one connection within 2 s, reads the request up to
+// its line feed, sends `reply` and hangs up; without a reply it waits for the client to go.
+class FakeLauncher {
+ public:
+  FakeLauncher(const std::string& path, std::optional<std::string> reply) : reply_(reply) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    // Linux takes a path that fills all 108 bytes, without a NUL.
+    std::memcpy(address.sun_path, path.data(), path.size());
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+        listen(fd_, 1) == 0) {
+      thread_ = std::thread([this] { Serve(); });
+    }
+  }
+  ~FakeLauncher() {
+    if (thread_.joinable()) thread_.join();
+    close(fd_);
+  }
+  bool Listening() const { return thread_.joinable(); }
+  // What the client sent (empty when nobody connected), once the exchange is over.
+  std::string Request() {
+    if (thread_.joinable()) thread_.join();
+    return request_;
+  }
+
+ private:
+  void Serve() {
+    pollfd waiting{fd_, POLLIN, 0};
+    if (poll(&waiting, 1, 2000) != 1) return;
+    const int client = accept(fd_, nullptr, nullptr);
+    for (char c = 0; request_.size() < 8192 && recv(client, &c, 1, 0) == 1;) {
+      request_ += c;
+      if (c == '\n') break;
+    }
+    if (reply_) send(client, reply_->data(), reply_->size(), MSG_NOSIGNAL);
+    pollfd hangUp{client, POLLIN, 0};
+    if (!reply_) poll(&hangUp, 1, 5000);
+    close(client);
+  }
+
+  const int fd_ = socket(AF_UNIX, SOCK_STREAM, 0);
+  const std::optional<std::string> reply_;
+  std::thread thread_;
+  std::string request_;
+};
+
+class AppLinkHandOff : public ::testing::Test {
+ protected:
+  // A socket path in the temporary folder of exactly `length` bytes.
+  std::string SocketPath(size_t length) {
+    const std::string prefix = (dir_.path() / "s").string() + std::to_string(sockets_++);
+    return prefix + std::string(length - prefix.size(), 'x');
+  }
+  void WriteEndpoint(std::string_view bytes) {
+    std::ofstream(dir_.path() / kAppLinkEndpointFile, std::ios::binary) << bytes;
+  }
+
+  const std::string link_ =
+      "kestrivon://open/\xc3\x9c"
+      "ber?x=\"1\" y";
+  testing::TempDir dir_;
+  int sockets_ = 0;
+};
+
+TEST_F(AppLinkHandOff, ReplyDecides) {
+  const struct {
+    std::optional<std::string> reply;  // none: the launcher never answers
+    std::string endpointEnd;
+    bool taken;
+  } cases[] = {
+      {"OK\n", "", true},          {"OK\nand more", "\r\n", true}, {"ok\n", "\n", false},
+      {"OK", "", false},           {"OK\r\n", "", false},          {"", "", false},
+      {std::nullopt, "\n", false},
+  };
+  for (const auto& c : cases) {
+    const std::string path = SocketPath(60);
+    FakeLauncher launcher(path, c.reply);
+    ASSERT_TRUE(launcher.Listening());
+    WriteEndpoint(path + c.endpointEnd);
+    const testing::LogCapture log;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(HandOffAppLink(dir_.path(), link_), c.taken) << c.reply.value_or("(silent)");
+    if (!c.reply) {
+      const auto waited = std::chrono::steady_clock::now() - start;
+      EXPECT_GE(waited, std::chrono::milliseconds(1900));
+      EXPECT_LT(waited, std::chrono::milliseconds(4000));
+    }
+    EXPECT_EQ(launcher.Request(), "OPEN " + link_ + "\n");
+    EXPECT_EQ(log.Texts(), Lines{c.taken ? "[INFO] App link handed to the running launcher"
+                                         : "[INFO] No running launcher took the app link"});
+  }
+}
+
+TEST_F(AppLinkHandOff, PathOf107BytesIsUsedAnd108IsNot) {
+  for (const size_t length : {107, 108}) {
+    const std::string path = SocketPath(length);
+    FakeLauncher launcher(path, "OK\n");
+    ASSERT_TRUE(launcher.Listening()) << length;
+    WriteEndpoint(path + "\r\n");
+    const testing::LogCapture log;
+    EXPECT_EQ(HandOffAppLink(dir_.path(), link_), length == 107);
+    EXPECT_EQ(log.Texts(),
+              Lines{length == 107 ? "[INFO] App link handed to the running launcher"
+                                  : "[WARN] App link endpoint path is unusable: " + path});
+    EXPECT_EQ(launcher.Request().empty(), length == 108);
+  }
+}
+
+TEST_F(AppLinkHandOff, NothingToTryIsSilent) {
+  const testing::LogCapture log;
+  EXPECT_FALSE(HandOffAppLink(dir_.path(), "kestrivon://"));
+  EXPECT_FALSE(HandOffAppLink(dir_.path(), link_));  // no endpoint file
+  WriteEndpoint("\r\n\r\n");
+  EXPECT_FALSE(HandOffAppLink(dir_.path(), link_));
+  EXPECT_EQ(log.Texts(), Lines{});
+  // The endpoint file is never read further than its limit.
+  WriteEndpoint(std::string(3 * kMaxEndpointFileBytes, '/'));
+  EXPECT_EQ(ReadAppLinkEndpoint(dir_.path()), std::string(kMaxEndpointFileBytes, '/'));
+}
+
+}  // namespace
+}  // namespace kestrivon::win

@@ -1,0 +1,165 @@
+// Argument quoting through the real CommandLineToArgvW, and real starts of the sample
+// launcher, which records its arguments, environment and working directory.
+
+#include "win/host/launcher_start.h"
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "tests/support/process_runner.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wine_test_support.h"
+#include "win/host/process_state.h"
+#include "win/host/text_encoding.h"
+#include "win/host/unique_handle.h"
+#include "win/ui/ui_state.h"
+#include "win/ui/ui_strings.h"
+
+namespace kestrivon::win {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(LauncherStart, QuotedArgumentsSplitBackUnchanged) {
+  std::vector<std::vector<std::wstring>> groups = {
+      {L"--flag", L"", L"a\"b", L"C:\\my dir\\", L"C:\\My Games\\Kestrivon"},
+      {L"kestrivon://open/My Library?x=\"1\"", L"\\\\server\\share\\", L"a\\\\\"b", L"Игры"},
+  };
+  // Many generated strings of spaces, tabs, quotes and backslash runs, four to a line.
+  std::mt19937 random(20261206);
+  const std::wstring alphabet = L" \t\"\\\\\\a\n\v\r";
+  std::uniform_int_distribution<size_t> length(0, 12);
+  std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1);
+  for (int g = 0; g < 1000; ++g) {
+    std::vector<std::wstring> group(4);
+    for (std::wstring& argument : group) {
+      for (size_t n = length(random); n > 0; --n) argument += alphabet[pick(random)];
+    }
+    groups.push_back(std::move(group));
+  }
+  for (const auto& group : groups) {
+    const std::wstring commandLine = L"prog.exe " + JoinQuotedArguments(group);
+    int count = 0;
+    const UniqueLocal argv(CommandLineToArgvW(commandLine.c_str(), &count));
+    ASSERT_TRUE(argv);
+    const auto* const split = static_cast<wchar_t**>(argv.Get());
+    ASSERT_EQ(std::vector<std::wstring>(split + 1, split + count), group)
+        << Utf8FromWide(commandLine);
+  }
+}
+
+// The process-wide log, environment and error view: these run in a process of their own,
+// started by CTest with an app link and other awkward arguments (CMakeLists.txt), which
+// must reach the launcher unchanged.
+class LauncherStartOwnProcess : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!testing::RunsInOwnProcess()) return;
+    root_ = new testing::TempDir;
+    const testing::ScopedInstallPath logHome((root_->path() / "log home").wstring());
+    ResolveInstallDir();  // the log stays there for the process
+  }
+  static void TearDownTestSuite() { delete root_; }
+
+  // Each test gets a fresh install directory with a space in its path.
+  void SetUp() override {
+    if (!testing::RunsInOwnProcess()) GTEST_SKIP() << "needs a process of its own";
+    installDir_ = root_->path() / "My Games" / ("Kestrivon " + std::to_string(counter_++));
+    fs::create_directories(installDir_);
+  }
+  void TearDown() override { errorShown = false; }
+
+  fs::path InstallLauncher() {
+    const fs::path exe = installDir_ / kLauncherExeName;
+    fs::copy_file(fs::path(testing::TestExeFolder()) / kLauncherExeName, exe);
+    return exe;
+  }
+
+  // The sample launcher's record of its first start, once it is there (at most 30 s).
+  nlohmann::json FirstRun() {
+    for (int wait = 0; wait < 300; ++wait) {
+      std::istringstream lines(testing::ReadFileBytes(installDir_ / "launcher-run.jsonl"));
+      if (std::string line; std::getline(lines, line)) return nlohmann::json::parse(line);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return nullptr;
+  }
+
+  static std::string LogText() {
+    return testing::ReadFileBytes(fs::path(ResolveInstallDir()) / "logs" / "Kestrivon_Updater.log");
+  }
+
+  static inline testing::TempDir* root_ = nullptr;
+  static inline int counter_ = 0;
+  fs::path installDir_;
+};
+
+TEST_F(LauncherStartOwnProcess, LauncherGetsItsEnvironmentFolderAndOurArguments) {
+  const std::vector<std::string> ours = CommandLineArgumentsUtf8();
+  ASSERT_NE(std::find(ours.begin(), ours.end(), "kestrivon://open/My Library?x=\"1\""), ours.end());
+  ASSERT_NE(std::find(ours.begin(), ours.end(), "C:\\my dir\\"), ours.end());
+  const fs::path exe = InstallLauncher();
+
+  ASSERT_TRUE(StartLauncher(installDir_.wstring()));
+
+  const nlohmann::json run = FirstRun();
+  ASSERT_TRUE(run.is_object());
+  const std::string home = Utf8FromWide(installDir_.wstring());
+  EXPECT_EQ(run["arguments"], nlohmann::json(ours));
+  EXPECT_EQ(run["workingDirectory"], home);
+  EXPECT_EQ(run["environment"], nlohmann::json({{"SKIKO_RENDER_API", "OPENGL"},
+                                                {"KESTRIVON_LAUNCHER_MODE", "normal"},
+                                                {"KESTRIVON_HOME", home}}));
+  const std::string commandLine =
+      Utf8FromWide(L"\"" + exe.wstring() + L"\" " + ForwardedArguments());
+  EXPECT_EQ(run["commandLine"], commandLine);
+  const std::string log = LogText();
+  EXPECT_NE(log.find("[INFO] Starting " + commandLine + "\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("[INFO] Started, PID " + std::to_string(run["pid"].get<int>()) + "\n"),
+            std::string::npos)
+      << log;
+  EXPECT_FALSE(errorShown);
+}
+
+TEST_F(LauncherStartOwnProcess, UnusableLauncherShowsItsError) {
+  EXPECT_FALSE(StartLauncher(installDir_.wstring()));
+  EXPECT_EQ(uiState.detailLine, currentUiStrings->errorLauncherNotFound);
+  errorShown = false;
+  testing::WriteFileBytes(installDir_ / kLauncherExeName, "not a program");
+  EXPECT_FALSE(StartLauncher(installDir_.wstring()));
+  EXPECT_EQ(uiState.detailLine, currentUiStrings->errorLauncherStartFailed);
+  EXPECT_NE(LogText().find("[ERROR] CreateProcessW failed: "), std::string::npos);
+}
+
+TEST_F(LauncherStartOwnProcess, RunningLauncherIsDetectedByItsWindow) {
+  const fs::path exe = InstallLauncher();
+  EXPECT_FALSE(IsLauncherRunning());
+  SetEnvironmentVariableW(L"KESTRIVON_SAMPLE_WINDOW_MS", L"3000");
+  ASSERT_TRUE(StartProcess(exe.wstring(), installDir_.wstring()));
+  SetEnvironmentVariableW(L"KESTRIVON_SAMPLE_WINDOW_MS", nullptr);
+  const auto waitFor = [](bool running) {
+    for (int wait = 0; wait < 300; ++wait) {
+      if (IsLauncherRunning() == running) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+  };
+  EXPECT_TRUE(waitFor(true));
+  EXPECT_TRUE(waitFor(false)) << "the window closes after its time";
+}
+
+}  // namespace
+}  // namespace kestrivon::win
