@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets into build/fuzz (not part of the normal build):
-#   manifest_fuzz, installed_versions_fuzz, entry_path_fuzz, zip_reader_fuzz
+#   manifest_fuzz, installed_versions_fuzz, entry_path_fuzz, zip_reader_fuzz, app_link_fuzz
 # Needs clang 16 or newer: older clang cannot compile libstdc++ 12's <expected>.
-# Run one:  build/fuzz/manifest_fuzz -dict=fuzz/json.dict -timeout=1 -max_total_time=900 \
-#             build/fuzz/corpus/manifest fuzz/corpus/manifest
+# Run one for 15 minutes:  fuzz/run.sh manifest 900
 # New findings go into fuzz/corpus/<target>/, where the replay tests run them in every build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -31,9 +30,11 @@ flags=(-std=c++2b -O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined
        '-DKESTRIVON_CDN_HOST="cdn.kestrivon.net"' '-DKESTRIVON_VENDOR_HOST_0="github.com"'
        '-DKESTRIVON_VENDOR_HOST_1="cdn.azul.com"')
 
-# The engine and the archive code, once, instrumented for coverage; each target links them.
+# The engine, the archive code and the host's portable part, once, instrumented for coverage;
+# each target links them.
 objects=()
-for source in core/*.cpp archive/*.cpp; do
+for source in core/*.cpp archive/*.cpp win/host/app_link.cpp win/host/command_line_rules.cpp \
+  win/host/local_socket_posix.cpp; do
   [[ $source == *_windows.cpp ]] && continue
   object="$out/obj/$(basename "${source%.cpp}").o"
   if [[ ! -f $object || $source -nt $object ]]; then
@@ -42,7 +43,7 @@ for source in core/*.cpp archive/*.cpp; do
   objects+=("$object")
 done
 
-for target in manifest installed_versions entry_path zip_reader; do
+for target in manifest installed_versions entry_path zip_reader app_link; do
   "$clang" "${flags[@]}" -fsanitize=fuzzer "fuzz/${target}_fuzz.cpp" "${objects[@]}" -lz \
     -o "$out/${target}_fuzz"
   mkdir -p "$out/corpus/$target"
