@@ -4,7 +4,8 @@
 # limit also fires when the process merely waited for a processor, so a timeout input is run
 # again at normal priority: if it finishes well within the second, it is set aside and fuzzing
 # goes on; otherwise it is a finding. Crashes, leaks and real timeouts end the run.
-#   fuzz/run.sh manifest 900      log: build/fuzz/logs/manifest.log, last line the summary
+#   fuzz/run.sh manifest 900      log: build/fuzz/logs/manifest.log, last line the summary;
+#                                 the running part in build/fuzz/logs/manifest.segment
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,14 +25,14 @@ runs=0
 restarts=0
 finding=""
 while ((SECONDS - start < total)); do
-  segment=$(mktemp)
+  segment=build/fuzz/logs/$target.segment
   nice -n 19 "$bin" "${dict[@]}" -timeout=1 -max_total_time=$((total - (SECONDS - start))) \
     -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" "fuzz/corpus/$target" \
     >"$segment" 2>&1
   status=$?
   cat "$segment" >>"$log"
-  last=$(grep -oE '^#[0-9]+' "$segment" | tail -n 1)
-  runs=$((runs + ${last:-#0}))
+  last=$(grep -oE '^#[0-9]+' "$segment" | tail -n 1 | tr -d '#')
+  runs=$((runs + ${last:-0}))
   rm -f "$segment"
   ((status == 0)) && break
   for input in "$artifacts"/crash-* "$artifacts"/leak-* "$artifacts"/oom-*; do
