@@ -5,13 +5,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 namespace kestrivon::fuzz {
 
 [[noreturn]] inline void Fail(std::string_view what, std::string_view detail = {}) {
-  std::fprintf(stderr, "FUZZ FAILURE: %.*s %.*s\n", static_cast<int>(what.size()), what.data(),
-               static_cast<int>(detail.size()), detail.data());
+  const std::string line = "FUZZ FAILURE: " + std::string(what) + " " + std::string(detail) + "\n";
+  std::fputs(line.c_str(), stderr);
   std::abort();
 }
 
