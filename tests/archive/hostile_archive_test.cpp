@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,16 +22,15 @@ namespace fs = std::filesystem;
 using testing::kMadeOnDos;
 using testing::kStored;
 using testing::ZipWriter;
-using testing::ZipWriterEntry;
 using Tree = std::vector<std::string>;
 
 constexpr uint64_t kMiB = uint64_t{1} << 20;
 constexpr std::string_view kSentinel = "sentinel: must never change";
 constexpr uint32_t kUnixSymlink = 0120777u << 16;
 
-// Every file and folder below `root`, relative, '/'-separated, sorted; folders end in '/'.
-// Fails the test on a symbolic link.
-// Through the long form, where a device name is an ordinary name.
+// Every file and folder below `folder`, relative, '/'-separated, sorted; folders end in '/'.
+// Read through the long form, where a device name is an ordinary name. Fails the test on a
+// symbolic link.
 Tree TreeOf(const fs::path& folder) {
   Tree out;
   const fs::path root = core::LongPath(folder);
@@ -56,8 +54,9 @@ std::string ReadFile(const fs::path& path) {
 // Little-endian, `width` bytes, counted from the end of `bytes` when `at` is negative.
 std::string Patched(std::string bytes, long at, uint64_t value, int width) {
   const size_t from = at < 0 ? bytes.size() - static_cast<size_t>(-at) : static_cast<size_t>(at);
-  for (int i = 0; i < width; ++i)
+  for (int i = 0; i < width; ++i) {
     bytes[from + static_cast<size_t>(i)] = static_cast<char>(value >> (8 * i));
+  }
   return bytes;
 }
 
@@ -69,6 +68,7 @@ std::string Padded(size_t size) {
 }
 
 std::string Build(const ZipWriter& writer) { return writer.Build(); }
+// An archive with a harmless file first, then the named entry.
 ZipWriter One(std::string name, std::string data = "x") {
   return std::move(ZipWriter().AddFile("kept.txt", "k").AddFile(std::move(name), std::move(data)));
 }
