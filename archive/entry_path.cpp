@@ -84,8 +84,11 @@ EntryPathVerdict NormalizeEntryPath(std::string_view name, std::string& normaliz
   }
   if (core::EqualsIgnoringAsciiCase(components.front(), "meta-inf")) return EntryPathVerdict::Skip;
   for (std::string_view component : components) {
+    // Windows drops a trailing dot or space from a name unless it is given in the long form,
+    // so such a name would mean one file to us and another to every other program.
     if (component == "." || IsJunkName(component) ||
-        component.find(':') != std::string_view::npos || component.back() == '.') {
+        component.find(':') != std::string_view::npos || component.back() == '.' ||
+        component.back() == ' ') {
       return EntryPathVerdict::Skip;
     }
   }

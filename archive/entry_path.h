@@ -16,8 +16,8 @@ enum class EntryPathVerdict : uint8_t {
 };
 
 // Turns an entry name into a relative '/'-separated path (backslashes count as separators),
-// or tells that the entry is to be left out silently, or that it tries to leave the
-// destination.
+// or tells that the entry is to be left out silently (meta-inf, junk names, components that
+// are "." or hold ':' or end in '.' or ' '), or that it tries to leave the destination.
 EntryPathVerdict NormalizeEntryPath(std::string_view name, std::string& normalized);
 
 // ".DS_Store", "Thumbs.db", "desktop.ini", "__MACOSX" in any ASCII letter case.

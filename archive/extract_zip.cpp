@@ -83,6 +83,32 @@ std::expected<std::vector<ZipEntry>, std::string> ListEntries(const ZipReader& r
   return entries;
 }
 
+bool LessIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return core::AsciiLower(x) < core::AsciiLower(y);
+  });
+}
+
+// Two entries for one file, or a file and a folder of one name, would make the result depend
+// on the order of writing and, where letter case does not count, on the platform: refuse
+// them. Folders listed twice are harmless. Returns the later entry of a clash.
+const ZipEntry* FindConflict(const std::vector<ZipEntry>& entries) {
+  std::vector<uint32_t> order(entries.size());
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+    return LessIgnoringAsciiCase(entries[a].path, entries[b].path);
+  });
+  for (size_t i = 1; i < order.size(); ++i) {
+    const ZipEntry& earlier = entries[order[i - 1]];
+    const ZipEntry& later = entries[order[i]];
+    if (core::EqualsIgnoringAsciiCase(earlier.path, later.path) &&
+        !(earlier.directory && later.directory)) {
+      return &later;
+    }
+  }
+  return nullptr;
+}
+
 // Drops the one folder that holds every entry; returns it, or nothing when there is none.
 std::optional<std::string> StripTopLevelFolder(std::vector<ZipEntry>& entries) {
   if (entries.empty()) return std::nullopt;
@@ -197,6 +223,9 @@ Result Extraction::Run() {
   auto listed = ListEntries(reader_);
   if (!listed) return std::unexpected(std::move(listed.error()));
   std::vector<ZipEntry>& entries = *listed;
+  if (const ZipEntry* conflict = FindConflict(entries)) {
+    return std::unexpected(fmt::format("conflicting entry path in archive: {}", conflict->path));
+  }
   if (options_.stripTopLevelFolder) {
     if (const auto prefix = StripTopLevelFolder(entries)) {
       core::LogFormat(core::LogLevel::Info, "Extracting {} without its top-level folder \"{}\"",

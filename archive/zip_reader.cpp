@@ -145,6 +145,13 @@ bool ZipReader::ReadEndRecords(uint64_t& cdOffset, uint64_t& cdSize, uint64_t& c
     if (Get32(&tail[pos]) == kEndSignature) break;
   } while (pos > 0);
   if (Get32(&tail[pos]) != kEndSignature) return false;
+  // A record whose comment runs exactly to the end of the file could be the real one. When
+  // such a record lies before the last one, one record hides in the other's comment and
+  // readers that take the first disagree with those that take the last: trust neither.
+  const auto complete = [&](size_t at) { return at + kEndSize + Get16(&tail[at + 20]) == window; };
+  for (size_t at = pos; at-- > 0;) {
+    if (Get32(&tail[at]) == kEndSignature && complete(at)) return false;
+  }
   const unsigned char* end = &tail[pos];
   const uint64_t endOffset = windowStart + pos;
 

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer target build/fuzz/zip_reader_fuzz (not part of the normal build).
+# Builds the libFuzzer targets into build/fuzz (not part of the normal build):
+#   manifest_fuzz, installed_versions_fuzz, entry_path_fuzz, zip_reader_fuzz, app_link_fuzz
 # Needs clang 16 or newer: older clang cannot compile libstdc++ 12's <expected>.
-# Run:  build/fuzz/zip_reader_fuzz -max_total_time=600 build/fuzz/corpus fuzz/corpus
+# Run one for 15 minutes:  fuzz/run.sh manifest 900
+# New findings go into fuzz/corpus/<target>/, where the replay tests run them in every build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,17 +14,38 @@ done
 if [[ -z $clang ]]; then
   sudo=()
   [[ $(id -u) -eq 0 ]] || sudo=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -qq >/dev/null
   "${sudo[@]}" apt-get install -y -qq clang-16 libclang-rt-16-dev >/dev/null
   clang=clang++-16
 fi
 
 out=build/fuzz
-mkdir -p "$out/corpus"
+mkdir -p "$out/obj"
 # libstdc++ 12 only offers <expected> when the compiler claims C++20 concepts in full;
 # clang 16 implements what <expected> uses but still reports the older feature level.
-flags=(-std=c++2b -O1 -g -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined
+flags=(-std=c++2b -O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined
        -fno-sanitize-recover=undefined -Wno-builtin-macro-redefined
-       -U__cpp_concepts -D__cpp_concepts=202002L -DFMT_HEADER_ONLY=1 -I.)
-"$clang" "${flags[@]}" fuzz/zip_reader_fuzz.cpp archive/*.cpp core/log.cpp core/long_path.cpp \
-  core/path_utf8.cpp -lz -o "$out/zip_reader_fuzz"
-echo "built $out/zip_reader_fuzz"
+       -U__cpp_concepts -D__cpp_concepts=202002L -DFMT_HEADER_ONLY=1 -I.
+       '-DKESTRIVON_CDN_HOST="cdn.kestrivon.net"' '-DKESTRIVON_VENDOR_HOST_0="github.com"'
+       '-DKESTRIVON_VENDOR_HOST_1="cdn.azul.com"')
+
+# The engine, the archive code and the host's portable part, once, instrumented for coverage;
+# each target links them.
+objects=()
+for source in core/*.cpp archive/*.cpp win/host/app_link.cpp win/host/command_line_rules.cpp \
+  win/host/local_socket_posix.cpp; do
+  [[ $source == *_windows.cpp ]] && continue
+  object="$out/obj/$(basename "${source%.cpp}").o"
+  if [[ ! -f $object || $source -nt $object ]]; then
+    "$clang" "${flags[@]}" -fsanitize=fuzzer-no-link -c "$source" -o "$object"
+  fi
+  objects+=("$object")
+done
+
+for target in manifest installed_versions entry_path zip_reader app_link; do
+  "$clang" "${flags[@]}" -fsanitize=fuzzer "fuzz/${target}_fuzz.cpp" "${objects[@]}" -lz \
+    -o "$out/${target}_fuzz"
+  mkdir -p "$out/corpus/$target"
+  echo "built $out/${target}_fuzz"
+done

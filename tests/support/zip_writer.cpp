@@ -49,7 +49,7 @@ std::string Text(size_t size) {
 }
 
 std::string ZipWriter::Build() const {
-  std::string out;
+  std::string out = prefix_;
   std::string central;
   for (const ZipWriterEntry& entry : entries_) {
     const uint64_t offset = out.size();

@@ -54,6 +54,11 @@ class ZipWriter {
     comment_ = std::move(comment);
     return *this;
   }
+  // Bytes before the first entry, counted in every offset, as a self-extracting stub.
+  ZipWriter& Prefix(std::string prefix) {
+    prefix_ = std::move(prefix);
+    return *this;
+  }
 
   std::string Build() const;
   bool WriteTo(const std::filesystem::path& path) const;
@@ -62,6 +67,7 @@ class ZipWriter {
   std::vector<ZipWriterEntry> entries_;
   bool zip64End_ = false;
   std::string comment_;
+  std::string prefix_;
 };
 
 // Raw deflate (no zlib header), as ZIP stores it.

@@ -1,0 +1,100 @@
+// Fuzz target: the app-link rules on a command line and an endpoint file. The input is split
+// at NUL bytes into arguments; the whole input is also the endpoint file's content. The
+// socket exchange itself is left out: it would connect to whatever path the input names.
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/ascii.h"
+#include "fuzz/fuzz_check.h"
+#include "win/host/app_link.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace win = kestrivon::win;
+using kestrivon::fuzz::Check;
+
+// <tmp>/kestrivon-fuzz-app-link-<pid>, removed at exit.
+struct Scratch {
+  fs::path root;
+  Scratch() {
+    const char* base = std::getenv("KESTRIVON_FUZZ_TMP");
+    root = fs::path(base != nullptr ? base : "/dev/shm") /
+           ("kestrivon-fuzz-app-link-" + std::to_string(getpid()));
+    fs::create_directories(root);
+  }
+  ~Scratch() {
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+  }
+};
+
+const fs::path& Root() {
+  static const Scratch scratch;
+  return scratch.root;
+}
+
+void CheckLink(std::string_view text) {
+  if (!win::IsAppLink(text)) return;
+  Check(text.size() >= 13 && text.size() <= 4096, "link length out of bounds");
+  Check(kestrivon::core::EqualsIgnoringAsciiCase(text.substr(0, 12), "kestrivon://"),
+        "link without the scheme");
+  for (const char c : text) {
+    Check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F, "link with a control byte");
+  }
+  const std::string request = win::AppLinkRequest(text);
+  Check(request.size() == text.size() + 6 && request.starts_with("OPEN ") &&
+            request.find('\n') == request.size() - 1,
+        "request is not one line");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+
+  std::vector<std::string> arguments;
+  for (size_t start = 0; start <= bytes.size();) {
+    const size_t end = std::min(bytes.find('\0', start), bytes.size());
+    arguments.emplace_back(bytes.substr(start, end - start));
+    start = end + 1;
+  }
+  const auto found = win::FindAppLink(arguments);
+  for (const std::string& argument : arguments) {
+    CheckLink(argument);
+    if (win::IsAppLink(argument)) {
+      Check(found && *found == argument, "not the first app link");
+      break;
+    }
+  }
+  Check(found.has_value() || !win::IsAppLink(bytes.substr(0, bytes.find('\0'))),
+        "missed the first argument");
+  (void)win::IsAppLinkAccepted(bytes);
+
+  const auto endpoint = win::ParseAppLinkEndpoint(bytes);
+  if (endpoint) {
+    Check(!endpoint->empty() && bytes.starts_with(*endpoint), "endpoint is not the file's start");
+    Check(bytes.substr(endpoint->size()).find_first_not_of("\r\n") == std::string_view::npos,
+          "endpoint dropped more than line ends");
+    Check(endpoint->back() != '\n' && endpoint->back() != '\r', "endpoint kept a line end");
+  } else {
+    Check(bytes.find_first_not_of("\r\n") == std::string_view::npos, "usable endpoint lost");
+  }
+  {
+    std::ofstream file(Root() / win::kAppLinkEndpointFile, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  Check(win::ReadAppLinkEndpoint(Root()) ==
+            win::ParseAppLinkEndpoint(bytes.substr(0, win::kMaxEndpointFileBytes)),
+        "the file reads differently from its bytes");
+  return 0;
+}

@@ -1,0 +1,59 @@
+// Fuzz target: NormalizeEntryPath. An accepted path must be relative, free of empty, "." and
+// ".." components, stay inside any folder it is joined to, and normalize to itself; a refused
+// or skipped one leaves no path behind. The log form of any name is printable UTF-8.
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "archive/entry_path.h"
+#include "core/path_utf8.h"
+#include "fuzz/fuzz_check.h"
+
+using kestrivon::archive::EntryPathVerdict;
+using kestrivon::fuzz::Check;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  namespace archive = kestrivon::archive;
+  const std::string_view name(reinterpret_cast<const char*>(data), size);
+
+  std::string normalized;
+  const EntryPathVerdict verdict = archive::NormalizeEntryPath(name, normalized);
+  Check(archive::IsUtf8PathText(archive::PrintableName(name)), "log form is not UTF-8");
+  if (verdict != EntryPathVerdict::Accept) {
+    Check(normalized.empty(), "path left behind by a refusal");
+    return 0;
+  }
+
+  Check(!normalized.empty() && normalized.front() != '/' && normalized.back() != '/',
+        "accepted path not relative", normalized);
+  Check(normalized.find('\\') == std::string::npos && normalized.find("//") == std::string::npos,
+        "accepted path with a stray separator", normalized);
+  Check(normalized.find(':') == std::string::npos, "accepted path with a colon", normalized);
+  size_t start = 0;
+  while (start <= normalized.size()) {
+    const size_t slash = std::min(normalized.find('/', start), normalized.size());
+    const std::string_view component(normalized.data() + start, slash - start);
+    Check(component != "." && component != ".." && component.back() != '.',
+          "accepted path with a dot component", normalized);
+    Check(!archive::IsJunkName(component), "accepted junk component", normalized);
+    start = slash + 1;
+  }
+
+  std::string again;
+  Check(archive::NormalizeEntryPath(normalized, again) == EntryPathVerdict::Accept &&
+            again == normalized,
+        "normalizing twice changes the path", normalized);
+
+  if (archive::IsUtf8PathText(normalized)) {
+    const std::filesystem::path base = "/destination";
+    const std::filesystem::path joined =
+        (base / kestrivon::core::PathFromUtf8(normalized)).lexically_normal();
+    const auto inside = joined.lexically_relative(base);
+    Check(!inside.empty() && *inside.begin() != "..", "accepted path leaves the folder",
+          normalized);
+  }
+  return 0;
+}
