@@ -494,6 +494,36 @@ def untrusted_certificate_is_refused(world):
 
 
 @scenario
+def self_update_replaces_the_running_updater(world):
+    _, install, _, code = fresh_install(world, "self-update")
+    check(code == 0, "first install failed")
+    changed = os.path.join(world.work, "KestrivonUpdater-1.0.1.exe")
+    shutil.copy(world.tools.updater, changed)
+    with open(changed, "ab") as out:
+        out.write(b"\0another build 1.0.1")  # bytes past the image: still the same program
+    release = world.publish("self-update-2", updater=changed, updater_version="1.0.1")
+    starts = len(launcher_starts(install))
+    server = serve_nginx(world, release)
+    try:
+        run = Run(world, install)
+        run.answer("enter", 1)
+        code = run.wait()
+        check(code == 0, f"exit code {code}\n{run.run_log()}")
+        log = run.run_log()
+        check("New updater started; exiting." in log and log.count("Kestrivon Updater v1.0.0") == 2,
+              f"the new updater did not run the rest\n{log}")
+        check(sha256(os.path.join(install, "KestrivonUpdater.exe")) == sha256(changed),
+              "the updater file was not replaced")
+        check(len(wait_for_starts(install, starts + 1)) == starts + 1, "launcher not started")
+        again = Run(world, install)
+        check(again.wait() == 0, f"next start failed\n{again.run_log()}")
+    finally:
+        server.stop()
+    check(not os.path.exists(os.path.join(install, "KestrivonUpdater.exe.backup")),
+          "the backup outlived the next start")
+
+
+@scenario
 def second_instance_while_prompting(world):
     release = world.publish("second")
     install = os.path.join(world.work, "installs", "second")
