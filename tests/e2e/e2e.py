@@ -523,6 +523,56 @@ def self_update_replaces_the_running_updater(world):
           "the backup outlived the next start")
 
 
+def package_requests(server):
+    return [r for r in server.requests() if "/packages/" in r.get("path", "")]
+
+
+@scenario
+def running_launcher_blocks_the_run(world):
+    release = world.publish("launcher-running")
+    install = os.path.join(world.work, "installs", "launcher-running")
+    os.makedirs(install)
+    # A launcher window is up (no app-link endpoint, so the handoff is not taken).
+    window = world.prefix.start([world.tools.launcher], cwd=install,
+                                env=dict(world.prefix.env, KESTRIVON_SAMPLE_WINDOW_MS="60000"))
+    server = serve_faults(world, release)
+    try:
+        found = world.prefix.run([world.tools.driver, "Kestrivon_Sample_Launcher", "60000",
+                                  "find"], timeout=90, capture_output=True)
+        check(found.returncode == 0, "no launcher window")
+        run = Run(world, install)
+        run.close_error_view("Kestrivon Launcher is already running.", "enter")
+        code = run.wait()
+        requests = server.requests()
+    finally:
+        server.stop()
+        world.prefix.stop()
+        window.wait()
+    check(code == 1, f"exit code {code}\n{run.run_log()}")
+    check(not requests, f"the blocked run used the network: {requests}")
+
+
+@scenario
+def install_path_outside_the_code_page(world):
+    release = world.publish("code-page")
+    install = os.path.join(world.work, "installs", "\u6e38\u620f Kestrivon")
+    world.prefix.run(["reg", "add", r"HKLM\SYSTEM\CurrentControlSet\Control\Nls\CodePage",
+                      "/v", "ACP", "/d", "1252", "/f"], timeout=60, capture_output=True,
+                     check=True)
+    server = serve_faults(world, release)
+    try:
+        run = Run(world, install)
+        run.close_error_view("The install path contains characters Java can't handle")
+        code = run.wait()
+        requests = server.requests()
+    finally:
+        server.stop()
+    check(code == 1, f"exit code {code}")
+    check("[ERROR] Install dir is not representable in the system ANSI code page 1252"
+          in run.run_log(), run.run_log())
+    check(not requests, f"requests before the refusal: {requests}")
+
+
 @scenario
 def second_instance_while_prompting(world):
     release = world.publish("second")
