@@ -2,11 +2,8 @@
 // at NUL bytes into arguments; the whole input is also the endpoint file's content. The
 // socket exchange itself is left out: it would connect to whatever path the input names.
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -23,25 +20,7 @@ namespace fs = std::filesystem;
 namespace win = kestrivon::win;
 using kestrivon::fuzz::Check;
 
-// <tmp>/kestrivon-fuzz-app-link-<pid>, removed at exit.
-struct Scratch {
-  fs::path root;
-  Scratch() {
-    const char* base = std::getenv("KESTRIVON_FUZZ_TMP");
-    root = fs::path(base != nullptr ? base : "/dev/shm") /
-           ("kestrivon-fuzz-app-link-" + std::to_string(getpid()));
-    fs::create_directories(root);
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-  }
-};
-
-const fs::path& Root() {
-  static const Scratch scratch;
-  return scratch.root;
-}
+const fs::path& Root() { return kestrivon::fuzz::ScratchFolder("app-link"); }
 
 void CheckLink(std::string_view text) {
   if (!win::IsAppLink(text)) return;

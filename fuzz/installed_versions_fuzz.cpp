@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -25,24 +24,13 @@ bool Same(const core::InstalledVersions& a, const core::InstalledVersions& b) {
          a.updaterArchiveSha256 == b.updaterArchiveSha256;
 }
 
-// <tmp>/kestrivon-fuzz-versions-<pid>, removed at exit.
-struct Scratch {
-  fs::path root;
-  Scratch() {
-    const char* base = std::getenv("KESTRIVON_FUZZ_TMP");
-    root = fs::path(base != nullptr ? base : "/dev/shm") /
-           ("kestrivon-fuzz-versions-" + std::to_string(getpid()));
-    fs::create_directories(root / "config");
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-  }
-};
-
 const fs::path& Root() {
-  static const Scratch scratch;
-  return scratch.root;
+  static const fs::path& root = []() -> const fs::path& {
+    const fs::path& folder = kestrivon::fuzz::ScratchFolder("versions");
+    fs::create_directories(folder / "config");
+    return folder;
+  }();
+  return root;
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "win/host/process_state.h"
 #include "win/ui/graphics_owners.h"
+#include "win/ui/main_window.h"
 #include "win/ui/ui_state.h"
 
 namespace kestrivon::testing {
@@ -104,6 +105,23 @@ inline void AwaitNoMainWindow() {
     if (message.message != WM_QUIT) DispatchMessageW(&message);
   }
 }
+
+// A real main window for the life of a test, with the shown state reset around it.
+class MainWindowFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(win::mainWindow.load(), nullptr);
+    window_ = win::CreateMainWindow(GetModuleHandleW(nullptr));
+    ASSERT_NE(window_, nullptr);
+  }
+  void TearDown() override {
+    if (IsWindow(window_)) DestroyWindow(window_);
+    AwaitNoMainWindow();
+  }
+
+  ScopedWindowState state_;
+  HWND window_ = nullptr;
+};
 
 // lParam of a mouse message at a client position in pixels.
 inline LPARAM MouseAt(int x, int y) { return MAKELPARAM(x, y); }

@@ -193,16 +193,10 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) no
     case WM_KEYDOWN:
       OnKey(wParam);
       return 0;
-    case WM_DPICHANGED: {
-      const auto* suggested = reinterpret_cast<const RECT*>(lParam);
-      if (suggested != nullptr) {
-        SetWindowPos(window, nullptr, suggested->left, suggested->top,
-                     suggested->right - suggested->left, suggested->bottom - suggested->top,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
-      }
+    case WM_DPICHANGED:
+      MoveToSuggestedRect(lParam);
       Repaint();
       return 0;
-    }
     case WM_CLOSE:
       RequestCancel();
       DestroyWindow(window);

@@ -96,15 +96,10 @@ LRESULT UpdatePrompt::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
       EndPaint(window, &paint);
       return 0;
     }
-    case WM_DPICHANGED: {
-      if (const auto* suggested = reinterpret_cast<const RECT*>(lParam)) {
-        SetWindowPos(window, nullptr, suggested->left, suggested->top,
-                     suggested->right - suggested->left, suggested->bottom - suggested->top,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
-      }
+    case WM_DPICHANGED:
+      MoveToSuggestedRect(lParam);
       Repaint();
       return 0;
-    }
     case WM_NCDESTROY:
       return 0;
     default:

@@ -49,6 +49,16 @@ class WindowBase {
     return DefWindowProcW(window_, message, wParam, lParam);
   }
 
+  // WM_DPICHANGED: takes the rectangle the system suggests for the new DPI, without changing
+  // the z-order or activating the window.
+  void MoveToSuggestedRect(LPARAM lParam) const noexcept {
+    if (const auto* suggested = reinterpret_cast<const RECT*>(lParam)) {
+      SetWindowPos(window_, nullptr, suggested->left, suggested->top,
+                   suggested->right - suggested->left, suggested->bottom - suggested->top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+  }
+
  private:
   HWND window_ = nullptr;
 };

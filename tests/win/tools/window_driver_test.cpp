@@ -27,8 +27,8 @@ TEST(WindowDriver, FindsAWindowByClassAndClosesIt) {
   ASSERT_NE(RegisterClassExW(&windowClass), 0);
   std::atomic<bool> closed = false;
   std::thread shown([&] {
-    CreateWindowExW(0, kClass, L"driven", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, nullptr, nullptr,
-                    GetModuleHandleW(nullptr), nullptr);
+    CreateWindowExW(0, kClass, L"driven", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200, nullptr,
+                    nullptr, GetModuleHandleW(nullptr), nullptr);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
     closed = true;

@@ -56,18 +56,8 @@ void OnWorker(const std::function<void()>& body) {
   worker.join();
 }
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public testing::MainWindowFixture {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(mainWindow.load(), nullptr);
-    window_ = CreateMainWindow(GetModuleHandleW(nullptr));
-    ASSERT_NE(window_, nullptr);
-  }
-  void TearDown() override {
-    if (IsWindow(window_)) DestroyWindow(window_);
-    testing::AwaitNoMainWindow();
-  }
-
   bool Gone() {
     return PumpUntil([&] { return !IsWindow(window_); }, nullptr, std::chrono::seconds(3));
   }
@@ -76,9 +66,6 @@ class MainWindowTest : public ::testing::Test {
     SendMessageW(window_, WM_LBUTTONUP, 0, MouseAt(releaseX, releaseY));
   }
   void Key(WPARAM key) { SendMessageW(window_, WM_KEYDOWN, key, 0); }
-
-  testing::ScopedWindowState state_;
-  HWND window_ = nullptr;
 };
 
 TEST_F(MainWindowTest, OpensCentredWithTheClientSizeAndPreparing) {

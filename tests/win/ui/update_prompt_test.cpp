@@ -44,18 +44,8 @@ struct Seen {
   RECT frame{};
 };
 
-class UpdatePromptTest : public ::testing::Test {
+class UpdatePromptTest : public testing::MainWindowFixture {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(mainWindow.load(), nullptr);
-    window_ = CreateMainWindow(GetModuleHandleW(nullptr));
-    ASSERT_NE(window_, nullptr);
-  }
-  void TearDown() override {
-    if (IsWindow(window_)) DestroyWindow(window_);
-    testing::AwaitNoMainWindow();
-  }
-
   // A worker asks about `rows`; the user's thread answers with `act` on the prompt. Returns
   // the worker's answer; the GUI thread (this one) pumps meanwhile.
   bool Ask(const std::vector<PromptRow>& rows, const std::function<void(HWND)>& act,
@@ -84,9 +74,6 @@ class UpdatePromptTest : public ::testing::Test {
     EXPECT_TRUE(IsWindowEnabled(window_));
     return answer;
   }
-
-  testing::ScopedWindowState state_;
-  HWND window_ = nullptr;
 };
 
 void PostKey(HWND prompt, WPARAM key) { PostMessageW(prompt, WM_KEYDOWN, key, 0); }
