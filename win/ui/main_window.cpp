@@ -289,10 +289,16 @@ void CancelUpdate(HWND window) noexcept {
   PostMessageW(window, WM_CLOSE, 0, 0);
 }
 
+void (*openFolderForTests)(const std::wstring& folder) = nullptr;
+
 void OpenLogFolder() noexcept {
   core::CallNoThrow("Opening the log folder", [] {
     const std::wstring folder = ResolveInstallDir() + L"\\logs";
     WriteLogLine(L"[INFO] Opening the log folder: " + folder);
+    if (openFolderForTests != nullptr) {
+      openFolderForTests(folder);
+      return;
+    }
     ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
   });
 }

@@ -9,6 +9,8 @@
 #include <objidl.h>
 #include <shobjidl.h>
 
+#include <string>
+
 namespace kestrivon::win {
 
 // GUI thread, once, before the worker starts. Registers the class, creates the window
@@ -30,6 +32,10 @@ void CancelUpdate(HWND window) noexcept;
 // GUI thread. Logs and opens the install directory's "logs" folder in the shell; a failure
 // shows nothing.
 void OpenLogFolder() noexcept;
+
+// Null in the program. A test may put a recorder here instead of the shell, whose file
+// manager would outlive the test under Wine (and hold its output open).
+extern void (*openFolderForTests)(const std::wstring& folder);
 
 // GUI thread. Shows the error state or the current progress on `window`'s taskbar button;
 // nothing when `taskbarList` is null.

@@ -138,6 +138,8 @@ TEST_F(MainWindowTest, CaptionCloseBoxRequestsACancel) {
 
 // Each way out of the error view, on a window of its own.
 TEST(MainWindowErrorView, EveryWayOfClosingWorksAndOpenLogKeepsTheWindow) {
+  static std::wstring opened;
+  openFolderForTests = [](const std::wstring& folder) { opened = folder; };
   struct Case {
     const char* name;
     std::function<void(HWND)> act;
@@ -172,6 +174,7 @@ TEST(MainWindowErrorView, EveryWayOfClosingWorksAndOpenLogKeepsTheWindow) {
       SendMessageW(window, WM_LBUTTONUP, 0, MouseAt(300, 184));
       PumpUntil([] { return false; }, nullptr, std::chrono::milliseconds(100));
       EXPECT_TRUE(IsWindow(window));
+      EXPECT_EQ(opened, ResolveInstallDir() + L"\\logs");
       EXPECT_FALSE(cancelRequested.load());
       EXPECT_NE(
           log.Text().find("] [INFO] Opening the log folder: " +
@@ -184,6 +187,7 @@ TEST(MainWindowErrorView, EveryWayOfClosingWorksAndOpenLogKeepsTheWindow) {
     EXPECT_TRUE(cancelRequested.load());
     testing::AwaitNoMainWindow();
   }
+  openFolderForTests = nullptr;
 }
 
 TEST_F(MainWindowTest, StatusFromAnotherThread) {
