@@ -61,6 +61,7 @@ def main():
     if code is not None:
         return code
     work = tempfile.mkdtemp(prefix="kestrivon-update-bench-", dir=os.path.join(ROOT, "build"))
+    os.chmod(work, 0o755)  # nginx's workers read the releases as another user
     sandbox.prepare_namespace(work)
     world = e2e.World(e2e.Tools(os.path.join(ROOT, "build", "windows"),
                                 os.path.join(ROOT, "build", "native")), work)
@@ -69,12 +70,13 @@ def main():
         first = world.publish("bench-1")
         second = world.publish("bench-2", jre_version="22.0.2")
         install = os.path.join(work, "install")
-        for release, label in ((first, "install"), (second, "update")):
+        # A fresh install asks twice (the updater's own package, then the components).
+        for release, label, prompts in ((first, "install", 2), (second, "update", 1)):
             server = sandbox.Nginx(work, release, world.certificates)
             try:
                 started = time.monotonic()
                 run = e2e.Run(world, install)
-                run.drive(e2e.PROMPT_CLASS, "enter")
+                run.answer("enter", prompts)
                 code = run.wait(600)
                 elapsed = time.monotonic() - started
                 if label == "update":
