@@ -235,14 +235,7 @@ HWND CreateMainWindow(HINSTANCE instance) noexcept {
   return core::CallNoThrow(
       "Main window creation",
       [&]() -> HWND {
-        WNDCLASSEXW windowClass{};
-        windowClass.cbSize = sizeof(windowClass);
-        windowClass.lpfnWndProc = &MainWindowProc;
-        windowClass.hInstance = instance;
-        windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(KESTRIVON_IDI_APP));
-        windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-        windowClass.lpszClassName = kClassName;
-        RegisterClassExW(&windowClass);
+        RegisterWindowClass(instance, &MainWindowProc, kClassName);
 
         POINT cursor{};
         GetCursorPos(&cursor);

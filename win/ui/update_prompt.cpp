@@ -110,15 +110,7 @@ LRESULT UpdatePrompt::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
 // Registered on the first prompt of the process; a failure is remembered, not retried.
 bool RegisterPromptClass() {
   static const bool registered = [] {
-    const HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof(windowClass);
-    windowClass.lpfnWndProc = &UpdatePromptProc;
-    windowClass.hInstance = instance;
-    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(KESTRIVON_IDI_APP));
-    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-    windowClass.lpszClassName = kClassName;
-    return RegisterClassExW(&windowClass) != 0;
+    return RegisterWindowClass(GetModuleHandleW(nullptr), &UpdatePromptProc, kClassName) != 0;
   }();
   return registered;
 }

@@ -10,6 +10,8 @@
 
 #include <utility>
 
+#include "win/resources/resource_ids.h"
+
 namespace kestrivon::win {
 
 template <typename Derived>
@@ -62,5 +64,19 @@ class WindowBase {
  private:
   HWND window_ = nullptr;
 };
+
+// Registers one of the program's window classes: style 0, the program icon, the arrow cursor,
+// no background brush (painting covers the whole client area). 0 on failure.
+inline ATOM RegisterWindowClass(HINSTANCE instance, WNDPROC procedure,
+                                const wchar_t* name) noexcept {
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.lpfnWndProc = procedure;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(KESTRIVON_IDI_APP));
+  windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+  windowClass.lpszClassName = name;
+  return RegisterClassExW(&windowClass);
+}
 
 }  // namespace kestrivon::win
