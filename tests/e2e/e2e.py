@@ -141,14 +141,15 @@ class Run:
     lasts until the last updater it started has finished, so a self-update's new process is
     part of it; wait() gives that process's exit code, read from its final log line."""
 
-    def __init__(self, world, install, args=(), env=None, updater=None):
+    def __init__(self, world, install, args=(), env=None, updater=None, set_path=True):
         self.world = world
         self.install = install
         os.makedirs(install, exist_ok=True)
         self.exe = os.path.join(install, "KestrivonUpdater.exe")
         if updater or not os.path.exists(self.exe):
             shutil.copy(updater or world.tools.updater, self.exe)
-        world.prefix.set_install_path(install)
+        if set_path:
+            world.prefix.set_install_path(install)
         self.log_start = len(self.log())
         self.process = world.prefix.start([self.exe, *args],
                                           stdout=subprocess.DEVNULL,
