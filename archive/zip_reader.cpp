@@ -6,25 +6,13 @@
 
 #include <zlib.h>
 
+#include "archive/zip_format.h"
+
 namespace kestrivon::archive {
 namespace {
 
-constexpr uint32_t kLocalHeaderSignature = 0x04034b50;
-constexpr uint32_t kCentralHeaderSignature = 0x02014b50;
-constexpr uint32_t kEndSignature = 0x06054b50;
-constexpr uint32_t kZip64EndSignature = 0x06064b50;
-constexpr uint32_t kZip64LocatorSignature = 0x07064b50;
-
-constexpr size_t kLocalHeaderSize = 30;
-constexpr size_t kCentralHeaderSize = 46;
-constexpr size_t kEndSize = 22;
-constexpr size_t kZip64EndSize = 56;
-constexpr size_t kZip64LocatorSize = 20;
-constexpr size_t kEndSearchSize = kEndSize + 0xFFFF;  // the record plus the longest comment
-constexpr uint16_t kZip64ExtraId = 0x0001;
+constexpr size_t kEndSearchSize = zip::kEndSize + 0xFFFF;  // the record plus the longest comment
 constexpr uint16_t kFlagEncrypted = 0x0001;
-constexpr uint16_t kMethodStored = 0;
-constexpr uint16_t kMethodDeflate = 8;
 constexpr uint32_t kDosDirectoryAttribute = 0x10;
 
 constexpr size_t kDirectoryChunkSize = 64 * 1024;
@@ -132,25 +120,27 @@ bool ZipReader::Open(ZipReadFunction read, uint64_t archiveSize, uint64_t maxInd
 }
 
 bool ZipReader::ReadEndRecords(uint64_t& cdOffset, uint64_t& cdSize, uint64_t& cdLimit) {
-  if (archiveSize_ < kEndSize) return false;
+  if (archiveSize_ < zip::kEndSize) return false;
   const size_t window = static_cast<size_t>(std::min<uint64_t>(archiveSize_, kEndSearchSize));
   const uint64_t windowStart = archiveSize_ - window;
   std::vector<unsigned char> tail(window);
   if (!ReadExact(windowStart, tail.data(), window)) return false;
 
   // The last signature wins: a comment may hold anything, but nothing follows the record.
-  size_t pos = window - kEndSize + 1;
+  size_t pos = window - zip::kEndSize + 1;
   do {
     --pos;
-    if (Get32(&tail[pos]) == kEndSignature) break;
+    if (Get32(&tail[pos]) == zip::kEndSignature) break;
   } while (pos > 0);
-  if (Get32(&tail[pos]) != kEndSignature) return false;
+  if (Get32(&tail[pos]) != zip::kEndSignature) return false;
   // A record whose comment runs exactly to the end of the file could be the real one. When
   // such a record lies before the last one, one record hides in the other's comment and
   // readers that take the first disagree with those that take the last: trust neither.
-  const auto complete = [&](size_t at) { return at + kEndSize + Get16(&tail[at + 20]) == window; };
+  const auto complete = [&](size_t at) {
+    return at + zip::kEndSize + Get16(&tail[at + 20]) == window;
+  };
   for (size_t at = pos; at-- > 0;) {
-    if (Get32(&tail[at]) == kEndSignature && complete(at)) return false;
+    if (Get32(&tail[at]) == zip::kEndSignature && complete(at)) return false;
   }
   const unsigned char* end = &tail[pos];
   const uint64_t endOffset = windowStart + pos;
@@ -163,21 +153,21 @@ bool ZipReader::ReadEndRecords(uint64_t& cdOffset, uint64_t& cdSize, uint64_t& c
   cdOffset = Get32(end + 16);
   cdLimit = endOffset;
 
-  if (endOffset >= kZip64LocatorSize) {
-    unsigned char locator[kZip64LocatorSize];
-    if (!ReadExact(endOffset - kZip64LocatorSize, locator, sizeof locator)) return false;
-    if (Get32(locator) == kZip64LocatorSignature) {
+  if (endOffset >= zip::kZip64LocatorSize) {
+    unsigned char locator[zip::kZip64LocatorSize];
+    if (!ReadExact(endOffset - zip::kZip64LocatorSize, locator, sizeof locator)) return false;
+    if (Get32(locator) == zip::kZip64LocatorSignature) {
       const uint32_t recordDisk = Get32(locator + 4);
       const uint64_t recordOffset = Get64(locator + 8);
       const uint32_t totalDisks = Get32(locator + 16);
-      const uint64_t locatorOffset = endOffset - kZip64LocatorSize;
+      const uint64_t locatorOffset = endOffset - zip::kZip64LocatorSize;
       if (recordDisk != 0 || totalDisks > 1) return false;
-      if (locatorOffset < kZip64EndSize || recordOffset > locatorOffset - kZip64EndSize) {
+      if (locatorOffset < zip::kZip64EndSize || recordOffset > locatorOffset - zip::kZip64EndSize) {
         return false;
       }
-      unsigned char record[kZip64EndSize];
+      unsigned char record[zip::kZip64EndSize];
       if (!ReadExact(recordOffset, record, sizeof record)) return false;
-      if (Get32(record) != kZip64EndSignature) return false;
+      if (Get32(record) != zip::kZip64EndSignature) return false;
       disk = Get32(record + 16);
       cdDisk = Get32(record + 20);
       entriesOnDisk = Get64(record + 24);
@@ -192,7 +182,7 @@ bool ZipReader::ReadEndRecords(uint64_t& cdOffset, uint64_t& cdSize, uint64_t& c
   if (disk != 0 || cdDisk != 0 || entriesOnDisk != entries) return false;
   if (cdOffset > cdLimit || cdSize > cdLimit - cdOffset) return false;
   // Every central header takes at least 46 bytes: this bounds the count by the file size.
-  if (entries > cdSize / kCentralHeaderSize) return false;
+  if (entries > cdSize / zip::kCentralHeaderSize) return false;
   entryCount_ = entries;
   return true;
 }
@@ -220,9 +210,9 @@ bool ZipReader::ReadCentralDirectory(uint64_t cdOffset, uint64_t cdSize) {
 
   uint64_t pos = cdOffset;
   for (uint64_t i = 0; i < entryCount_; ++i) {
-    if (cdEnd - pos < kCentralHeaderSize) return false;
-    const unsigned char* header = view(pos, kCentralHeaderSize);
-    if (header == nullptr || Get32(header) != kCentralHeaderSignature) return false;
+    if (cdEnd - pos < zip::kCentralHeaderSize) return false;
+    const unsigned char* header = view(pos, zip::kCentralHeaderSize);
+    if (header == nullptr || Get32(header) != zip::kCentralHeaderSignature) return false;
 
     const uint16_t versionMadeBy = Get16(header + 4);
     Entry entry;
@@ -239,12 +229,12 @@ bool ZipReader::ReadCentralDirectory(uint64_t cdOffset, uint64_t cdSize) {
     entry.localOffset = Get32(header + 42);
 
     const uint64_t recordSize =
-        uint64_t{kCentralHeaderSize} + entry.nameLength + extraLength + commentLength;
+        uint64_t{zip::kCentralHeaderSize} + entry.nameLength + extraLength + commentLength;
     if (recordSize > cdEnd - pos) return false;
-    const size_t needed = kCentralHeaderSize + entry.nameLength + extraLength;
+    const size_t needed = zip::kCentralHeaderSize + entry.nameLength + extraLength;
     header = view(pos, needed);
     if (header == nullptr) return false;
-    const unsigned char* name = header + kCentralHeaderSize;
+    const unsigned char* name = header + zip::kCentralHeaderSize;
 
     const bool needUncompressed = entry.uncompressedSize == 0xFFFFFFFF;
     const bool needCompressed = entry.compressedSize == 0xFFFFFFFF;
@@ -258,7 +248,7 @@ bool ZipReader::ReadCentralDirectory(uint64_t cdOffset, uint64_t cdSize) {
         const uint16_t size = Get16(extra + 2);
         const unsigned char* data = extra + 4;
         if (size > extraEnd - data) break;  // a cut field ends the list
-        if (id == kZip64ExtraId) {
+        if (id == zip::kZip64ExtraId) {
           size_t left = size;
           auto take = [&](uint64_t& field) {
             if (left < 8) return false;
@@ -302,7 +292,7 @@ bool ZipReader::CheckDataRanges(uint64_t cdOffset, uint64_t cdSize) {
   ranges.reserve(entries_.size() + 1);
   for (Entry& entry : entries_) {
     const auto end =
-        Add(entry.localOffset, kLocalHeaderSize + entry.nameLength).and_then([&](uint64_t v) {
+        Add(entry.localOffset, zip::kLocalHeaderSize + entry.nameLength).and_then([&](uint64_t v) {
           return Add(v, entry.compressedSize);
         });
     if (!end || *end > archiveSize_) return false;
@@ -323,7 +313,7 @@ std::optional<size_t> ZipReader::EntryName(uint64_t index, std::span<char> buffe
   if (index >= entries_.size() || buffer.empty()) return std::nullopt;
   const Entry& entry = entries_[static_cast<size_t>(index)];
   const size_t length = std::min<size_t>(entry.nameLength, buffer.size() - 1);
-  if (!ReadExact(entry.centralOffset + kCentralHeaderSize, buffer.data(), length)) {
+  if (!ReadExact(entry.centralOffset + zip::kCentralHeaderSize, buffer.data(), length)) {
     return std::nullopt;
   }
   buffer[length] = '\0';
@@ -348,23 +338,23 @@ std::expected<void, ZipError> ZipReader::Extract(uint64_t index, const ZipWriteF
   if (index >= entries_.size()) return std::unexpected(ZipError::BadIndex);
   const Entry& entry = entries_[static_cast<size_t>(index)];
   if ((entry.flags & kFlagEncrypted) != 0) return std::unexpected(ZipError::Encrypted);
-  if (entry.method != kMethodStored && entry.method != kMethodDeflate) {
+  if (entry.method != zip::kMethodStored && entry.method != zip::kMethodDeflate) {
     return std::unexpected(ZipError::Unsupported);
   }
 
-  unsigned char local[kLocalHeaderSize];
+  unsigned char local[zip::kLocalHeaderSize];
   if (!ReadExact(entry.localOffset, local, sizeof local)) {
     return std::unexpected(ZipError::ReadFailed);
   }
-  if (Get32(local) != kLocalHeaderSignature || Get16(local + 26) != entry.nameLength) {
+  if (Get32(local) != zip::kLocalHeaderSignature || Get16(local + 26) != entry.nameLength) {
     return std::unexpected(ZipError::Invalid);
   }
   // The name the directory lists must be the name stored with the data.
   nameScratch_.resize(size_t{entry.nameLength} * 2);
   char* centralName = nameScratch_.data();
   char* localName = centralName + entry.nameLength;
-  if (!ReadExact(entry.centralOffset + kCentralHeaderSize, centralName, entry.nameLength) ||
-      !ReadExact(entry.localOffset + kLocalHeaderSize, localName, entry.nameLength)) {
+  if (!ReadExact(entry.centralOffset + zip::kCentralHeaderSize, centralName, entry.nameLength) ||
+      !ReadExact(entry.localOffset + zip::kLocalHeaderSize, localName, entry.nameLength)) {
     return std::unexpected(ZipError::ReadFailed);
   }
   if (entry.nameLength > 0 && std::memcmp(centralName, localName, entry.nameLength) != 0) {
@@ -374,15 +364,15 @@ std::expected<void, ZipError> ZipReader::Extract(uint64_t index, const ZipWriteF
   // The local extra field may differ in length from the central one; only now is the exact
   // start of the data known, and it must still end before the next entry.
   const uint64_t dataOffset =
-      entry.localOffset + kLocalHeaderSize + entry.nameLength + Get16(local + 28);
+      entry.localOffset + zip::kLocalHeaderSize + entry.nameLength + Get16(local + 28);
   if (dataOffset > entry.dataLimit || entry.compressedSize > entry.dataLimit - dataOffset) {
     return std::unexpected(ZipError::Invalid);
   }
 
   if (input_.empty()) input_.resize(kInputBufferSize);
   if (output_.empty()) output_.resize(kOutputBufferSize);
-  return entry.method == kMethodStored ? CopyStored(entry, dataOffset, write)
-                                       : Inflate(entry, dataOffset, write);
+  return entry.method == zip::kMethodStored ? CopyStored(entry, dataOffset, write)
+                                            : Inflate(entry, dataOffset, write);
 }
 
 std::expected<void, ZipError> ZipReader::CopyStored(const Entry& entry, uint64_t dataOffset,

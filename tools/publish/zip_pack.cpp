@@ -9,18 +9,13 @@
 #include <fmt/format.h>
 
 #include "archive/extract_limits.h"
+#include "archive/zip_format.h"
 
 namespace kestrivon::publish {
 namespace {
 
-constexpr uint32_t kLocalSignature = 0x04034b50;
-constexpr uint32_t kCentralSignature = 0x02014b50;
-constexpr uint32_t kEndSignature = 0x06054b50;
-constexpr uint32_t kZip64EndSignature = 0x06064b50;
-constexpr uint32_t kZip64LocatorSignature = 0x07064b50;
-constexpr uint16_t kZip64ExtraId = 0x0001;
-constexpr uint16_t kStored = 0;
-constexpr uint16_t kDeflated = 8;
+namespace zip = archive::zip;
+
 constexpr uint16_t kVersion20 = 20;
 constexpr uint16_t kVersion45 = 45;  // ZIP64
 constexpr uint16_t kUtf8Flag = 0x0800;
@@ -96,7 +91,8 @@ std::expected<Encoded, std::string> Encode(
   auto in = std::make_unique<unsigned char[]>(bufferSize);
   auto out = std::make_unique<unsigned char[]>(bufferSize);
   Deflater deflater;
-  if (method == kDeflated && !deflater.ok()) return std::unexpected("zlib failed to start");
+  if (method == zip::kMethodDeflate && !deflater.ok())
+    return std::unexpected("zlib failed to start");
   Encoded encoded;
   const auto counted = [&](const unsigned char* bytes, size_t count) {
     encoded.compressedSize += count;
@@ -112,7 +108,7 @@ std::expected<Encoded, std::string> Encode(
     crc = crc32(crc, in.get(), static_cast<uInt>(got));
     done += got;
     const bool last = done == size;
-    const bool fed = method == kDeflated
+    const bool fed = method == zip::kMethodDeflate
                          ? deflater.Feed(in.get(), got, last, out.get(), bufferSize, counted)
                          : counted(in.get(), got);
     if (!fed) return std::unexpected("write error");
@@ -131,7 +127,8 @@ bool RatioRefused(uint64_t size, uint64_t compressedSize) {
 
 std::expected<PreparedEntry, std::string> PrepareEntry(std::string_view name, std::istream& data,
                                                        uint64_t size) {
-  PreparedEntry prepared{.method = size == 0 ? kStored : kDeflated, .size = size};
+  PreparedEntry prepared{.method = size == 0 ? zip::kMethodStored : zip::kMethodDeflate,
+                         .size = size};
   const auto append = [&prepared](const unsigned char* bytes, size_t count) {
     prepared.data.append(reinterpret_cast<const char*>(bytes), count);
     return true;
@@ -140,9 +137,9 @@ std::expected<PreparedEntry, std::string> PrepareEntry(std::string_view name, st
   if (encoded && RatioRefused(size, encoded->compressedSize)) {
     data.clear();
     data.seekg(0);
-    prepared.method = kStored;
+    prepared.method = zip::kMethodStored;
     prepared.data.clear();
-    encoded = Encode(name, data, size, kStored, {}, append);
+    encoded = Encode(name, data, size, zip::kMethodStored, {}, append);
   }
   if (!encoded) return std::unexpected(std::move(encoded.error()));
   prepared.crc32 = encoded->crc32;
@@ -159,7 +156,7 @@ std::expected<void, std::string> ZipPacker::Put(std::string_view bytes) {
 
 std::expected<void, std::string> ZipPacker::WriteLocalHeader(const Record& record) {
   std::string header;
-  Put32(header, kLocalSignature);
+  Put32(header, zip::kLocalHeaderSignature);
   Put16(header, record.zip64Local ? kVersion45 : kVersion20);
   Put16(header, kUtf8Flag);
   Put16(header, record.method);
@@ -172,7 +169,7 @@ std::expected<void, std::string> ZipPacker::WriteLocalHeader(const Record& recor
   Put16(header, record.zip64Local ? 20 : 0);
   header += record.name;
   if (record.zip64Local) {
-    Put16(header, kZip64ExtraId);
+    Put16(header, zip::kZip64ExtraId);
     Put16(header, 16);
     Put64(header, record.uncompressedSize);
     Put64(header, record.compressedSize);
@@ -210,15 +207,16 @@ std::expected<void, std::string> ZipPacker::AddFile(std::string_view name, std::
   if (auto written = WriteLocalHeader(record); !written) return written;
   const uint64_t dataOffset = offset_;
 
-  auto packed = WriteData(record, data, size, size == 0 ? kStored : kDeflated, progress);
-  if (packed && record.method == kDeflated && RatioRefused(size, record.compressedSize)) {
+  auto packed =
+      WriteData(record, data, size, size == 0 ? zip::kMethodStored : zip::kMethodDeflate, progress);
+  if (packed && record.method == zip::kMethodDeflate && RatioRefused(size, record.compressedSize)) {
     // The updater refuses such a ratio as a likely bomb: store the bytes instead. Stored data
     // is longer than the deflated data it overwrites, so nothing stale is left behind.
     data.clear();
     data.seekg(0);
     out_.seekp(static_cast<std::streamoff>(dataOffset));
     offset_ = dataOffset;
-    packed = WriteData(record, data, size, kStored, progress);
+    packed = WriteData(record, data, size, zip::kMethodStored, progress);
   }
   if (!packed) return packed;
 
@@ -259,7 +257,7 @@ std::expected<void, std::string> ZipPacker::Finish() {
     if (record.localOffset >= kMax32) Put64(extra, record.localOffset);
     const bool zip64 = !extra.empty();
     std::string header;
-    Put32(header, kCentralSignature);
+    Put32(header, zip::kCentralHeaderSignature);
     Put16(header, zip64 ? kVersion45 : kVersion20);  // made by: MS-DOS
     Put16(header, zip64 ? kVersion45 : kVersion20);
     Put16(header, kUtf8Flag);
@@ -278,7 +276,7 @@ std::expected<void, std::string> ZipPacker::Finish() {
     Put32(header, Clamp32(record.localOffset));
     header += record.name;
     if (zip64) {
-      Put16(header, kZip64ExtraId);
+      Put16(header, zip::kZip64ExtraId);
       Put16(header, static_cast<uint16_t>(extra.size()));
       header += extra;
     }
@@ -290,7 +288,7 @@ std::expected<void, std::string> ZipPacker::Finish() {
   std::string end;
   if (count >= kMax16 || directoryOffset >= kMax32 || directorySize >= kMax32) {
     const uint64_t zip64EndOffset = offset_;
-    Put32(end, kZip64EndSignature);
+    Put32(end, zip::kZip64EndSignature);
     Put64(end, 44);  // the record's size after this field
     Put16(end, kVersion45);
     Put16(end, kVersion45);
@@ -300,13 +298,13 @@ std::expected<void, std::string> ZipPacker::Finish() {
     Put64(end, count);
     Put64(end, directorySize);
     Put64(end, directoryOffset);
-    Put32(end, kZip64LocatorSignature);
+    Put32(end, zip::kZip64LocatorSignature);
     Put32(end, 0);
     Put64(end, zip64EndOffset);
     Put32(end, 1);
   }
   const uint16_t shortCount = count >= kMax16 ? kMax16 : static_cast<uint16_t>(count);
-  Put32(end, kEndSignature);
+  Put32(end, zip::kEndSignature);
   Put16(end, 0);
   Put16(end, 0);
   Put16(end, shortCount);
