@@ -127,24 +127,18 @@ def main():
             world.make_runtime(version, args.filler_mb)
             releases.append(world.publish(f"bench-{version}", jre_version=version))
         install = os.path.join(work, "install")
-        server = sandbox.Nginx(work, releases[0], world.certificates)
-        try:
+        with sandbox.Nginx(work, releases[0], world.certificates):
             run = e2e.Run(world, install)
             run.answer("enter", 2)  # a fresh install asks for the updater, then the rest
             if run.wait(600) != 0:
                 raise SystemExit(f"the first install failed\n{run.run_log()}")
-        finally:
-            server.stop()
         rows, updates, wholes, natives = [], [], [], []
         for number in range(args.rounds):
             release = releases[1 + number % 2]
             entry = e2e.manifest(release)["win"]["jre"]
-            server = sandbox.Nginx(work, release, world.certificates)
-            try:
+            with sandbox.Nginx(work, release, world.certificates):
                 phases, update, whole, log = updater_round(world, install, entry["size"])
                 native = native_round(entry, world.certificates, os.path.join(work, "native"))
-            finally:
-                server.stop()
             rows.append(phases)
             updates.append(update)
             wholes.append(whole)

@@ -10,7 +10,6 @@ summary.txt; prints the summary.
 """
 
 import argparse
-import json
 import os
 import shutil
 import subprocess
@@ -53,17 +52,14 @@ def folder_bytes(path):
 
 def demo_run(world, display, out, install, label, release, steps):
     """One updater start; `steps` photographs and answers the windows. Returns the timings."""
-    server = sandbox.Nginx(world.work, release, world.certificates, rate="40m")
     times = {}
-    try:
+    with sandbox.Nginx(world.work, release, world.certificates, rate="40m"):
         started = time.monotonic()
         run = e2e.Run(world, install)
         steps(run, times, started)
         code = run.wait(300)
         times["total"] = time.monotonic() - started
         display.shoot(os.path.join(out, f"{label}-end.png"))
-    finally:
-        server.stop()
     e2e.check(code == 0, f"{label}: the updater ended with exit code {code}\n{run.log()}")
     return times
 

@@ -295,13 +295,10 @@ def fresh_install(world, name, server_kind="nginx", **publish):
     """Publishes, serves and installs a release into a new folder, accepting the prompt."""
     release = world.publish(name, **publish)
     install = os.path.join(world.work, "installs", name)
-    server = serve_nginx(world, release) if server_kind == "nginx" else serve_faults(world, release)
-    try:
+    with serve_nginx(world, release) if server_kind == "nginx" else serve_faults(world, release):
         run = Run(world, install, args=["--profile", "e2e test", "kestrivon://open/a b"])
         run.answer("enter", 2)
         code = run.wait()
-    finally:
-        server.stop()
     return release, install, run, code
 
 
@@ -336,12 +333,9 @@ def fresh_install_then_nothing_new(world):
         check(line in log, f"log lacks {line!r}\n{log}")
 
     # The same release again: nothing to ask, the launcher starts.
-    server = serve_nginx(world, release)
-    try:
+    with serve_nginx(world, release):
         again = Run(world, install)
         code = again.wait()
-    finally:
-        server.stop()
     check(code == 0, f"second run exit code {code}")
     check(len(wait_for_starts(install, 2)) == 2, "second run did not start the launcher")
     check("Arguments:" not in again.run_log(), "an arguments line without arguments")
@@ -353,13 +347,10 @@ def new_runtime_replaces_the_old_one(world):
     check(code == 0, f"first install exit code {code}")
     old = tree(os.path.join(install, "runtime"))
     newer = world.publish("runtime-update-2", jre_version="21.0.6")
-    server = serve_nginx(world, newer)
-    try:
+    with serve_nginx(world, newer):
         run = Run(world, install)
         run.answer("enter", 1)
         code = run.wait()
-    finally:
-        server.stop()
     check(code == 0, f"exit code {code}\n{run.log()}")
     check(versions(install)["jre"]["version"] == "21.0.6", "record not updated")
     now = tree(os.path.join(install, "runtime"))
@@ -371,13 +362,10 @@ def new_runtime_replaces_the_old_one(world):
 def declined_prompt_changes_nothing(world):
     release = world.publish("declined")
     install = os.path.join(world.work, "installs", "declined")
-    server = serve_faults(world, release)
-    try:
+    with serve_faults(world, release):
         run = Run(world, install)
         run.answer("escape", 1)
         code = run.wait()
-    finally:
-        server.stop()
     check(code == 1, f"exit code {code}")
     check(not os.path.exists(os.path.join(install, "KestrivonLauncher.exe")), "installed anyway")
     check(not launcher_starts(install), "launcher started")
@@ -402,14 +390,11 @@ def corrupted_package_keeps_the_installed_copy(world):
     check(code == 0, "first install failed")
     before = tree(os.path.join(install, "runtime"))
     release = corrupt_every_source(world, "corrupt-2")
-    server = serve_faults(world, release)
-    try:
+    with serve_faults(world, release):
         run = Run(world, install)
         run.answer("enter", 1)
         run.close_error_view("Failed to verify file integrity.")
         code = run.wait()
-    finally:
-        server.stop()
     check(code == 1, f"exit code {code}")
     check(tree(os.path.join(install, "runtime")) == before, "installed runtime changed")
     check(temp_is_empty(install), "temp not emptied")
@@ -421,14 +406,11 @@ def cdn_busy_twice_then_serving(world):
     release = world.publish("busy")
     install = os.path.join(world.work, "installs", "busy")
     jre = url_path(manifest(release)["win"]["jre"]["url"])
-    server = serve_faults(world, release, {"/" + jre: {"status": 503, "times": 2}})
-    try:
+    with serve_faults(world, release, {"/" + jre: {"status": 503, "times": 2}}) as server:
         run = Run(world, install)
         run.answer("enter", 2)
         code = run.wait()
         requests = [r for r in server.requests() if r.get("path", "").endswith(jre)]
-    finally:
-        server.stop()
     check(code == 0, f"exit code {code}\n{run.log()}")
     check([r.get("status") for r in requests] == [503, 503, 200], f"requests {requests}")
     gaps = [b["time"] - a["time"] for a, b in zip(requests, requests[1:])]
@@ -440,13 +422,10 @@ def vendor_mirror_fails_then_cdn_serves(world):
     release = world.publish("vendor", vendor=True)
     install = os.path.join(world.work, "installs", "vendor")
     vendor = url_path(manifest(release)["win"]["jre"]["vendorUrl"])
-    server = serve_faults(world, release, {"/" + vendor: {"status": 500}})
-    try:
+    with serve_faults(world, release, {"/" + vendor: {"status": 500}}):
         run = Run(world, install)
         run.answer("enter", 2)
         code = run.wait()
-    finally:
-        server.stop()
     check(code == 0, f"exit code {code}\n{run.log()}")
     check(os.path.isfile(os.path.join(install, "runtime", "bin", "java.exe")), "no runtime")
 
@@ -456,24 +435,17 @@ def manifest_unavailable(world):
     # Without an installed launcher: the error view, exit 1 once the user closes it.
     release = world.publish("no-manifest")
     install = os.path.join(world.work, "installs", "no-manifest")
-    server = serve_faults(world, release,
-                          {"/launcher/launcher-manifest.json": {"status": 404}})
-    try:
+    with serve_faults(world, release, {"/launcher/launcher-manifest.json": {"status": 404}}):
         run = Run(world, install)
         run.close_error_view("Failed to check for updates", "enter")
         code = run.wait()
-    finally:
-        server.stop()
     check(code == 1, f"exit code {code}")
     check("Failed to check for updates" in run.log(), run.log())
     # With an installed launcher: it is started unchanged.
     _, installed, _, first = fresh_install(world, "no-manifest-installed")
     check(first == 0, "first install failed")
-    server = serve_faults(world, release, {"/launcher/launcher-manifest.json": {"status": 404}})
-    try:
+    with serve_faults(world, release, {"/launcher/launcher-manifest.json": {"status": 404}}):
         code = Run(world, installed).wait(timeout=90)
-    finally:
-        server.stop()
     check(code == 0, f"exit code {code}")
     check(len(wait_for_starts(installed, 2)) == 2, "installed launcher not started")
 
@@ -483,13 +455,10 @@ def untrusted_certificate_is_refused(world):
     release = world.publish("untrusted")
     install = os.path.join(world.work, "installs", "untrusted")
     stranger = sandbox.Certificates(os.path.join(world.work, "stranger"))
-    server = sandbox.Nginx(world.work, release, stranger)
-    try:
+    with sandbox.Nginx(world.work, release, stranger):
         run = Run(world, install)
         run.close_error_view("Failed to check for updates", "escape")
         code = run.wait()
-    finally:
-        server.stop()
     check(code == 1, f"exit code {code}")
     check(not os.path.exists(os.path.join(install, "KestrivonLauncher.exe")), "installed")
 
@@ -504,8 +473,7 @@ def self_update_replaces_the_running_updater(world):
         out.write(b"\0another build 1.0.1")  # bytes past the image: still the same program
     release = world.publish("self-update-2", updater=changed, updater_version="1.0.1")
     starts = len(launcher_starts(install))
-    server = serve_nginx(world, release)
-    try:
+    with serve_nginx(world, release):
         run = Run(world, install)
         run.answer("enter", 1)
         code = run.wait()
@@ -518,8 +486,6 @@ def self_update_replaces_the_running_updater(world):
         check(len(wait_for_starts(install, starts + 1)) == starts + 1, "launcher not started")
         again = Run(world, install)
         check(again.wait() == 0, f"next start failed\n{again.run_log()}")
-    finally:
-        server.stop()
     check(not os.path.exists(os.path.join(install, "KestrivonUpdater.exe.backup")),
           "the backup outlived the next start")
 
@@ -536,8 +502,7 @@ def running_launcher_blocks_the_run(world):
     # A launcher window is up (no app-link endpoint, so the handoff is not taken).
     window = world.prefix.start([world.tools.launcher], cwd=install,
                                 env=dict(world.prefix.env, KESTRIVON_SAMPLE_WINDOW_MS="60000"))
-    server = serve_faults(world, release)
-    try:
+    with serve_faults(world, release) as server:
         found = world.prefix.run([world.tools.driver, "Kestrivon_Sample_Launcher", "60000",
                                   "find"], timeout=90, capture_output=True)
         check(found.returncode == 0, "no launcher window")
@@ -545,8 +510,6 @@ def running_launcher_blocks_the_run(world):
         run.close_error_view("Kestrivon Launcher is already running.", "enter")
         code = run.wait()
         requests = server.requests()
-    finally:
-        server.stop()
         world.prefix.stop()
         window.wait()
     check(code == 1, f"exit code {code}\n{run.run_log()}")
@@ -560,14 +523,11 @@ def install_path_outside_the_code_page(world):
     world.prefix.run(["reg", "add", r"HKLM\SYSTEM\CurrentControlSet\Control\Nls\CodePage",
                       "/v", "ACP", "/d", "1252", "/f"], timeout=60, capture_output=True,
                      check=True)
-    server = serve_faults(world, release)
-    try:
+    with serve_faults(world, release) as server:
         run = Run(world, install)
         run.close_error_view("The install path contains characters Java can't handle")
         code = run.wait()
         requests = server.requests()
-    finally:
-        server.stop()
     check(code == 1, f"exit code {code}")
     check("[ERROR] Install dir is not representable in the system ANSI code page 1252"
           in run.run_log(), run.run_log())
@@ -578,8 +538,7 @@ def install_path_outside_the_code_page(world):
 def second_instance_while_prompting(world):
     release = world.publish("second")
     install = os.path.join(world.work, "installs", "second")
-    server = serve_faults(world, release)
-    try:
+    with serve_faults(world, release):
         first = Run(world, install)
         check(first.drive(PROMPT_CLASS, "find"), "no prompt")
         size = os.path.getsize(os.path.join(install, LOG_NAME))
@@ -588,8 +547,6 @@ def second_instance_while_prompting(world):
         check(os.path.getsize(os.path.join(install, LOG_NAME)) == size, "second instance logged")
         check(first.drive(PROMPT_CLASS, "escape"), "prompt gone")
         check(first.wait() == 1, "first instance exit code")
-    finally:
-        server.stop()
 
 
 @scenario
@@ -608,14 +565,11 @@ def zip_slip_runtime_is_refused(world):
     with open(os.path.join(release, "launcher", "launcher-manifest.json"), "w") as out:
         json.dump(document, out)
     before = set(os.listdir(world.work))
-    server = serve_faults(world, release)
-    try:
+    with serve_faults(world, release):
         run = Run(world, install)
         run.answer("enter", 2)
         run.close_error_view("Failed to extract files.", "close")
         code = run.wait()
-    finally:
-        server.stop()
     check(code == 1, f"exit code {code}")
     check(set(os.listdir(world.work)) == before, "something was written beside the install")
     escaped = [p for p in tree(os.path.dirname(install)) if "escaped" in p]
@@ -629,15 +583,12 @@ def cancel_during_a_slow_download(world):
     before = tree(os.path.join(install, "runtime"))
     release = world.publish("cancel-2", jre_version="21.0.6")
     jre = url_path(manifest(release)["win"]["jre"]["url"])
-    server = serve_faults(world, release, {"/" + jre: {"rate": 200_000}})
-    try:
+    with serve_faults(world, release, {"/" + jre: {"rate": 200_000}}):
         run = Run(world, install)
         run.answer("enter", 1)
         time.sleep(3)
         check(run.drive(MAIN_CLASS, "click:459,184"), "no main window")
         code = run.wait(60)
-    finally:
-        server.stop()
     check(code == 1, f"exit code {code}")
     check("[INFO] User cancelled the update" in run.log(), run.log())
     check(tree(os.path.join(install, "runtime")) == before, "runtime touched")
@@ -651,8 +602,7 @@ def killed_mid_update_always_recovers(world):
     release = world.publish("kill-2", jre_version="22.0.1")
     rng = random.Random(7)
     for point in range(10):
-        server = serve_nginx(world, release)
-        try:
+        with serve_nginx(world, release):
             run = Run(world, install)
             run.answer_if_asked("enter")
             time.sleep(rng.uniform(0.2, 6.0))
@@ -662,8 +612,6 @@ def killed_mid_update_always_recovers(world):
             again = Run(world, install)
             again.answer_if_asked("enter")
             code = again.wait()
-        finally:
-            server.stop()
         check(code == 0, f"kill point {point}: recovery run exit code {code}\n{again.log()}")
         check(os.path.isfile(os.path.join(install, "runtime", "bin", "java.exe")),
               f"kill point {point}: no runtime")

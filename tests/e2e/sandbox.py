@@ -6,7 +6,6 @@ throw-away CA. Nothing leaves the namespace: it has no interface but its own loo
 
 import json
 import os
-import shutil
 import signal
 import subprocess
 import sys
@@ -72,7 +71,17 @@ class Certificates:
             self.dir, list(HOST_NAMES), self.ca_key, self.ca_pem)
 
 
-class Nginx:
+class Server:
+    """A server of the run, stopped when its `with` block ends."""
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *error):
+        self.stop()
+
+
+class Nginx(Server):
     """nginx serving a folder as a real origin would: HTTP/2, gzip for JSON, ranges."""
 
     def __init__(self, work_dir, root, certificates, time_limit=600, rate=None):
@@ -120,7 +129,7 @@ http {{
         stop_process(self.process)
 
 
-class FaultServer:
+class FaultServer(Server):
     """The content server of the tests on 127.0.0.1:443, with its fault modes."""
 
     def __init__(self, work_dir, root, certificates, control=None, time_limit=600):
