@@ -5,12 +5,15 @@
 //                          1: the file was kept and the mutex is held again; 2: neither;
 //                          3: another instance holds the mutex.
 //   probe start            removes a stale backup, as every start of the updater does.
+//   probe long-exe-path    started from a folder deeper than two buffer doublings: exit 0
+//                          when CurrentExePath(), the file it would replace, is the whole name.
 // The updater it starts finds KESTRIVON_PROBE_REPLACED in its environment; instead of
 // replacing itself again it writes "started.txt" into the install directory (its arguments,
 // its working directory and whether it got the instance mutex, one per line) and exits.
 
 #include <windows.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -46,6 +49,15 @@ int ReportStart(int argc, wchar_t** argv) {
 int wmain(int argc, wchar_t** argv) {
   const std::wstring mode = argc < 2 ? L"" : argv[1];
   if (GetEnvironmentVariableW(kReplacedVariable, nullptr, 0) != 0) return ReportStart(argc, argv);
+  if (mode == L"long-exe-path") {
+    std::wstring whole(32768, L'\0');
+    whole.resize(GetModuleFileNameW(nullptr, whole.data(), static_cast<DWORD>(whole.size())));
+    if (whole.size() > 2 * MAX_PATH && CurrentExePath() == whole) return 0;
+    // What was seen, so that a failure in CI can be told apart from a Wine start problem.
+    std::fwprintf(stderr, L"module name (%zu chars): %ls\nCurrentExePath: %ls\n", whole.size(),
+                  whole.c_str(), CurrentExePath().c_str());
+    return 1;
+  }
   if (mode == L"start") {
     RemoveStaleUpdaterBackup();
     return 0;
