@@ -60,34 +60,32 @@ ZipWriter Runtime(std::string java = "new java") {
 const FileTree kOldRuntime = {
     {"runtime/bin/java.exe", "old java"}, {"runtime/lib/only-old.txt", "old"}, {"temp/", ""}};
 
+// The status counts files against all entries (here 100 files and a folder below the
+// stripped top one: the last report, at the 100th file, is 99%), mapped into the caller's
+// slice of the bar.
 TEST(InstallComponent, RuntimeReplacesTheOldOneAndAStaleBackup) {
   Install install(kOldRuntime);
   testing::WriteTree(install.dir, {{"temp/backup-jre/stale.txt", "from an interrupted run"}});
-  ASSERT_TRUE(Runtime().WriteTo(install.archive));
+  ZipWriter zip = Runtime();
+  zip.AddDirectory("jdk-21/lib/");
+  FileTree expected = {{"runtime/", ""},
+                       {"runtime/bin/", ""},
+                       {"runtime/bin/java.exe", "new java"},
+                       {"runtime/lib/", ""},
+                       {"runtime/lib/modules", testing::Text(5000)},
+                       {"temp/", ""}};
+  for (int i = 0; i < 98; ++i) {
+    zip.AddFile("jdk-21/lib/f" + std::to_string(i), "");
+    expected["runtime/lib/f" + std::to_string(i)] = "";
+  }
+  ASSERT_TRUE(zip.WriteTo(install.archive));
+  errorShown = false;  // the error view freezes the status line
 
   const auto installed = InstallComponent(install.dir.wstring(), core::Component::Jre,
                                           install.archive.wstring(), 40, 20);
   ASSERT_TRUE(installed) << installed.error();
-  EXPECT_EQ(ReadTree(install.dir), (FileTree{{"runtime/", ""},
-                                             {"runtime/bin/", ""},
-                                             {"runtime/bin/java.exe", "new java"},
-                                             {"runtime/lib/", ""},
-                                             {"runtime/lib/modules", testing::Text(5000)},
-                                             {"temp/", ""}}));
+  EXPECT_EQ(ReadTree(install.dir), expected);
   EXPECT_TRUE(install.NothingElseInRoot());
-}
-
-// Files are counted against all entries (100 files and a folder below the stripped top one:
-// the last report, at the 100th file, is 99%) and mapped into the caller's slice of the bar.
-TEST(InstallComponent, RuntimeStatusCountsFilesAgainstAllEntries) {
-  Install install(kOldRuntime);
-  ZipWriter zip = Runtime();
-  zip.AddDirectory("jdk-21/lib/");
-  for (int i = 0; i < 98; ++i) zip.AddFile("jdk-21/lib/f" + std::to_string(i), "");
-  ASSERT_TRUE(zip.WriteTo(install.archive));
-  errorShown = false;  // the error view freezes the status line
-
-  ASSERT_TRUE(InstallRuntime(install.dir.wstring(), install.archive.wstring(), 40, 20));
   const std::lock_guard lock(uiStateMutex);
   EXPECT_EQ(uiState.statusLine, std::wstring(currentUiStrings->statusInstallingJava) + L" (99%)");
   EXPECT_FLOAT_EQ(uiState.progress, 0.59f);  // 40 + 20 * 99 / 100, truncated
