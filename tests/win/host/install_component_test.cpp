@@ -92,52 +92,49 @@ TEST(InstallComponent, RuntimeReplacesTheOldOneAndAStaleBackup) {
 }
 
 TEST(InstallComponent, RuntimeFailuresLeaveTheOldRuntime) {
+  enum class Fault { None, Cancelled, RuntimeHeld };
   struct Case {
     std::string archive;
     std::string error;
     std::string logLine;  // "" when only the engine logs the error
-    bool cancelled = false;
+    Fault fault = Fault::None;
   };
   const Case cases[] = {
       {Runtime("").Build(), "bin\\java.exe not found after extraction", ""},
       {ZipWriter().AddFile("jdk-21/bin/java.exe", "x").AddFile("../../evil.txt", "x").Build(),
        "extraction failed",
        "[ERROR] Extraction failed: unsafe entry path in archive: ../../evil.txt\n"},
-      {Runtime().Build(), "extraction failed", "[ERROR] Extraction failed: cancelled\n", true},
+      {Runtime().Build(), "extraction failed", "[ERROR] Extraction failed: cancelled\n",
+       Fault::Cancelled},
+      {Runtime().Build(),
+       "can't move the old runtime aside (in use?): " +
+           Utf8FromWide(FormatSystemError(ERROR_SHARING_VIOLATION)),
+       "", Fault::RuntimeHeld},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error + " " + c.logLine);
     Install install(kOldRuntime);
     ASSERT_TRUE(testing::WriteFileBytes(install.archive, c.archive));
     testing::ProcessLogTail log;
+    UniqueFile lock;
+    if (c.fault == Fault::RuntimeHeld) lock = testing::HoldOpen(install.dir / L"runtime");
 
-    cancelRequested = c.cancelled;
-    const auto installed = InstallRuntime(install.dir.wstring(), install.archive.wstring(), 40, 20);
+    cancelRequested = c.fault == Fault::Cancelled;
+    const auto started = std::chrono::steady_clock::now();
+    const auto installed =
+        InstallRuntime(install.dir.wstring(), install.archive.wstring(), 40, 20, {20, 10});
+    const auto waited = std::chrono::steady_clock::now() - started;
     cancelRequested = false;  // never cleared in the program; the other tests need it off
+    lock.Reset();
     ASSERT_FALSE(installed);
     EXPECT_EQ(installed.error(), c.error);
     EXPECT_EQ(ReadTree(install.dir), install.before) << "staging left or old runtime touched";
     EXPECT_TRUE(install.NothingElseInRoot());
     EXPECT_TRUE(log.Text().ends_with(c.logLine)) << log.Text();
+    if (c.fault == Fault::RuntimeHeld) {
+      EXPECT_GE(waited, std::chrono::milliseconds(190)) << "fewer than 20 attempts";
+    }
   }
-}
-
-TEST(InstallComponent, LockedOldRuntimeFailsAfterTwentyAttempts) {
-  Install install(kOldRuntime);
-  ASSERT_TRUE(Runtime().WriteTo(install.archive));
-  UniqueFile lock = testing::HoldOpen(install.dir / L"runtime");
-  ASSERT_TRUE(lock);
-
-  const auto started = std::chrono::steady_clock::now();
-  const auto installed =
-      InstallRuntime(install.dir.wstring(), install.archive.wstring(), 40, 20, {20, 10});
-  const auto waited = std::chrono::steady_clock::now() - started;
-  ASSERT_FALSE(installed);
-  EXPECT_EQ(installed.error(), "can't move the old runtime aside (in use?): " +
-                                   Utf8FromWide(FormatSystemError(ERROR_SHARING_VIOLATION)));
-  EXPECT_GE(waited, std::chrono::milliseconds(190)) << "fewer than 20 attempts";
-  lock.Reset();
-  EXPECT_EQ(ReadTree(install.dir), install.before);
 }
 
 TEST(InstallComponent, LauncherReplacesTheAppFolderOrIsRefusedWhileItIsInUse) {
