@@ -138,27 +138,33 @@ class WinHttpDownloaderTest : public ::testing::Test {
   std::wstring control_;  // JSON: path -> fault modes, optionally for the first "times" requests
 };
 
-TEST_F(WinHttpDownloaderTest, WritesTheWholeBodyWithAndWithoutContentLengthOrRefusesAtOnce) {
+// The server sees one GET with the updater's user agent, over TLS 1.2 or later.
+TEST_F(WinHttpDownloaderTest, WritesTheWholeBodyWithAndWithoutContentLength) {
   constexpr uint64_t size = 600000;  // more than two transfer buffers
   for (const bool announced : {true, false}) {
     SCOPED_TRACE(announced ? "with Content-Length" : "without Content-Length");
     // An older, longer file in the way must be replaced, not overwritten in place.
     ASSERT_TRUE(testing::WriteFileBytes(destination, std::string(size * 2, 'x')));
-    ASSERT_EQ(Fetch(Url("/generate/600000?" + Tag() + (announced ? "" : "&nolength=1"))),
-              Outcome("ok", false));
+    const std::string path = "/generate/600000?" + Tag() + (announced ? "" : "&nolength=1");
+    ASSERT_EQ(Fetch(Url(path)), Outcome("ok", false));
     EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(size));
     ASSERT_GT(progress.size(), 1u);
     for (std::size_t i = 1; i < progress.size(); ++i) {
       EXPECT_GT(progress[i].first, progress[i - 1].first) << "call " << i;
     }
     EXPECT_EQ(progress.back(), std::make_pair(size, announced ? size : 0u));
+    const auto requests = RequestsFor(path);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0]["method"], "GET");
+    EXPECT_EQ(requests[0]["userAgent"],
+              fmt::format("Kestrivon-Updater/{} (Windows)", core::updaterVersion));
+    const std::string tls = requests[0].value("tls", "");
+    EXPECT_TRUE(tls == "TLSv1.2" || tls == "TLSv1.3") << tls;
   }
-  destination = folder.path() / L"missing\\download.bin";
-  EXPECT_EQ(Fetch(Url("/generate/10?" + Tag())), Outcome("can't create the file (error 3)", false));
 }
 
 // A server with an untrusted certificate is refused in the end-to-end runs.
-TEST_F(WinHttpDownloaderTest, OnlyHttpsIsRequested) {
+TEST_F(WinHttpDownloaderTest, OnlyHttpsIsRequestedAndAFileThatCannotBeMadeIsNoRetry) {
   const std::string path = "/generate/10?" + Tag();
   const std::string hostAndPath = fmt::format("localhost:{}{}", port_, path);
   const Outcome notHttps("only HTTPS URLs are allowed", false);
@@ -169,16 +175,10 @@ TEST_F(WinHttpDownloaderTest, OnlyHttpsIsRequested) {
   EXPECT_EQ(Failure(FetchText("http://" + hostAndPath)), notHttps.first);
   EXPECT_EQ(Fetch("https://"), Outcome("malformed URL", false));
   EXPECT_TRUE(RequestsFor(path).empty()) << "a request went out anyway";
+  EXPECT_EQ(Fetch("HTTPS://" + hostAndPath), Outcome("ok", false)) << "the scheme has no case";
 
-  // The scheme is not case-sensitive; the server sees one GET with the updater's user agent.
-  EXPECT_EQ(Fetch("HTTPS://" + hostAndPath), Outcome("ok", false));
-  const auto requests = RequestsFor(path);
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0]["method"], "GET");
-  EXPECT_EQ(requests[0]["userAgent"],
-            fmt::format("Kestrivon-Updater/{} (Windows)", core::updaterVersion));
-  const std::string tls = requests[0].value("tls", "");
-  EXPECT_TRUE(tls == "TLSv1.2" || tls == "TLSv1.3") << tls;
+  destination = folder.path() / L"missing\\download.bin";
+  EXPECT_EQ(Fetch(Url("/generate/10?" + Tag())), Outcome("can't create the file (error 3)", false));
 }
 
 TEST_F(WinHttpDownloaderTest, StatusOtherThan200FailsAndOnlyTemporaryOnesAreRetryable) {
@@ -283,46 +283,38 @@ class WinHttpCancelOwnProcess : public WinHttpDownloaderTest {};
 
 TEST_F(WinHttpCancelOwnProcess, CancelEndsABlockedReadAndAPauseAndStaysSet) {
   if (!testing::RunsInOwnProcess()) GTEST_SKIP() << "needs a process of its own";
-  ASSERT_FALSE(downloader.IsCancelled());
-  ASSERT_TRUE(downloader.WaitFor(0));
   // The body stops after 1,000 bytes; only the receive time-out would end the read.
   const std::string stalled = "/generate/600000?stall=1000&hold=60&" + Tag();
-  constexpr int64_t windowSeconds = 3;
-
   // A second thread pausing between attempts, as the verified download does.
-  auto pause = std::async(std::launch::async, [&] {
-    const bool completed = downloader.WaitFor(30000);
-    return std::make_pair(completed, Clock::now());
-  });
+  auto pause = std::async(std::launch::async,
+                          [&] { return std::make_pair(downloader.WaitFor(30000), Clock::now()); });
   Clock::time_point cancelledAt;
   std::thread canceller([&] {
-    // Cancel once the request has reached the server and the worker waits for the body.
+    // Once the request has reached the server and the worker waits for the body.
     for (int i = 0; i < 100 && RequestsFor(stalled).empty(); ++i) Sleep(50);
     Sleep(300);
     cancelledAt = Clock::now();
     RequestCancel();
   });
-  const Outcome result = Fetch(Url(stalled), Policy(windowSeconds));
+  EXPECT_EQ(Fetch(Url(stalled), Policy(3)), Outcome("cancelled", false));
   const auto returnedAt = Clock::now();
   canceller.join();
-
-  EXPECT_EQ(result, Outcome("cancelled", false));
   // Closing the handles ends the blocked read at once on Windows. Wine's WinHTTP keeps a
-  // blocked synchronous read going until its receive time-out; the cancellation is still
-  // reported as such then.
+  // blocked synchronous read going until its receive time-out (3 s here); the cancellation is
+  // still reported as such then.
   const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-  EXPECT_LT(returnedAt - cancelledAt, wine ? std::chrono::seconds(windowSeconds) + 2s : 1s);
+  EXPECT_LT(returnedAt - cancelledAt, wine ? 5s : 1s);
   ASSERT_EQ(pause.wait_for(5s), std::future_status::ready);
   const auto [completed, pauseEndedAt] = pause.get();
   EXPECT_FALSE(completed);
   EXPECT_LT(pauseEndedAt - cancelledAt, 500ms);
 
   // The flag stays set: pauses end at once and new transfers stop before reading.
-  EXPECT_TRUE(downloader.IsCancelled());
   const auto started = Clock::now();
   EXPECT_FALSE(downloader.WaitFor(10000));
   EXPECT_FALSE(downloader.WaitFor(0));
   EXPECT_LT(Clock::now() - started, 500ms);
+  EXPECT_TRUE(downloader.IsCancelled());
   EXPECT_EQ(Fetch(Url("/generate/10?" + Tag())), Outcome("cancelled", false));
   EXPECT_EQ(Failure(FetchText(Url("/generate/10?" + Tag()))), "cancelled");
 }
