@@ -1,6 +1,7 @@
-// Install-path validation against the real registry of the Wine prefix, the install directory
-// fixed per process, and the instance mutex. The executable path beyond MAX_PATH is checked by
-// the probe updater itself, started from a deep folder (CMakeLists.txt).
+// Install-path validation against the real registry of the Wine prefix and the install
+// directory fixed per process. The instance mutex is driven by the self-replacement tests and
+// the end-to-end runs; the executable path beyond MAX_PATH is checked by the probe updater
+// itself, started from a deep folder (CMakeLists.txt).
 
 #include "win/host/process_state.h"
 
@@ -31,8 +32,6 @@ TEST(ProcessState, RegistryInstallPathValidation) {
       {LR"(D:\Games\Kestrivon\\)", LR"(D:\Games\Kestrivon)"},
       {LR"(D:\Games\Kestrivon/\/)", LR"(D:\Games\Kestrivon)"},
       {LR"(D:\\)", LR"(D:\)"},
-      {LR"(D:\Игры\Kestrivon)", LR"(D:\Игры\Kestrivon)"},
-      {LR"(\\server\share\Kestrivon)", LR"(\\server\share\Kestrivon)"},
       {LR"(\\server\share\)", LR"(\\server\share)"},
       {LR"(C:/Games)", L""},
       {LR"(C:Games)", L""},
@@ -51,19 +50,6 @@ TEST(ProcessState, RegistryInstallPathValidation) {
   }
   RegDeleteKeyValueW(HKEY_CURRENT_USER, kInstallPathKey, kInstallPathName);
   EXPECT_EQ(ReadInstallPathFromRegistry(), L"");
-}
-
-// Across processes the mutex is driven by the self-replacement tests and the end-to-end runs.
-TEST(ProcessState, SecondInstanceMutexIsRefusedUntilTheFirstIsClosed) {
-  UniqueHandle first;
-  ASSERT_TRUE(AcquireInstanceMutex(first));
-  ASSERT_TRUE(first);
-  UniqueHandle second(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  EXPECT_FALSE(AcquireInstanceMutex(second));
-  EXPECT_FALSE(second) << "a refused holder owns nothing";
-  first.Reset();
-  EXPECT_TRUE(AcquireInstanceMutex(second));
-  EXPECT_TRUE(second);
 }
 
 // ResolveInstallDir is fixed at its first call: each case below runs in a process of its own.
