@@ -17,9 +17,8 @@ namespace kestrivon::testing {
 inline constexpr wchar_t kInstallPathKey[] = L"Software\\Kestrivon";
 inline constexpr wchar_t kInstallPathName[] = L"InstallPath";
 
-// A registry value (HKCU unless another root is given) set for the life of the object; what
-// was there before is put back after. All Wine test processes share one registry: callers run
-// under the CTest resource lock.
+// A registry value set for the life of the object; what was there before is put back after.
+// All Wine test processes share one registry: callers run under the CTest resource lock.
 class ScopedRegistryValue {
  public:
   ScopedRegistryValue(HKEY root, const wchar_t* key, const wchar_t* name, DWORD type,
@@ -29,15 +28,10 @@ class ScopedRegistryValue {
                                 previous_, &previousBytes_) == ERROR_SUCCESS;
     ok_ = RegSetKeyValueW(root, key, name, type, data, bytes) == ERROR_SUCCESS;
   }
-  ScopedRegistryValue(const wchar_t* key, const wchar_t* name, DWORD type, const void* data,
-                      DWORD bytes)
-      : ScopedRegistryValue(HKEY_CURRENT_USER, key, name, type, data, bytes) {}
   // A REG_SZ value holding `text` and its terminating NUL.
   ScopedRegistryValue(HKEY root, const wchar_t* key, const wchar_t* name, std::wstring_view text)
       : ScopedRegistryValue(root, key, name, REG_SZ, std::wstring(text).c_str(),
                             static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) {}
-  ScopedRegistryValue(const wchar_t* key, const wchar_t* name, std::wstring_view text)
-      : ScopedRegistryValue(HKEY_CURRENT_USER, key, name, text) {}
   ~ScopedRegistryValue() {
     if (hadPrevious_) {
       RegSetKeyValueW(root_, key_, name_, previousType_, previous_, previousBytes_);
@@ -64,7 +58,7 @@ class ScopedRegistryValue {
 // HKCU\Software\Kestrivon "InstallPath", the value the updater reads its install directory from.
 struct ScopedInstallPath : ScopedRegistryValue {
   explicit ScopedInstallPath(std::wstring_view text)
-      : ScopedRegistryValue(kInstallPathKey, kInstallPathName, text) {}
+      : ScopedRegistryValue(HKEY_CURRENT_USER, kInstallPathKey, kInstallPathName, text) {}
 };
 
 // Whole file as bytes; empty when it cannot be read.

@@ -6,67 +6,50 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
 #include "tests/support/wine_test_support.h"
+#include "win/host/text_encoding.h"
 
 namespace kestrivon::win {
 namespace {
 
-TEST(CodePage, IsRepresentableInCodePage) {
-  const struct {
-    std::wstring path;
-    uint32_t codePage;
-    bool representable;
-  } cases[] = {
-      {L"C:\\Spiele\\Größe", 1252, true},   {L"C:\\Игры\\Kestrivon", 1252, false},
-      {L"C:\\Игры\\Kestrivon", 1251, true}, {L"C:\\游戏", 1252, false},
-      {L"C:\\\u0100", 1252, false},  // Ā would only best-fit to A
-      {L"C:\\游戏", kCodePageUtf8, true},   {L"", 1252, true},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(IsRepresentableInCodePage(c.path, c.codePage), c.representable)
-        << c.codePage << " case of " << c.path.size() << " characters";
-  }
-}
-
-TEST(CodePage, Utf8ToCodePage) {
+// A path outside the system code page is refused in the end-to-end runs; these are the
+// exactness rules behind it, the same for paths (UTF-16) and texts (UTF-8).
+TEST(CodePage, ConversionIsExactOrNone) {
   const std::string russian = "C:\\\xd0\x98\xd0\xb3\xd1\x80\xd1\x8b";  // C:\Игры
   const struct {
     std::string text;
     uint32_t codePage;
     std::optional<std::string> converted;
   } cases[] = {
-      {"C:\\Gr\xc3\xb6\xc3\x9f"
-       "e",
-       1252,
-       "C:\\Gr\xf6\xdf"
-       "e"},
+      {"C:\\Gr\xc3\xb6\xc3\x9f", 1252, "C:\\Gr\xf6\xdf"},
       {russian, 1252, std::nullopt},
       {russian, 1251, "C:\\\xc8\xe3\xf0\xfb"},
-      // With a UTF-8 process code page the text passes unchanged once it is valid.
+      {"C:\\\xc4\x80", 1252, std::nullopt},  // Ā would only best-fit to A
+      // With a UTF-8 process code page the text passes unchanged.
       {russian, kCodePageUtf8, russian},
-      {"C:\\\xff", kCodePageUtf8, std::nullopt},
-      {"", kCodePageUtf8, std::nullopt},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Utf8ToCodePage(c.text, c.codePage), c.converted) << c.text << " " << c.codePage;
+    EXPECT_EQ(IsRepresentableInCodePage(WideFromUtf8(c.text), c.codePage), c.converted.has_value())
+        << c.text << " " << c.codePage;
   }
+  EXPECT_EQ(Utf8ToCodePage("C:\\\xff", kCodePageUtf8), std::nullopt) << "not UTF-8";
+  EXPECT_EQ(Utf8ToCodePage("", 1252), std::nullopt);
 }
 
 TEST(CodePage, SystemAnsiCodePageComesFromTheMachineRegistry) {
-  const struct {
-    std::wstring stored;
-    uint32_t expected;  // 0: the system locale's code page
-  } cases[] = {
-      {L"1251", 1251}, {L"874 Thai", 874}, {L"0", 0}, {L"cp1250", 0}, {L"99999999999", 0},
-  };
-  for (const auto& c : cases) {
+  // 0: unusable, the system locale's code page instead.
+  const std::pair<std::wstring, uint32_t> cases[] = {
+      {L"874 Thai", 874}, {L"0", 0}, {L"cp1250", 0}, {L"99999999999", 0}};
+  for (const auto& [stored, expected] : cases) {
     testing::ScopedRegistryValue value(
-        HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", L"ACP", c.stored);
+        HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", L"ACP", stored);
     ASSERT_TRUE(value.Ok());
-    EXPECT_EQ(SystemAnsiCodePage(), c.expected != 0 ? c.expected : GetACP()) << c.stored;
+    EXPECT_EQ(SystemAnsiCodePage(), expected != 0 ? expected : GetACP()) << stored;
   }
 }
 

@@ -1,5 +1,6 @@
-// The file toolkit on a real (Wine) file system: type tests, removal and creation, a rename
-// that waits out a lock, and a directory swap whose second move fails.
+// The file toolkit on a real (Wine) file system: type tests, removal and creation beyond
+// MAX_PATH (so the long-path form against the real API), a rename that waits out a lock, and
+// a directory swap whose second move fails.
 
 #include "win/host/file_ops.h"
 
@@ -21,26 +22,25 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::FileTree;
-using testing::HoldOpen;
 using testing::ReadTree;
 using testing::TempDir;
 using testing::WriteTree;
 using Clock = std::chrono::steady_clock;
 
-std::string SystemText(uint32_t code) { return Utf8FromWide(FormatSystemError(code)); }
-
 TEST(FileOps, DeepReadOnlyTreesGoAndFilesCountAsExisting) {
   TempDir root;
   const fs::path file = root.path() / L"file.txt";
   const fs::path tree = root.path() / L"tree";
-  // Past MAX_PATH, yet short enough for Wine to list.
-  const fs::path deep = tree / std::wstring(120, L'd') / std::wstring(120, L'e');
+  // Past MAX_PATH, yet short enough for Wine to list; with forward slashes, which the
+  // long-path form does not take as they are.
+  const std::wstring deep =
+      tree.wstring() + L"/" + std::wstring(120, L'd') + L"/" + std::wstring(120, L'e');
   WriteTree(root.path(), {{"file.txt", "x"}, {"tree/read-only.txt", "z"}});
   SetFileAttributesW((tree / L"read-only.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-  ASSERT_TRUE(EnsureDirectory(deep.wstring()));
-  ASSERT_TRUE(testing::WriteFileBytes(core::LongPath(deep / L"f"), "y"));
+  ASSERT_TRUE(EnsureDirectory(deep));
+  ASSERT_TRUE(testing::WriteFileBytes(core::ToLongPath(deep + L"/f"), "y"));
 
-  EXPECT_TRUE(IsDirectory(deep.wstring()));
+  EXPECT_TRUE(IsDirectory(deep));
   EXPECT_TRUE(EnsureDirectory(file.wstring())) << "something exists there";
   EXPECT_TRUE(IsRegularFile(file.wstring()));
   EXPECT_TRUE(RemovePath((root.path() / L"missing").wstring()));
@@ -59,7 +59,7 @@ TEST(FileOps, RenameWaitsOutALockButNotAMissingSource) {
             uint32_t{ERROR_FILE_NOT_FOUND});
   EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(900)) << "waited for nothing";
 
-  UniqueFile lock = HoldOpen(from);
+  UniqueFile lock = testing::HoldOpen(from);
   ASSERT_TRUE(lock);
   std::thread release([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
@@ -74,21 +74,17 @@ TEST(FileOps, RenameWaitsOutALockButNotAMissingSource) {
 
 TEST(FileOps, FailedSecondMoveRestoresTheOldDirectory) {
   TempDir root;
-  const FileTree before = {{"runtime/", ""},
-                           {"runtime/old.txt", "old"},
-                           {"staged/", ""},
-                           {"staged/new.txt", "new"},
-                           {"temp/", ""}};
-  WriteTree(root.path(), before);
-  UniqueFile lock = HoldOpen(root.path() / L"staged");
+  WriteTree(root.path(), {{"runtime/old.txt", "old"}, {"staged/new.txt", "new"}, {"temp/", ""}});
+  const FileTree before = ReadTree(root.path());
+  UniqueFile lock = testing::HoldOpen(root.path() / L"staged");
   ASSERT_TRUE(lock);
 
   const auto replaced =
       ReplaceDirectory((root.path() / L"staged").wstring(), (root.path() / L"runtime").wstring(),
                        (root.path() / L"temp\\backup-jre").wstring(), {3, 10});
   ASSERT_FALSE(replaced);
-  EXPECT_EQ(replaced.error(),
-            "can't move the new runtime into place: " + SystemText(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(replaced.error(), "can't move the new runtime into place: " +
+                                  Utf8FromWide(FormatSystemError(ERROR_SHARING_VIOLATION)));
   EXPECT_EQ(ReadTree(root.path()), before);
 }
 

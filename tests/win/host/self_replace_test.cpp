@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -34,14 +35,10 @@ namespace fs = std::filesystem;
 using testing::ReadFileBytes;
 using testing::TempDir;
 
-fs::path ProbePath() {
-  return fs::path(testing::TestExeFolder()) / L"kestrivon_win_updater_probe.exe";
-}
-
 // Runs `exe` to its end; its exit code, or -1.
 int RunProbe(const fs::path& exe, const std::vector<std::wstring>& arguments) {
-  const auto code = testing::RunAndWait(exe.wstring(), JoinQuotedArguments(arguments));
-  return code ? static_cast<int>(*code) : -1;
+  return static_cast<int>(
+      testing::RunAndWait(exe.wstring(), JoinQuotedArguments(arguments)).value_or(-1));
 }
 
 std::string SystemText(uint32_t code) { return Utf8FromWide(FormatSystemError(code)); }
@@ -52,7 +49,7 @@ struct Install {
   explicit Install(const wchar_t* exeName)
       : exe(dir / exeName), installPath((ResolveInstallDir(), dir.wstring())) {
     fs::create_directories(dir / L"temp");
-    fs::copy_file(ProbePath(), exe);
+    fs::copy_file(fs::path(testing::TestExeFolder()) / L"kestrivon_win_updater_probe.exe", exe);
     old = ReadFileBytes(exe);
   }
   std::string Log() const { return ReadFileBytes(dir / L"logs\\Kestrivon_Updater.log"); }
@@ -75,13 +72,10 @@ std::string ForAnotherMachine(std::string exe) {
   return exe;
 }
 
-TEST(SelfReplace, FailuresKeepTheRunningUpdater) {
-  enum class Fault { WrongName, UpdaterPinned, NewFileUnreadable, NewFileNotStartable };
-  struct Case {
-    Fault fault;
-    std::string logLine;
-  };
-  const Case cases[] = {
+TEST(SelfReplace, NewUpdaterTakesOverOrTheRunningOneIsKept) {
+  enum class Fault { None, WrongName, UpdaterPinned, NewFileUnreadable, NewFileNotStartable };
+  const std::pair<Fault, std::string> cases[] = {
+      {Fault::None, "] [INFO] New updater started; exiting.\n"},
       {Fault::WrongName, "[WARN] The updater package doesn't contain MyUpdater.exe\n"},
       {Fault::UpdaterPinned,
        "[ERROR] Failed to move the current updater aside: " + SystemText(ERROR_SHARING_VIOLATION)},
@@ -90,18 +84,19 @@ TEST(SelfReplace, FailuresKeepTheRunningUpdater) {
       {Fault::NewFileNotStartable,
        "[ERROR] The new updater didn't start; restoring the previous one\n"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.logLine);
-    Install install(c.fault == Fault::WrongName ? L"MyUpdater.exe" : L"KestrivonUpdater.exe");
-    const std::string replacement = c.fault == Fault::NewFileNotStartable
-                                        ? ForAnotherMachine(install.old)
-                                        : install.old + "new";
+  for (const auto& [fault, logLine] : cases) {
+    SCOPED_TRACE(logLine);
+    Install install(fault == Fault::WrongName ? L"MyUpdater.exe" : L"KestrivonUpdater.exe");
+    // Trailing bytes keep it a program.
+    const std::string replacement =
+        fault == Fault::NewFileNotStartable ? ForAnotherMachine(install.old) : install.old + "new";
     ASSERT_TRUE(testing::ZipWriter()
-                    .AddFile("KestrivonUpdater.exe", replacement, testing::kStored)
+                    .AddDirectory("bin/")
+                    .AddFile("bin/KestrivonUpdater.exe", replacement, testing::kStored)
                     .WriteTo(install.package));
     UniqueFile held;
-    if (c.fault == Fault::UpdaterPinned) held = testing::HoldOpen(install.exe);
-    if (c.fault == Fault::NewFileUnreadable) {
+    if (fault == Fault::UpdaterPinned) held = testing::HoldOpen(install.exe);
+    if (fault == Fault::NewFileUnreadable) {
       // Writable but not readable by others: extraction succeeds, the copy cannot read it.
       const fs::path unpacked = install.dir / L"temp\\updater-unpacked\\KestrivonUpdater.exe";
       fs::create_directories(unpacked.parent_path());
@@ -110,39 +105,22 @@ TEST(SelfReplace, FailuresKeepTheRunningUpdater) {
       ASSERT_TRUE(held);
     }
 
-    // 1: the probe kept its file and holds the instance mutex again.
-    EXPECT_EQ(RunProbe(install.exe, {L"apply", install.package.wstring()}), 1);
+    // 0: the new updater was started and the mutex released; 1: the probe kept its file and
+    // holds the instance mutex again.
+    const bool replaced = fault == Fault::None;
+    EXPECT_EQ(RunProbe(install.exe, {L"apply", install.package.wstring()}), replaced ? 0 : 1);
     held.Reset();
-    EXPECT_TRUE(ReadFileBytes(install.exe) == install.old) << "the running updater was replaced";
-    EXPECT_FALSE(fs::exists(install.backup));
-    EXPECT_FALSE(fs::exists(install.dir / L"started.txt"));
-    EXPECT_NE(install.Log().find(c.logLine), std::string::npos) << install.Log();
-    EXPECT_EQ(RunProbe(install.exe, {L"start"}), 0) << "the kept updater does not run";
+    const fs::path started = install.dir / L"started.txt";
+    for (int i = 0; replaced && i < 200 && !fs::exists(started); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(ReadFileBytes(started), replaced ? "mutex 1\n" : "") << "mutex kept, or a start";
+    EXPECT_TRUE(ReadFileBytes(install.exe) == (replaced ? replacement : install.old));
+    EXPECT_TRUE(ReadFileBytes(install.backup) == (replaced ? install.old : ""));
+    EXPECT_NE(install.Log().find(logLine), std::string::npos) << install.Log();
+    EXPECT_EQ(RunProbe(install.exe, {L"start"}), 0);
+    EXPECT_FALSE(fs::exists(install.backup)) << "the next start leaves a backup";
   }
-}
-
-TEST(SelfReplace, NewUpdaterTakesOverAndItsBackupGoesAtTheNextStart) {
-  Install install(L"KestrivonUpdater.exe");
-  const std::string replacement = install.old + "new";  // still a program: trailing bytes
-  ASSERT_TRUE(testing::ZipWriter()
-                  .AddDirectory("bin/")
-                  .AddFile("bin/KestrivonUpdater.exe", replacement, testing::kStored)
-                  .WriteTo(install.package));
-
-  ASSERT_EQ(RunProbe(install.exe, {L"apply", install.package.wstring()}), 0) << install.Log();
-  const fs::path started = install.dir / L"started.txt";
-  for (int i = 0; i < 200 && !fs::exists(started); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  EXPECT_EQ(ReadFileBytes(started), "apply\n" + Utf8FromWide(install.package.wstring()) + "\n" +
-                                        Utf8FromWide(install.dir.wstring()) + "\nmutex 1\n");
-  EXPECT_TRUE(ReadFileBytes(install.exe) == replacement);
-  EXPECT_TRUE(ReadFileBytes(install.backup) == install.old);
-  EXPECT_NE(install.Log().find("] [INFO] New updater started; exiting.\n"), std::string::npos)
-      << install.Log();
-
-  EXPECT_EQ(RunProbe(install.exe, {L"start"}), 0);
-  EXPECT_FALSE(fs::exists(install.backup));
 }
 
 }  // namespace

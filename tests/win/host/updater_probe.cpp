@@ -5,19 +5,21 @@
 //                          1: the file was kept and the mutex is held again; 2: neither;
 //                          3: another instance holds the mutex.
 //   probe start            removes a stale backup, as every start of the updater does.
+//   probe long-exe-path    started from a folder deeper than two buffer doublings: exit 0
+//                          when CurrentExePath(), the file it would replace, is the whole name.
 // The updater it starts finds KESTRIVON_PROBE_REPLACED in its environment; instead of
-// replacing itself again it writes "started.txt" into the install directory (its arguments,
-// its working directory and whether it got the instance mutex, one per line) and exits.
+// replacing itself again it writes "started.txt" into the install directory ("mutex 1" when
+// it got the instance mutex, else "mutex 0") and exits.
 
 #include <windows.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "win/host/process_state.h"
 #include "win/host/self_replace.h"
-#include "win/host/text_encoding.h"
 
 namespace {
 
@@ -25,18 +27,13 @@ using namespace kestrivon::win;
 
 constexpr wchar_t kReplacedVariable[] = L"KESTRIVON_PROBE_REPLACED";
 
-int ReportStart(int argc, wchar_t** argv) {
+int ReportStart() {
   UniqueHandle mutex;
   const bool gotMutex = AcquireInstanceMutex(mutex) && mutex;
-  std::wstring workingDirectory(MAX_PATH, L'\0');
-  workingDirectory.resize(GetCurrentDirectoryW(MAX_PATH, workingDirectory.data()));
-
-  std::string report;
-  for (int i = 1; i < argc; ++i) report += Utf8FromWide(argv[i]) + "\n";
-  report += Utf8FromWide(workingDirectory) + "\nmutex " + (gotMutex ? "1" : "0") + "\n";
   // Written aside and renamed, so that the test never reads half of it.
   const std::wstring file = ResolveInstallDir() + L"\\started.txt";
-  std::ofstream(std::filesystem::path(file + L".part"), std::ios::binary) << report;
+  std::ofstream(std::filesystem::path(file + L".part"), std::ios::binary)
+      << "mutex " << (gotMutex ? 1 : 0) << "\n";
   MoveFileExW((file + L".part").c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING);
   return 0;
 }
@@ -45,7 +42,16 @@ int ReportStart(int argc, wchar_t** argv) {
 
 int wmain(int argc, wchar_t** argv) {
   const std::wstring mode = argc < 2 ? L"" : argv[1];
-  if (GetEnvironmentVariableW(kReplacedVariable, nullptr, 0) != 0) return ReportStart(argc, argv);
+  if (GetEnvironmentVariableW(kReplacedVariable, nullptr, 0) != 0) return ReportStart();
+  if (mode == L"long-exe-path") {
+    std::wstring whole(32768, L'\0');
+    whole.resize(GetModuleFileNameW(nullptr, whole.data(), static_cast<DWORD>(whole.size())));
+    if (whole.size() > 2 * MAX_PATH && CurrentExePath() == whole) return 0;
+    // What was seen, so that a failure in CI can be told apart from a Wine start problem.
+    std::fwprintf(stderr, L"module name (%zu chars): %ls\nCurrentExePath: %ls\n", whole.size(),
+                  whole.c_str(), CurrentExePath().c_str());
+    return 1;
+  }
   if (mode == L"start") {
     RemoveStaleUpdaterBackup();
     return 0;

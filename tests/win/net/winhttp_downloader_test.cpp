@@ -74,7 +74,6 @@ class WinHttpDownloaderTest : public ::testing::Test {
     const auto state = nlohmann::json::parse(ReadFileBytes(WindowsPath(stateFile)), nullptr, false);
     ASSERT_TRUE(state.is_object()) << "unreadable content server state " << stateFile;
     port_ = state.value("port", 0);
-    untrustedPort_ = state.value("untrustedPort", 0);
     requestLog_ = WindowsPath(state.value("requestLog", ""));
     control_ = WindowsPath(state.value("control", ""));
     ASSERT_NE(port_, 0);
@@ -87,12 +86,11 @@ class WinHttpDownloaderTest : public ::testing::Test {
   }
 
   // Wine matches a certificate only by its DNS names, hence the name rather than the address.
-  // The untrusted port serves the same content with a certificate from no trusted CA.
-  std::string Url(std::string_view pathAndQuery, bool trusted = true) const {
-    return fmt::format("https://localhost:{}{}", trusted ? port_ : untrustedPort_, pathAndQuery);
+  std::string Url(std::string_view pathAndQuery) const {
+    return fmt::format("https://localhost:{}{}", port_, pathAndQuery);
   }
-  // The server's request log entries (method, userAgent, acceptEncoding, tls, status, gzip)
-  // whose path and query are exactly `pathAndQuery`, oldest first.
+  // The server's request log entries (method, userAgent, tls, status, ...) whose path and
+  // query are exactly `pathAndQuery`, oldest first.
   std::vector<nlohmann::json> RequestsFor(std::string_view pathAndQuery) const {
     std::vector<nlohmann::json> found;
     std::ifstream in{std::filesystem::path(requestLog_)};
@@ -136,34 +134,37 @@ class WinHttpDownloaderTest : public ::testing::Test {
   };
   Clock::duration elapsed{};
   int port_ = 0;
-  int untrustedPort_ = 0;
   std::wstring requestLog_;
   std::wstring control_;  // JSON: path -> fault modes, optionally for the first "times" requests
 };
 
-TEST_F(WinHttpDownloaderTest, WritesTheWholeBodyWithAndWithoutContentLengthOrRefusesAtOnce) {
+// The server sees one GET with the updater's user agent, over TLS 1.2 or later.
+TEST_F(WinHttpDownloaderTest, WritesTheWholeBodyWithAndWithoutContentLength) {
   constexpr uint64_t size = 600000;  // more than two transfer buffers
   for (const bool announced : {true, false}) {
     SCOPED_TRACE(announced ? "with Content-Length" : "without Content-Length");
     // An older, longer file in the way must be replaced, not overwritten in place.
     ASSERT_TRUE(testing::WriteFileBytes(destination, std::string(size * 2, 'x')));
-    ASSERT_EQ(Fetch(Url("/generate/600000?" + Tag() + (announced ? "" : "&nolength=1"))),
-              Outcome("ok", false));
+    const std::string path = "/generate/600000?" + Tag() + (announced ? "" : "&nolength=1");
+    ASSERT_EQ(Fetch(Url(path)), Outcome("ok", false));
     EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(size));
-    ASSERT_FALSE(progress.empty());
-    EXPECT_EQ(progress.back().first, size);
-    for (std::size_t i = 0; i < progress.size(); ++i) {
-      EXPECT_EQ(progress[i].second, announced ? size : 0u) << "call " << i;
-      if (i > 0) {
-        EXPECT_GT(progress[i].first, progress[i - 1].first) << "call " << i;
-      }
+    ASSERT_GT(progress.size(), 1u);
+    for (std::size_t i = 1; i < progress.size(); ++i) {
+      EXPECT_GT(progress[i].first, progress[i - 1].first) << "call " << i;
     }
+    EXPECT_EQ(progress.back(), std::make_pair(size, announced ? size : 0u));
+    const auto requests = RequestsFor(path);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0]["method"], "GET");
+    EXPECT_EQ(requests[0]["userAgent"],
+              fmt::format("Kestrivon-Updater/{} (Windows)", core::updaterVersion));
+    const std::string tls = requests[0].value("tls", "");
+    EXPECT_TRUE(tls == "TLSv1.2" || tls == "TLSv1.3") << tls;
   }
-  destination = folder.path() / L"missing\\download.bin";
-  EXPECT_EQ(Fetch(Url("/generate/10?" + Tag())), Outcome("can't create the file (error 3)", false));
 }
 
-TEST_F(WinHttpDownloaderTest, OnlyHttpsToATrustedServerIsRequested) {
+// A server with an untrusted certificate is refused in the end-to-end runs.
+TEST_F(WinHttpDownloaderTest, OnlyHttpsIsRequestedAndAFileThatCannotBeMadeIsNoRetry) {
   const std::string path = "/generate/10?" + Tag();
   const std::string hostAndPath = fmt::format("localhost:{}{}", port_, path);
   const Outcome notHttps("only HTTPS URLs are allowed", false);
@@ -171,37 +172,21 @@ TEST_F(WinHttpDownloaderTest, OnlyHttpsToATrustedServerIsRequested) {
        {"http://" + hostAndPath, "ftp://" + hostAndPath, std::string("https:/"), std::string()}) {
     EXPECT_EQ(Fetch(url), notHttps) << url;
   }
-  EXPECT_EQ(Failure(FetchText("http://" + hostAndPath)), notHttps.first);
   EXPECT_EQ(Fetch("https://"), Outcome("malformed URL", false));
-
-  // A certificate from no trusted CA: no connection, for the manifest too.
-  const auto [untrusted, retryable] = Fetch(Url(path, false));
-  EXPECT_TRUE(untrusted.starts_with("no connection (WinHTTP error ")) << untrusted;
-  EXPECT_TRUE(retryable);
-  EXPECT_TRUE(Failure(FetchText(Url(path, false))).starts_with("no connection (WinHTTP error "));
   EXPECT_TRUE(RequestsFor(path).empty()) << "a request went out anyway";
-  EXPECT_FALSE(std::filesystem::exists(destination));
+  EXPECT_EQ(Fetch("HTTPS://" + hostAndPath), Outcome("ok", false)) << "the scheme has no case";
 
-  // The scheme is not case-sensitive; the server sees one GET with the updater's user agent.
-  EXPECT_EQ(Fetch("HTTPS://" + hostAndPath), Outcome("ok", false));
-  const auto requests = RequestsFor(path);
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0]["method"], "GET");
-  EXPECT_EQ(requests[0]["userAgent"],
-            fmt::format("Kestrivon-Updater/{} (Windows)", core::updaterVersion));
-  const std::string tls = requests[0].value("tls", "");
-  EXPECT_TRUE(tls == "TLSv1.2" || tls == "TLSv1.3") << tls;
+  destination = folder.path() / L"missing\\download.bin";
+  EXPECT_EQ(Fetch(Url("/generate/10?" + Tag())), Outcome("can't create the file (error 3)", false));
 }
 
 TEST_F(WinHttpDownloaderTest, StatusOtherThan200FailsAndOnlyTemporaryOnesAreRetryable) {
   const std::pair<int, bool> cases[] = {{404, false}, {403, false}, {400, false}, {204, false},
                                         {408, true},  {429, true},  {500, true},  {503, true}};
   for (const auto& [status, retryable] : cases) {
-    const std::string url = Url(fmt::format("/generate/10?status={}&{}", status, Tag()));
-    const std::string text = fmt::format("HTTP {}", status);
-    EXPECT_EQ(Fetch(url), Outcome(text, retryable));
+    EXPECT_EQ(Fetch(Url(fmt::format("/generate/10?status={}&{}", status, Tag()))),
+              Outcome(fmt::format("HTTP {}", status), retryable));
     EXPECT_FALSE(std::filesystem::exists(destination)) << "no file for a failed answer";
-    EXPECT_EQ(Failure(FetchText(url)), text);
   }
 }
 
@@ -249,22 +234,6 @@ TEST_F(WinHttpDownloaderTest, FetchTextKeepsABodyOfExactlyTheCapAndRefusesOneByt
   EXPECT_EQ(Failure(FetchText(Url("/generate/5242881?" + Tag()))), "larger than 5120 KiB");
 }
 
-TEST_F(WinHttpDownloaderTest, FetchTextDecodesCompressedBodiesAndCapsTheDecodedSize) {
-  // The server compresses only when the client offers gzip.
-  const std::string path = "/generate/100000?gzip=1&" + Tag();
-  const auto text = FetchText(Url(path));
-  ASSERT_TRUE(text) << text.error();
-  EXPECT_TRUE(*text == PatternBytes(100000));
-  const auto requests = RequestsFor(path);
-  ASSERT_EQ(requests.size(), 1u);
-  if (!requests[0].value("gzip", false)) {
-    GTEST_SKIP() << "this WinHTTP offers no gzip (Accept-Encoding: "
-                 << requests[0]["acceptEncoding"] << "), so nothing was decompressed";
-  }
-  // The cap applies to the decoded text: a small compressed body may expand past it.
-  EXPECT_EQ(Failure(FetchText(Url("/generate/6000000?gzip=1&" + Tag()))), "larger than 5120 KiB");
-}
-
 // The engine's verified download over the real downloader: a vendor mirror that is temporarily
 // unavailable, then the CDN, whose first answer breaks off mid-body. A truncated body must be
 // a retryable failure, never a finished file.
@@ -285,13 +254,9 @@ TEST_F(WinHttpDownloaderTest, VerifiedDownloadFallsBackAndRetriesABrokenTransfer
   EXPECT_EQ(progress.back(), std::make_pair(uint64_t{300000}, uint64_t{300000}));
   EXPECT_EQ(RequestsFor(vendorPath).size(), 1u);
   EXPECT_EQ(RequestsFor(cdnPath).size(), 2u);
-  for (const char* line : {"[WARN] Download from vendor failed: HTTP 503\n",
-                           "[INFO] Falling back to the next source\n",
-                           "[WARN] Retrying CDN download in 1000 ms (attempt 2/4)\n",
-                           "[INFO] Downloaded and verified launcher-package.zip from CDN\n"}) {
-    EXPECT_NE(log.Dump().find(line), std::string::npos) << line << log.Dump();
-  }
-  EXPECT_EQ(log.Dump().find("failed verification"), std::string::npos) << log.Dump();
+  EXPECT_NE(log.Dump().find("CDN failed: connection closed after 100000 of 300000 bytes\n"),
+            std::string::npos)
+      << log.Dump();
 }
 
 // The cancellation flag never resets, so this runs in a process of its own.
@@ -299,46 +264,38 @@ class WinHttpCancelOwnProcess : public WinHttpDownloaderTest {};
 
 TEST_F(WinHttpCancelOwnProcess, CancelEndsABlockedReadAndAPauseAndStaysSet) {
   if (!testing::RunsInOwnProcess()) GTEST_SKIP() << "needs a process of its own";
-  ASSERT_FALSE(downloader.IsCancelled());
-  ASSERT_TRUE(downloader.WaitFor(0));
   // The body stops after 1,000 bytes; only the receive time-out would end the read.
   const std::string stalled = "/generate/600000?stall=1000&hold=60&" + Tag();
-  constexpr int64_t windowSeconds = 3;
-
   // A second thread pausing between attempts, as the verified download does.
-  auto pause = std::async(std::launch::async, [&] {
-    const bool completed = downloader.WaitFor(30000);
-    return std::make_pair(completed, Clock::now());
-  });
+  auto pause = std::async(std::launch::async,
+                          [&] { return std::make_pair(downloader.WaitFor(30000), Clock::now()); });
   Clock::time_point cancelledAt;
   std::thread canceller([&] {
-    // Cancel once the request has reached the server and the worker waits for the body.
+    // Once the request has reached the server and the worker waits for the body.
     for (int i = 0; i < 100 && RequestsFor(stalled).empty(); ++i) Sleep(50);
     Sleep(300);
     cancelledAt = Clock::now();
     RequestCancel();
   });
-  const Outcome result = Fetch(Url(stalled), Policy(windowSeconds));
+  EXPECT_EQ(Fetch(Url(stalled), Policy(3)), Outcome("cancelled", false));
   const auto returnedAt = Clock::now();
   canceller.join();
-
-  EXPECT_EQ(result, Outcome("cancelled", false));
   // Closing the handles ends the blocked read at once on Windows. Wine's WinHTTP keeps a
-  // blocked synchronous read going until its receive time-out; the cancellation is still
-  // reported as such then.
+  // blocked synchronous read going until its receive time-out (3 s here); the cancellation is
+  // still reported as such then.
   const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-  EXPECT_LT(returnedAt - cancelledAt, wine ? std::chrono::seconds(windowSeconds) + 2s : 1s);
+  EXPECT_LT(returnedAt - cancelledAt, wine ? 5s : 1s);
   ASSERT_EQ(pause.wait_for(5s), std::future_status::ready);
   const auto [completed, pauseEndedAt] = pause.get();
   EXPECT_FALSE(completed);
   EXPECT_LT(pauseEndedAt - cancelledAt, 500ms);
 
   // The flag stays set: pauses end at once and new transfers stop before reading.
-  EXPECT_TRUE(downloader.IsCancelled());
   const auto started = Clock::now();
   EXPECT_FALSE(downloader.WaitFor(10000));
   EXPECT_FALSE(downloader.WaitFor(0));
   EXPECT_LT(Clock::now() - started, 500ms);
+  EXPECT_TRUE(downloader.IsCancelled());
   EXPECT_EQ(Fetch(Url("/generate/10?" + Tag())), Outcome("cancelled", false));
   EXPECT_EQ(Failure(FetchText(Url("/generate/10?" + Tag()))), "cancelled");
 }
