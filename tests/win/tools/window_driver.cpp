@@ -17,11 +17,8 @@
 namespace {
 
 constexpr DWORD kSettleMilliseconds = 200;
-constexpr int kDone = 0;
-constexpr int kTimedOut = 1;
-constexpr int kUsage = 2;
-constexpr int kPostFailed = 3;
 constexpr DWORD kPollMilliseconds = 50;
+enum ExitCode { kDone = 0, kTimedOut = 1, kUsage = 2, kPostFailed = 3 };
 
 int Usage() {
   std::fwprintf(stderr,
@@ -68,10 +65,9 @@ int wmain(int argc, wchar_t** argv) {
   HWND window = nullptr;
 
   if (action == L"gone") {
-    return WaitFor(
-               windowClass, timeout, [](HWND found) { return found == nullptr; }, window)
-               ? kDone
-               : kTimedOut;
+    const bool gone = WaitFor(
+        windowClass, timeout, [](HWND found) { return !found; }, window);
+    return gone ? kDone : kTimedOut;
   }
   if (action != L"find" && action != L"enter" && action != L"escape" && action != L"close" &&
       !(action == L"click" && argc == 6)) {

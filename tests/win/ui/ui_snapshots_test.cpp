@@ -34,7 +34,7 @@ class UiSnapshotsOwnProcess : public ::testing::Test {
     folder_ = std::filesystem::path(L"Z:" + std::wstring(folder, folder + std::strlen(folder)));
     std::filesystem::create_directories(folder_);
   }
-  void TearDown() override { currentUiStrings = &GetUiStrings(UiLanguage::English); }
+  void TearDown() override { Language(UiLanguage::English); }
 
   void Save(const UniqueBitmap& bitmap, const wchar_t* name) {
     ASSERT_TRUE(bitmap);
@@ -44,35 +44,20 @@ class UiSnapshotsOwnProcess : public ::testing::Test {
         Gdiplus::Ok)
         << name;
   }
-
   void Main(const wchar_t* name, float scale = 1.0f, const MainButtonStates& buttons = {}) {
     Save(RenderOffscreen(
              static_cast<int>(std::lround(544 * scale)), static_cast<int>(std::lround(222 * scale)),
              scale, [&](Gdiplus::GpGraphics* graphics) { PaintMainWindow(graphics, buttons, 0); }),
          name);
   }
-
   void Prompt(const wchar_t* name, const std::vector<PromptRow>& rows) {
-    PromptState state;
-    state.rows = &rows;
+    const PromptState state{.rows = &rows};
     Save(
         RenderOffscreen(kPromptClientWidth, PromptHeight(rows.size()), 1.0f,
                         [&](Gdiplus::GpGraphics* graphics) { PaintUpdatePrompt(graphics, state); }),
         name);
   }
-
-  void Language(UiLanguage language) { currentUiStrings = &GetUiStrings(language); }
-
-  // 45 % of a 48.3 MB download, through the real progress text.
-  static void ShowDownload() {
-    DownloadProgressReporter(currentUiStrings->statusDownloadingJava, 0, 100)(22790000, 50644378);
-  }
-
-  // The state ShowError leaves, without writing to the process log.
-  static void Error() {
-    testing::SetShownState(currentUiStrings->labelError, currentUiStrings->errorDownloadFailed, 0);
-    errorShown = true;
-  }
+  static void Language(UiLanguage language) { currentUiStrings = &GetUiStrings(language); }
 
   testing::ScopedWindowState state_;
   std::filesystem::path folder_;
@@ -82,14 +67,17 @@ TEST_F(UiSnapshotsOwnProcess, MainWindow) {
   SetStatus(currentUiStrings->statusPreparing, 0);
   Main(L"main-preparing.png");
 
+  // 45 % of a 48.3 MB download, through the real progress text.
+  const auto download = [] {
+    DownloadProgressReporter(currentUiStrings->statusDownloadingJava, 0, 100)(22790000, 50644378);
+  };
   cancelAvailable = true;
-  for (const UiLanguage language : {UiLanguage::English, UiLanguage::Russian}) {
-    Language(language);
-    ShowDownload();
-    Main(language == UiLanguage::English ? L"main-download-45.png" : L"main-download-45-ru.png");
-  }
+  Language(UiLanguage::Russian);
+  download();
+  Main(L"main-download-45-ru.png");
   Language(UiLanguage::English);
-  ShowDownload();
+  download();
+  Main(L"main-download-45.png");
   Main(L"main-cancel-hover.png", 1.0f, {.cancelHover = true});
   Main(L"main-150.png", 1.5f);
 
@@ -100,15 +88,14 @@ TEST_F(UiSnapshotsOwnProcess, MainWindow) {
       L"for all of the words that it holds, which is the case here",
       60);
   Main(L"main-long-status.png");
-}
 
-TEST_F(UiSnapshotsOwnProcess, ErrorView) {
-  Error();
-  Main(L"main-error.png");
-  testing::ScopedWindowState reset;
-  Language(UiLanguage::Russian);
-  Error();
-  Main(L"main-error-ru.png");
+  // The state ShowError leaves, without writing to the process log.
+  for (const UiLanguage language : {UiLanguage::English, UiLanguage::Russian}) {
+    Language(language);
+    testing::SetShownState(currentUiStrings->labelError, currentUiStrings->errorDownloadFailed, 0);
+    errorShown = true;
+    Main(language == UiLanguage::English ? L"main-error.png" : L"main-error-ru.png");
+  }
 }
 
 TEST_F(UiSnapshotsOwnProcess, UpdatePrompt) {
@@ -118,8 +105,7 @@ TEST_F(UiSnapshotsOwnProcess, UpdatePrompt) {
                                   {t.componentLauncher, L"1.2.0", L"1.3.0", 88080384},
                                   {t.componentJava, t.versionNotInstalled, L"21.0.5", 50644378}};
   };
-  Prompt(L"prompt-1.png", {{currentUiStrings->componentJava, currentUiStrings->versionNotInstalled,
-                            L"21.0.5", 50644378}});
+  Prompt(L"prompt-1.png", {rows()[2]});
   Prompt(L"prompt-3.png", rows());
   std::vector<PromptRow> ten;
   for (int i = 1; i <= 10; ++i) {
@@ -130,7 +116,7 @@ TEST_F(UiSnapshotsOwnProcess, UpdatePrompt) {
   Prompt(L"prompt-long-name.png",
          {{L"A component with a name far too long for the name column of this prompt", L"1.0.0",
            L"1.1.0", 0},
-          {currentUiStrings->componentJava, L"21.0.4", L"21.0.5", 50644378}});
+          rows()[2]});
   Language(UiLanguage::Russian);
   Prompt(L"prompt-3-ru.png", rows());
 }
