@@ -116,7 +116,6 @@ TEST(ProcessLogOwnProcess, WritesUnderTheInstallDirectory) {
   TempDir installDir;
   testing::ScopedInstallPath value(installDir.path().wstring());
   ASSERT_TRUE(value.Ok());
-  ASSERT_EQ(ResolveInstallDir(), installDir.path().wstring());
   const std::filesystem::path file = installDir.path() / L"logs\\Kestrivon_Updater.log";
   std::filesystem::create_directory(file.parent_path());
   ASSERT_TRUE(WriteFileBytes(file, std::string(kMiB + 1, 'x')));

@@ -24,23 +24,24 @@ namespace {
 
 using testing::PumpUntil;
 
-// What the process log gained since the object was made.
-class LogTail {
- public:
-  LogTail() : start_(testing::ReadFileBytes(Path()).size()) {}
-  std::string Text() const { return testing::ReadFileBytes(Path()).substr(start_); }
-  bool Has(const std::string& line) const { return Text().find(line) != std::string::npos; }
+// The process log's text, from byte `from` on.
+std::string ProcessLog(size_t from = 0) {
+  return testing::ReadFileBytes(std::filesystem::path(ResolveInstallDir()) /
+                                L"logs\\Kestrivon_Updater.log")
+      .substr(from);
+}
+bool Has(const std::string& text, const std::string& line) {
+  return text.find(line) != std::string::npos;
+}
 
- private:
-  static std::filesystem::path Path() {
-    return std::filesystem::path(ResolveInstallDir()) / L"logs\\Kestrivon_Updater.log";
-  }
-  size_t start_;
-};
+UiState Shown() {
+  const std::lock_guard lock(uiStateMutex);
+  return uiState;
+}
 
 // Runs `body` on a worker thread while this (GUI) thread serves what the worker sends to its
 // windows, leaving the posted taskbar messages queued for counting.
-void OnWorker(const std::function<void()>& body) {
+void OnWorker(void (*body)()) {
   std::atomic<bool> done = false;
   std::thread worker([&] {
     body();
@@ -69,26 +70,21 @@ void Settle() {
 
 using MainWindowTest = testing::MainWindowFixture;
 
-TEST_F(MainWindowTest, OpensCentredWithTheClientSizeAndPreparing) {
+// Centred, fixed in size, and nothing but Escape or a click on an offered Cancel cancels.
+TEST_F(MainWindowTest, OpensCentredAndCancelsOnlyThroughAnOfferedCancel) {
   EXPECT_EQ(mainWindow.load(), window_);
-  RECT client{};
+  EXPECT_EQ(Shown().statusLine, currentUiStrings->statusPreparing);
+  RECT client{}, frame{};
   GetClientRect(window_, &client);
   EXPECT_EQ(client.right, 544);
   EXPECT_EQ(client.bottom, 222);
-  EXPECT_EQ(GetWindowLongW(window_, GWL_STYLE) & 0x00CF0000, 0x00CA0000);  // fixed size
-  {
-    const std::lock_guard lock(uiStateMutex);
-    EXPECT_EQ(uiState.statusLine, currentUiStrings->statusPreparing);
-  }
-  RECT frame{};
+  EXPECT_EQ(GetWindowLongW(window_, GWL_STYLE) & 0x00CF0000, 0x00CA0000);
   GetWindowRect(window_, &frame);
   MONITORINFO monitor{sizeof(MONITORINFO), {}, {}, 0};
   GetMonitorInfoW(MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY), &monitor);
   EXPECT_NEAR(frame.left - monitor.rcWork.left, monitor.rcWork.right - frame.right, 1);
   EXPECT_NEAR(frame.top - monitor.rcWork.top, monitor.rcWork.bottom - frame.bottom, 1);
-}
 
-TEST_F(MainWindowTest, RunViewCancelsOnlyThroughAnOfferedCancel) {
   Key(window_, VK_ESCAPE);  // not offered
   Click(window_, 459, 184, 459, 184);
   EnableCancel();
@@ -127,34 +123,32 @@ TEST(MainWindowExit, EveryWayOutOfBothViews) {
     const HWND window = CreateMainWindow(GetModuleHandleW(nullptr));
     ASSERT_NE(window, nullptr);
     EnableCancel();
-    const LogTail log;
+    const size_t logStart = ProcessLog().size();
     if (c.errorView) {
       ShowError(L"Something failed.");
       EXPECT_FALSE(cancelAvailable.load());
       SetStatus(L"Ignored\nnow", 50);  // the error view keeps its texts
-      {
-        const std::lock_guard lock(uiStateMutex);
-        EXPECT_EQ(uiState.statusLine, currentUiStrings->labelError);
-        EXPECT_EQ(uiState.detailLine, L"Something failed.");
-      }
+      EXPECT_EQ(Shown().statusLine, currentUiStrings->labelError);
+      EXPECT_EQ(Shown().detailLine, L"Something failed.");
       Click(window, 300, 184, 300, 184);
       Settle();
       EXPECT_TRUE(IsWindow(window));
       EXPECT_FALSE(cancelRequested.load());
       EXPECT_EQ(opened, logs);
-      EXPECT_TRUE(log.Has(
-          "] [INFO] Opening the log folder: " + std::filesystem::path(logs).string() + "\n"))
-          << log.Text();
+      EXPECT_TRUE(Has(ProcessLog(logStart), "] [INFO] Opening the log folder: " +
+                                                std::filesystem::path(logs).string() + "\n"));
     }
     c.act(window);
     EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }));
     EXPECT_TRUE(cancelRequested.load());
-    EXPECT_EQ(log.Has("] [INFO] User cancelled the update\n"), c.logsCancel) << log.Text();
+    EXPECT_EQ(Has(ProcessLog(logStart), "] [INFO] User cancelled the update\n"), c.logsCancel);
     testing::AwaitNoMainWindow();
   }
   openFolderForTests = nullptr;
 }
 
+// The texts, the progress and the taskbar message each call leaves, in order. An error after
+// a cancel is neither shown nor logged.
 TEST_F(MainWindowTest, StatusAndErrorsFromAnotherThread) {
   const auto taskbarMessages = [&] {
     int count = 0;
@@ -165,8 +159,10 @@ TEST_F(MainWindowTest, StatusAndErrorsFromAnotherThread) {
     return count;
   };
   taskbarMessages();
+  const std::wstring download =
+      std::wstring(L"5.0 / 10.0") + currentUiStrings->unitMegabytes + L" (50%)";
   struct Case {
-    std::function<void()> report;
+    void (*report)();
     const wchar_t* status;
     std::wstring detail;
     float progress;
@@ -180,32 +176,28 @@ TEST_F(MainWindowTest, StatusAndErrorsFromAnotherThread) {
       {[] { SetStatus(L"", 20); }, L"", L"", 0.2f, 1},
       // A download's progress, in the window's form with the catalogue's unit.
       {[] { DownloadProgressReporter(L"Java", 40, 28)(5 * 1048576, 10 * 1048576); }, L"Java",
-       std::wstring(L"5.0 / 10.0") + currentUiStrings->unitMegabytes + L" (50%)", 0.54f, 1},
+       download, 0.54f, 1},
+      {[] {
+         cancelRequested = true;
+         ShowError(L"Too late");
+         cancelRequested = false;
+       },
+       L"Java", download, 0.54f, 0},
+      {[] { ShowError(L"Shown"); }, currentUiStrings->labelError, L"Shown", 0, 1},
   };
+  const size_t logStart = ProcessLog().size();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.status);
     OnWorker(c.report);
-    {
-      const std::lock_guard lock(uiStateMutex);
-      EXPECT_EQ(uiState.statusLine, c.status);
-      EXPECT_EQ(uiState.detailLine, c.detail);
-      EXPECT_FLOAT_EQ(uiState.progress, c.progress);
-    }
+    const UiState shown = Shown();
+    EXPECT_EQ(shown.statusLine, c.status);
+    EXPECT_EQ(shown.detailLine, c.detail);
+    EXPECT_FLOAT_EQ(shown.progress, c.progress);
     EXPECT_EQ(taskbarMessages(), c.posted);
   }
-
-  // After a cancel no error is shown and nothing is logged.
-  const LogTail log;
-  cancelRequested = true;
-  OnWorker([] { ShowError(L"Too late"); });
-  EXPECT_FALSE(errorShown.load());
-  EXPECT_EQ(taskbarMessages(), 0);
-  EXPECT_EQ(log.Text(), "");
-  cancelRequested = false;
-  OnWorker([] { ShowError(L"Shown"); });
   EXPECT_TRUE(errorShown.load());
-  EXPECT_EQ(taskbarMessages(), 1);
-  EXPECT_TRUE(log.Has("] [ERROR] Shown\n"));
+  EXPECT_FALSE(Has(ProcessLog(logStart), "Too late"));
+  EXPECT_TRUE(Has(ProcessLog(logStart), "] [ERROR] Shown\n"));
 }
 
 // Records what the window tells the taskbar button.
@@ -256,8 +248,8 @@ TEST_F(MainWindowTest, TaskbarButtonShowsProgressThenTheError) {
       {TBPF_NOPROGRESS, 0}, {TBPF_NORMAL, 45}, {TBPF_ERROR, 100}};
   EXPECT_EQ(taskbar.calls, expected);
 
-  // The shell's announcement makes the window create its own taskbar object, as far as Wine
-  // has one; either way nothing breaks.
+  // The shell's announcement makes the window make its own taskbar object, as far as Wine has
+  // one; either way nothing breaks.
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
   SendMessageW(window_, RegisterWindowMessageW(L"TaskbarButtonCreated"), 0, 0);
   SendMessageW(window_, WM_TASKBAR_PROGRESS, 0, 0);

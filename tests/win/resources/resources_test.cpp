@@ -1,5 +1,7 @@
-// The program's icon, and its version information as Windows reads it from a probe program
-// that carries the program's resources.
+// The program's resources as Windows and GDI+ read them: the icon and the embedded fonts from
+// this executable (linked in as into the program), the version information from a probe
+// program that carries the program's resources; and the system families that stand in for
+// missing fonts.
 
 #include <windows.h>
 
@@ -11,7 +13,9 @@
 
 #include <fmt/xchar.h>
 
+#include "tests/support/ui_test_support.h"
 #include "win/resources/resource_ids.h"
+#include "win/ui/fonts.h"
 
 namespace kestrivon::win {
 namespace {
@@ -33,8 +37,7 @@ TEST(ProgramResources, IconLoadsAtEverySize) {
   }
 }
 
-// The texts sit under the translation Windows looks up, and the version texts match the
-// numbers.
+// The texts sit under the translation Windows looks up; the version texts match the numbers.
 TEST(ProgramResources, VersionInformationCarriesTheProgramsTexts) {
   wchar_t self[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, self, MAX_PATH);
@@ -63,11 +66,44 @@ TEST(ProgramResources, VersionInformationCarriesTheProgramsTexts) {
   for (const auto& text : texts) {
     const std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + text.key;
     wchar_t* value = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &length))
+    ASSERT_TRUE(VerQueryValueW(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &bytes))
         << text.key;
     EXPECT_EQ(std::wstring(value), text.expected) << text.key;
   }
+}
+
+TEST(FontResources, EmbeddedFontsGiveEveryRoleItsFamily) {
+  const FontSet& fonts = GetFontSet();
+  const struct {
+    const UniqueFontFamily& family;
+    INT style;
+    const wchar_t* name;
+  } roles[] = {{fonts.headingFamily, fonts.headingStyle, L"Unbounded"},
+               {fonts.bodyFamily, fonts.bodyStyle, L"Onest"},
+               {fonts.buttonFamily, fonts.buttonStyle, L"Onest SemiBold"}};
+  for (const auto& role : roles) {
+    WCHAR name[LF_FACESIZE] = {};
+    Gdiplus::DllExports::GdipGetFamilyName(role.family.Get(), name, LANG_NEUTRAL);
+    EXPECT_STREQ(name, role.name);
+    EXPECT_TRUE(MakeFont(role.family, role.style, 12)) << role.name;
+  }
+  EXPECT_EQ(fonts.headingStyle, Gdiplus::FontStyleBold);
+}
+
+// Under Wine only the prefix's font replacements give the system families.
+TEST(FontResources, WithoutEmbeddedFontsTheSystemGivesEveryRole) {
+  Gdiplus::GpFontCollection* rawEmpty = nullptr;
+  ASSERT_EQ(Gdiplus::DllExports::GdipNewPrivateFontCollection(&rawEmpty), Gdiplus::Ok);
+  const UniquePrivateFontCollection empty(rawEmpty);
+  for (Gdiplus::GpFontCollection* collection :
+       {empty.Get(), static_cast<Gdiplus::GpFontCollection*>(nullptr)}) {
+    const FontSet fallback = BuildFontSet(collection);
+    EXPECT_TRUE(MakeFont(fallback.headingFamily, fallback.headingStyle, 12));
+    EXPECT_TRUE(MakeFont(fallback.bodyFamily, fallback.bodyStyle, 10));
+    EXPECT_TRUE(MakeFont(fallback.buttonFamily, fallback.buttonStyle, 9.5f));
+    EXPECT_EQ(fallback.headingStyle, Gdiplus::FontStyleBold);
+  }
+  EXPECT_FALSE(MakeFont(UniqueFontFamily(), Gdiplus::FontStyleRegular, 10));
 }
 
 }  // namespace
