@@ -39,11 +39,9 @@ UniqueFile LockExclusively(const std::wstring& path) {
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-TEST(LogFile, RecordShapesAndPaths) {
+TEST(LogFile, RecordShapesPathsAndSystemErrorTexts) {
   TempDir folder;
-  // Missing folders are made.
-  LogFile log((folder.path() / L"a\\logs").wstring());
-  EXPECT_EQ(log.FilePath(), (folder.path() / L"a\\logs\\Kestrivon_Updater.log").wstring());
+  LogFile log((folder.path() / L"a\\logs").wstring());  // missing folders are made
 
   log.Write(L"[INFO] Starting");
   log.Write(L"");
@@ -59,6 +57,11 @@ TEST(LogFile, RecordShapesAndPaths) {
 
   // An install directory at a drive root must not give "D:\\logs".
   EXPECT_EQ(LogFile(L"D:\\").FilePath(), L"D:\\Kestrivon_Updater.log");
+
+  // System error texts come without their line break.
+  const std::wstring notFound = FormatSystemError(ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(notFound.empty() || notFound.ends_with(L"\n") || notFound.ends_with(L"\r"));
+  EXPECT_EQ(FormatSystemError(0xE0000123u), L"");
 }
 
 TEST(LogFile, RotatesOncePerRunOnlyPastOneMebibyte) {
@@ -101,13 +104,6 @@ TEST(LogFile, LockedFilesDropRecordsQuietly) {
   EXPECT_TRUE(ReadFileBytes(log.PreviousPath()) == "locked") << "rotation tried again";
   const std::string added = ReadFileBytes(log.FilePath()).substr(kMiB + 1);
   EXPECT_TRUE(Matches(added, kStamp + R"(\[INFO\] one\n)" + kStamp + R"(\[INFO\] two\n)")) << added;
-}
-
-TEST(LogFile, SystemErrorTexts) {
-  const std::wstring notFound = FormatSystemError(ERROR_FILE_NOT_FOUND);
-  EXPECT_FALSE(notFound.empty());
-  EXPECT_FALSE(notFound.ends_with(L"\n") || notFound.ends_with(L"\r")) << notFound;
-  EXPECT_EQ(FormatSystemError(0xE0000123u), L"");
 }
 
 // The install directory, and with it the log's place, is fixed per process.

@@ -26,9 +26,8 @@ using testing::PumpUntil;
 
 // The process log's text, from byte `from` on.
 std::string ProcessLog(size_t from = 0) {
-  return testing::ReadFileBytes(std::filesystem::path(ResolveInstallDir()) /
-                                L"logs\\Kestrivon_Updater.log")
-      .substr(from);
+  const std::wstring file = ResolveInstallDir() + L"\\logs\\Kestrivon_Updater.log";
+  return testing::ReadFileBytes(file).substr(from);
 }
 bool Has(const std::string& text, const std::string& line) {
   return text.find(line) != std::string::npos;
@@ -112,7 +111,6 @@ TEST(MainWindowExit, EveryWayOutOfBothViews) {
       {"Cancel, at its edges", false, [](HWND w) { Click(w, 404, 166, 514, 202); }, true},
       {"close box", false, CloseBox, false},
       {"error view: Escape", true, [](HWND w) { Key(w, VK_ESCAPE); }, false},
-      {"error view: Enter", true, [](HWND w) { Key(w, VK_RETURN); }, false},
       {"error view: Close", true, [](HWND w) { Click(w, 459, 184, 459, 184); }, false},
       {"error view: close box", true, CloseBox, false},
   };
@@ -247,14 +245,6 @@ TEST_F(MainWindowTest, TaskbarButtonShowsProgressThenTheError) {
   const std::vector<std::pair<TBPFLAG, ULONGLONG>> expected{
       {TBPF_NOPROGRESS, 0}, {TBPF_NORMAL, 45}, {TBPF_ERROR, 100}};
   EXPECT_EQ(taskbar.calls, expected);
-
-  // The shell's announcement makes the window make its own taskbar object, as far as Wine has
-  // one; either way nothing breaks.
-  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-  SendMessageW(window_, RegisterWindowMessageW(L"TaskbarButtonCreated"), 0, 0);
-  SendMessageW(window_, WM_TASKBAR_PROGRESS, 0, 0);
-  DestroyWindow(window_);
-  CoUninitialize();
 }
 
 }  // namespace
