@@ -65,15 +65,16 @@ inline bool Near(Gdiplus::ARGB a, Gdiplus::ARGB b, int tolerance = 6) {
   return true;
 }
 
-// Dispatches this thread's messages until `done` or the time limit; false on time-out. A quit
-// message ends the wait early (and is kept in `quitCode` when asked for).
+// Dispatches this thread's messages (up to `lastMessage`, 0 for all) until `done` or the time
+// limit; false on time-out. A quit message is kept in `quitCode` when asked for.
 inline bool PumpUntil(const std::function<bool()>& done, int* quitCode = nullptr,
-                      std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+                      std::chrono::milliseconds limit = std::chrono::seconds(10),
+                      UINT lastMessage = 0) {
   const auto end = std::chrono::steady_clock::now() + limit;
   while (!done()) {
     if (std::chrono::steady_clock::now() > end) return false;
     MSG message{};
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&message, nullptr, 0, lastMessage, PM_REMOVE)) {
       if (message.message == WM_QUIT) {
         if (quitCode != nullptr) *quitCode = static_cast<int>(message.wParam);
         continue;

@@ -78,11 +78,11 @@ TEST(Layout, PromptVersionsText) {
 TEST(Layout, LogoMotionFollowsTheClock) {
   EXPECT_LT(EaseCubicBezier(0.6f, 0, 0.3f, 1, 0.25f), 0.25f);  // a slow start
   EXPECT_NEAR(EaseCubicBezier(0, 0, 1, 1, 0.3f), 0.3f, 1e-3);  // a straight line
-  struct Case {
-    uint64_t tick;
-    float phase;
-  } cases[] = {{0, 0}, {630, 1}, {769, 1}, {1400, 0}, {1400 * 1000 + 700, 1}};
-  for (const Case& c : cases) EXPECT_NEAR(ShardPhase(c.tick), c.phase, 1e-3) << c.tick;
+  // Out by 630 ms and resting until 770 ms, in a cycle of 1400 ms that follows the clock.
+  for (const uint64_t tick : {630, 769, 1400 * 1000 + 700}) {
+    EXPECT_NEAR(ShardPhase(tick), 1, 1e-3) << tick;
+  }
+  EXPECT_NEAR(ShardPhase(1400), 0, 1e-3);
 }
 
 }  // namespace

@@ -6,10 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
-#include <functional>
-#include <thread>
+#include <future>
+#include <string>
 #include <vector>
 
 #include "tests/support/ui_test_support.h"
@@ -41,19 +40,11 @@ UiState Shown() {
 // Runs `body` on a worker thread while this (GUI) thread serves what the worker sends to its
 // windows, leaving the posted taskbar messages queued for counting.
 void OnWorker(void (*body)()) {
-  std::atomic<bool> done = false;
-  std::thread worker([&] {
-    body();
-    done = true;
-  });
-  while (!done) {
-    MSG message{};
-    while (PeekMessageW(&message, nullptr, 0, WM_TASKBAR_PROGRESS - 1, PM_REMOVE)) {
-      DispatchMessageW(&message);
-    }
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_SENDMESSAGE);
-  }
-  worker.join();
+  std::future<void> worker = std::async(std::launch::async, body);
+  const auto done = [&] {
+    return worker.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+  };
+  EXPECT_TRUE(PumpUntil(done, nullptr, std::chrono::seconds(10), WM_TASKBAR_PROGRESS - 1));
 }
 
 void Click(HWND window, int pressX, int pressY, int releaseX, int releaseY) {
