@@ -31,32 +31,24 @@ class GdiplusEnvironment : public ::testing::Environment {
 inline ::testing::Environment* const gdiplusEnvironment =
     ::testing::AddGlobalTestEnvironment(new GdiplusEnvironment);
 
+// Sets the shown state directly, as the window calls would leave it.
+inline void SetShownState(const std::wstring& status, const std::wstring& detail, float progress) {
+  const std::lock_guard lock(win::uiStateMutex);
+  win::uiState = {status, detail, progress};
+}
+
 // Clears the flags and texts the window calls share, before and after a test. No main window
 // may exist across it.
-class ScopedWindowState {
- public:
+struct ScopedWindowState {
   ScopedWindowState() { Clear(); }
   ~ScopedWindowState() { Clear(); }
-  ScopedWindowState(const ScopedWindowState&) = delete;
-  ScopedWindowState& operator=(const ScopedWindowState&) = delete;
-
- private:
   static void Clear() {
     win::errorShown = false;
     win::cancelAvailable = false;
     win::cancelRequested = false;
-    const std::lock_guard lock(win::uiStateMutex);
-    win::uiState = {};
+    SetShownState(L"", L"", 0);
   }
 };
-
-// Sets the shown state directly, as the window calls would leave it.
-inline void SetShownState(const std::wstring& status, const std::wstring& detail, float progress) {
-  const std::lock_guard lock(win::uiStateMutex);
-  win::uiState.statusLine = status;
-  win::uiState.detailLine = detail;
-  win::uiState.progress = progress;
-}
 
 inline Gdiplus::ARGB PixelAt(const win::UniqueBitmap& bitmap, int x, int y) {
   Gdiplus::ARGB colour = 0;
@@ -67,23 +59,22 @@ inline Gdiplus::ARGB PixelAt(const win::UniqueBitmap& bitmap, int x, int y) {
 // Every channel within `tolerance` (anti-aliasing blends edges).
 inline bool Near(Gdiplus::ARGB a, Gdiplus::ARGB b, int tolerance = 6) {
   for (int shift = 0; shift < 32; shift += 8) {
-    if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) >
-        tolerance) {
-      return false;
-    }
+    const auto channel = [shift](Gdiplus::ARGB c) { return static_cast<int>((c >> shift) & 0xFF); };
+    if (std::abs(channel(a) - channel(b)) > tolerance) return false;
   }
   return true;
 }
 
-// Dispatches this thread's messages until `done` or the time limit; false on time-out. A quit
-// message ends the wait early (and is kept in `quitCode` when asked for).
+// Dispatches this thread's messages (up to `lastMessage`, 0 for all) until `done` or the time
+// limit; false on time-out. A quit message is kept in `quitCode` when asked for.
 inline bool PumpUntil(const std::function<bool()>& done, int* quitCode = nullptr,
-                      std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+                      std::chrono::milliseconds limit = std::chrono::seconds(10),
+                      UINT lastMessage = 0) {
   const auto end = std::chrono::steady_clock::now() + limit;
   while (!done()) {
     if (std::chrono::steady_clock::now() > end) return false;
     MSG message{};
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&message, nullptr, 0, lastMessage, PM_REMOVE)) {
       if (message.message == WM_QUIT) {
         if (quitCode != nullptr) *quitCode = static_cast<int>(message.wParam);
         continue;
@@ -110,7 +101,6 @@ inline void AwaitNoMainWindow() {
 class MainWindowFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(win::mainWindow.load(), nullptr);
     window_ = win::CreateMainWindow(GetModuleHandleW(nullptr));
     ASSERT_NE(window_, nullptr);
   }
@@ -122,8 +112,5 @@ class MainWindowFixture : public ::testing::Test {
   ScopedWindowState state_;
   HWND window_ = nullptr;
 };
-
-// lParam of a mouse message at a client position in pixels.
-inline LPARAM MouseAt(int x, int y) { return MAKELPARAM(x, y); }
 
 }  // namespace kestrivon::testing

@@ -6,12 +6,10 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <string>
 
-#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "core/log.h"
@@ -28,6 +26,12 @@ using testing::ReadFileBytes;
 using testing::WriteFileBytes;
 
 constexpr uint64_t kMiB = 1048576;
+// The local time stamp that starts every record.
+const std::string kStamp = R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\] )";
+
+bool Matches(const std::string& bytes, const std::string& pattern) {
+  return std::regex_match(bytes, std::regex(pattern));
+}
 
 // Holds a file open without sharing, as another program might; Reset() lets it go.
 UniqueFile LockExclusively(const std::wstring& path) {
@@ -35,40 +39,29 @@ UniqueFile LockExclusively(const std::wstring& path) {
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-std::string LocalDate() {
-  SYSTEMTIME now{};
-  GetLocalTime(&now);
-  return fmt::format("{:04}-{:02}-{:02}", now.wYear, now.wMonth, now.wDay);
-}
-
-TEST(LogFile, RecordShapesAndPaths) {
+TEST(LogFile, RecordShapesPathsAndSystemErrorTexts) {
   TempDir folder;
-  // Missing folders are made.
-  LogFile log((folder.path() / L"a\\logs").wstring());
-  EXPECT_EQ(log.FilePath(), (folder.path() / L"a\\logs\\Kestrivon_Updater.log").wstring());
+  LogFile log((folder.path() / L"a\\logs").wstring());  // missing folders are made
 
-  const std::string before = LocalDate();
   log.Write(L"[INFO] Starting");
   log.Write(L"");
   log.Write(L"[WARN] first\nsecond");
   log.Write(L"[ERROR] Путь: C:\\Игры\\Kestrivon");
-  const std::string after = LocalDate();
 
+  // UTF-8 without a byte-order mark, line feeds only.
   const std::string bytes = ReadFileBytes(log.FilePath());
-  const std::string stamp = R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\] )";
-  EXPECT_TRUE(std::regex_match(
-      bytes, std::regex(stamp + R"(\[INFO\] Starting\n\n)" + stamp + R"(\[WARN\] first\nsecond\n)" +
-                        stamp + R"(\[ERROR\] .*\n)")))
+  EXPECT_TRUE(Matches(bytes, kStamp + R"(\[INFO\] Starting\n\n)" + kStamp +
+                                 R"(\[WARN\] first\nsecond\n)" + kStamp +
+                                 "\\[ERROR\\] Путь: C:\\\\Игры\\\\Kestrivon\n"))
       << bytes;
-  EXPECT_EQ(bytes.find('\r'), std::string::npos);
-  EXPECT_TRUE(bytes.substr(1, 10) == before || bytes.substr(1, 10) == after) << bytes;
-  EXPECT_TRUE(
-      bytes.ends_with("] [ERROR] \xD0\x9F\xD1\x83\xD1\x82\xD1\x8C: C:\\\xD0\x98\xD0\xB3"
-                      "\xD1\x80\xD1\x8B\\Kestrivon\n"))
-      << "UTF-8 without a byte-order mark expected";
 
   // An install directory at a drive root must not give "D:\\logs".
   EXPECT_EQ(LogFile(L"D:\\").FilePath(), L"D:\\Kestrivon_Updater.log");
+
+  // System error texts come without their line break.
+  const std::wstring notFound = FormatSystemError(ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(notFound.empty() || notFound.ends_with(L"\n") || notFound.ends_with(L"\r"));
+  EXPECT_EQ(FormatSystemError(0xE0000123u), L"");
 }
 
 TEST(LogFile, RotatesOncePerRunOnlyPastOneMebibyte) {
@@ -89,13 +82,10 @@ TEST(LogFile, RotatesOncePerRunOnlyPastOneMebibyte) {
   LogFile nextRun(folder.path().wstring());
   nextRun.Write(L"[INFO] fresh");
   EXPECT_EQ(std::filesystem::file_size(previous), kMiB + 1);
-  const std::string bytes = ReadFileBytes(file);
-  ASSERT_LT(bytes.size(), 100u) << "not rotated";
-  EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 1) << bytes;
-  EXPECT_TRUE(bytes.ends_with("] [INFO] fresh\n")) << bytes;
+  EXPECT_TRUE(Matches(ReadFileBytes(file), kStamp + R"(\[INFO\] fresh\n)")) << "not rotated";
 }
 
-TEST(LogFile, LockedOrImpossibleFilesDropRecordsQuietly) {
+TEST(LogFile, LockedFilesDropRecordsQuietly) {
   TempDir folder;
   LogFile log(folder.path().wstring());
   ASSERT_TRUE(WriteFileBytes(log.FilePath(), std::string(kMiB + 1, 'x')));
@@ -112,24 +102,8 @@ TEST(LogFile, LockedOrImpossibleFilesDropRecordsQuietly) {
   log.Write(L"[INFO] two");  // a failed rotation is not retried in the same run
 
   EXPECT_TRUE(ReadFileBytes(log.PreviousPath()) == "locked") << "rotation tried again";
-  const std::string bytes = ReadFileBytes(log.FilePath());
-  EXPECT_GT(bytes.size(), kMiB + 1);
-  EXPECT_NE(bytes.find("] [INFO] one\n"), std::string::npos);
-  EXPECT_NE(bytes.find("] [INFO] two\n"), std::string::npos);
-  EXPECT_EQ(bytes.find("dropped"), std::string::npos);
-
-  // The log folder's name is taken by a file: neither folder nor log can be made.
-  const std::wstring taken = (folder.path() / L"logs").wstring();
-  ASSERT_TRUE(WriteFileBytes(taken, "not a folder"));
-  LogFile(taken).Write(L"[INFO] nowhere to go");
-  EXPECT_EQ(ReadFileBytes(taken), "not a folder");
-}
-
-TEST(LogFile, SystemErrorTexts) {
-  const std::wstring notFound = FormatSystemError(ERROR_FILE_NOT_FOUND);
-  EXPECT_FALSE(notFound.empty());
-  EXPECT_FALSE(notFound.ends_with(L"\n") || notFound.ends_with(L"\r")) << notFound;
-  EXPECT_EQ(FormatSystemError(0xE0000123u), L"");
+  const std::string added = ReadFileBytes(log.FilePath()).substr(kMiB + 1);
+  EXPECT_TRUE(Matches(added, kStamp + R"(\[INFO\] one\n)" + kStamp + R"(\[INFO\] two\n)")) << added;
 }
 
 // The install directory, and with it the log's place, is fixed per process.
@@ -138,7 +112,6 @@ TEST(ProcessLogOwnProcess, WritesUnderTheInstallDirectory) {
   TempDir installDir;
   testing::ScopedInstallPath value(installDir.path().wstring());
   ASSERT_TRUE(value.Ok());
-  ASSERT_EQ(ResolveInstallDir(), installDir.path().wstring());
   const std::filesystem::path file = installDir.path() / L"logs\\Kestrivon_Updater.log";
   std::filesystem::create_directory(file.parent_path());
   ASSERT_TRUE(WriteFileBytes(file, std::string(kMiB + 1, 'x')));
@@ -147,17 +120,16 @@ TEST(ProcessLogOwnProcess, WritesUnderTheInstallDirectory) {
   InstallCoreLogSink();
   core::Log(core::LogLevel::Info, "engine line");
   core::Log(core::LogLevel::Warning, "careful");
-  core::Log(core::LogLevel::Error, "\xD0\xBE\xD0\xB9");
+  core::Log(core::LogLevel::Error, "ой");
   core::Log(static_cast<core::LogLevel>(7), "never written");
   core::SetLogSink(nullptr);
 
+  // The oversized log was rotated first; the unknown level is not written.
   const std::string bytes = ReadFileBytes(file);
-  ASSERT_LT(bytes.size(), 200u) << "the oversized log was not rotated";
-  EXPECT_NE(bytes.find("] [INFO] host line\n"), std::string::npos) << bytes;
-  EXPECT_NE(bytes.find("] [INFO] engine line\n"), std::string::npos) << bytes;
-  EXPECT_NE(bytes.find("] [WARN] careful\n"), std::string::npos) << bytes;
-  EXPECT_NE(bytes.find("] [ERROR] \xD0\xBE\xD0\xB9\n"), std::string::npos) << bytes;
-  EXPECT_EQ(bytes.find("never written"), std::string::npos) << bytes;
+  EXPECT_TRUE(Matches(bytes, kStamp + R"(\[INFO\] host line\n)" + kStamp +
+                                 R"(\[INFO\] engine line\n)" + kStamp + R"(\[WARN\] careful\n)" +
+                                 kStamp + "\\[ERROR\\] ой\n"))
+      << bytes;
 }
 
 }  // namespace

@@ -17,11 +17,8 @@
 namespace {
 
 constexpr DWORD kSettleMilliseconds = 200;
-constexpr int kDone = 0;
-constexpr int kTimedOut = 1;
-constexpr int kUsage = 2;
-constexpr int kPostFailed = 3;
 constexpr DWORD kPollMilliseconds = 50;
+enum ExitCode { kDone = 0, kTimedOut = 1, kUsage = 2, kPostFailed = 3 };
 
 int Usage() {
   std::fwprintf(stderr,
@@ -29,13 +26,14 @@ int Usage() {
   return kUsage;
 }
 
-// Polls until `wanted(FindWindowW(...))` holds or the time runs out; the last window found.
-template <typename Wanted>
-bool WaitFor(const wchar_t* windowClass, DWORD timeout, Wanted wanted, HWND& window) {
+// Polls until a window of the class is shown (`shown`) or none exists (`!shown`), or the time
+// runs out; the last window found. A window is found as soon as it exists, but input is only
+// for one that is shown (a prompt drops what arrives while it is still being set up).
+bool WaitFor(const wchar_t* windowClass, DWORD timeout, bool shown, HWND& window) {
   const ULONGLONG deadline = GetTickCount64() + timeout;
   while (true) {
     window = FindWindowW(windowClass, nullptr);
-    if (wanted(window)) return true;
+    if (shown ? window != nullptr && IsWindowVisible(window) : window == nullptr) return true;
     if (GetTickCount64() >= deadline) return false;
     Sleep(kPollMilliseconds);
   }
@@ -67,21 +65,12 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring action = argv[3];
   HWND window = nullptr;
 
-  if (action == L"gone") {
-    return WaitFor(
-               windowClass, timeout, [](HWND found) { return found == nullptr; }, window)
-               ? kDone
-               : kTimedOut;
-  }
+  if (action == L"gone") return WaitFor(windowClass, timeout, false, window) ? kDone : kTimedOut;
   if (action != L"find" && action != L"enter" && action != L"escape" && action != L"close" &&
       !(action == L"click" && argc == 6)) {
     return Usage();
   }
-  // A window is found as soon as it exists; input is only for one that is shown (a prompt
-  // drops what arrives while it is still being set up).
-  if (!WaitFor(
-          windowClass, timeout,
-          [](HWND found) { return found != nullptr && IsWindowVisible(found); }, window)) {
+  if (!WaitFor(windowClass, timeout, true, window)) {
     std::fwprintf(stderr, L"no window of class %ls within %lu ms\n", windowClass, timeout);
     return kTimedOut;
   }

@@ -1,196 +1,144 @@
-// The main window under Wine, driven by real messages: creation, the buttons (a press must
-// be released on the same button), keys in both views, every way of closing, status updates
-// from another thread, the taskbar button and the log lines of the user's actions.
+// The main window under Wine, driven by real messages: creation, every way out of both views
+// (a button fires only when pressed and released on it), status updates from another thread,
+// the taskbar button and the log lines of the user's actions.
 
 #include "win/ui/main_window.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
-#include <functional>
-#include <thread>
+#include <future>
+#include <string>
 #include <vector>
 
 #include "tests/support/ui_test_support.h"
 #include "tests/support/wine_test_support.h"
 #include "win/host/process_state.h"
-#include "win/ui/paint.h"
+#include "win/ui/download_status.h"
 #include "win/ui/ui_state.h"
 #include "win/ui/ui_strings.h"
 
 namespace kestrivon::win {
 namespace {
 
-using testing::MouseAt;
 using testing::PumpUntil;
 
-// What the process log gained since the object was made.
-class LogTail {
- public:
-  LogTail() : start_(testing::ReadFileBytes(Path()).size()) {}
-  std::string Text() const { return testing::ReadFileBytes(Path()).substr(start_); }
+// The process log's text, from byte `from` on.
+std::string ProcessLog(size_t from = 0) {
+  const std::wstring file = ResolveInstallDir() + L"\\logs\\Kestrivon_Updater.log";
+  return testing::ReadFileBytes(file).substr(from);
+}
+bool Has(const std::string& text, const std::string& line) {
+  return text.find(line) != std::string::npos;
+}
 
- private:
-  static std::filesystem::path Path() {
-    return std::filesystem::path(ResolveInstallDir()) / L"logs\\Kestrivon_Updater.log";
-  }
-  size_t start_;
-};
+UiState Shown() {
+  const std::lock_guard lock(uiStateMutex);
+  return uiState;
+}
 
 // Runs `body` on a worker thread while this (GUI) thread serves what the worker sends to its
 // windows, leaving the posted taskbar messages queued for counting.
-void OnWorker(const std::function<void()>& body) {
-  std::atomic<bool> done = false;
-  std::thread worker([&] {
-    body();
-    done = true;
-  });
-  while (!done) {
-    MSG message{};
-    while (PeekMessageW(&message, nullptr, 0, WM_TASKBAR_PROGRESS - 1, PM_REMOVE)) {
-      DispatchMessageW(&message);
-    }
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_SENDMESSAGE);
-  }
-  worker.join();
+void OnWorker(void (*body)()) {
+  std::future<void> worker = std::async(std::launch::async, body);
+  const auto done = [&] {
+    return worker.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+  };
+  EXPECT_TRUE(PumpUntil(done, nullptr, std::chrono::seconds(10), WM_TASKBAR_PROGRESS - 1));
 }
 
-class MainWindowTest : public testing::MainWindowFixture {
- protected:
-  bool Gone() {
-    return PumpUntil([&] { return !IsWindow(window_); }, nullptr, std::chrono::seconds(3));
-  }
-  void Click(int pressX, int pressY, int releaseX, int releaseY) {
-    SendMessageW(window_, WM_LBUTTONDOWN, MK_LBUTTON, MouseAt(pressX, pressY));
-    SendMessageW(window_, WM_LBUTTONUP, 0, MouseAt(releaseX, releaseY));
-  }
-  void Key(WPARAM key) { SendMessageW(window_, WM_KEYDOWN, key, 0); }
-};
+void Click(HWND window, int pressX, int pressY, int releaseX, int releaseY) {
+  SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(pressX, pressY));
+  SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(releaseX, releaseY));
+}
+void Key(HWND window, WPARAM key) { SendMessageW(window, WM_KEYDOWN, key, 0); }
+void CloseBox(HWND window) { PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0); }
+// Gives posted messages time to arrive.
+void Settle() {
+  PumpUntil([] { return false; }, nullptr, std::chrono::milliseconds(100));
+}
 
-TEST_F(MainWindowTest, OpensCentredWithTheClientSizeAndPreparing) {
+using MainWindowTest = testing::MainWindowFixture;
+
+// Centred, fixed in size, and nothing but Escape or a click on an offered Cancel cancels.
+TEST_F(MainWindowTest, OpensCentredAndCancelsOnlyThroughAnOfferedCancel) {
   EXPECT_EQ(mainWindow.load(), window_);
-  RECT client{};
+  EXPECT_EQ(Shown().statusLine, currentUiStrings->statusPreparing);
+  RECT client{}, frame{};
   GetClientRect(window_, &client);
   EXPECT_EQ(client.right, 544);
   EXPECT_EQ(client.bottom, 222);
-  wchar_t className[64] = {};
-  GetClassNameW(window_, className, 64);
-  EXPECT_STREQ(className, L"Kestrivon_Main_Frame");
   EXPECT_EQ(GetWindowLongW(window_, GWL_STYLE) & 0x00CF0000, 0x00CA0000);
-  EXPECT_TRUE(IsWindowVisible(window_));
-  EXPECT_EQ(DpiScale(window_), 1.0f);
-  EXPECT_EQ(DpiScale(nullptr), 1.0f);
-  {
-    const std::lock_guard lock(uiStateMutex);
-    EXPECT_EQ(uiState.statusLine, currentUiStrings->statusPreparing);
-    EXPECT_EQ(uiState.progress, 0.0f);
-  }
-  RECT frame{};
   GetWindowRect(window_, &frame);
-  MONITORINFO monitor{};
-  monitor.cbSize = sizeof(monitor);
+  MONITORINFO monitor{sizeof(MONITORINFO), {}, {}, 0};
   GetMonitorInfoW(MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY), &monitor);
   EXPECT_NEAR(frame.left - monitor.rcWork.left, monitor.rcWork.right - frame.right, 1);
   EXPECT_NEAR(frame.top - monitor.rcWork.top, monitor.rcWork.bottom - frame.bottom, 1);
-}
 
-TEST_F(MainWindowTest, CancelFiresOnlyWhenPressAndReleaseBothFallOnIt) {
-  // Not offered: a click on its place does nothing.
-  Click(459, 184, 459, 184);
-  EXPECT_FALSE(cancelRequested.load());
+  Key(window_, VK_ESCAPE);  // not offered
+  Click(window_, 459, 184, 459, 184);
   EnableCancel();
-  Click(459, 184, 300, 100);  // released off the button
-  Click(300, 100, 459, 184);  // pressed off the button
-  PumpUntil([] { return false; }, nullptr, std::chrono::milliseconds(100));
+  Key(window_, VK_RETURN);
+  Key(window_, 'A');
+  Click(window_, 459, 184, 300, 100);  // released off the button
+  Click(window_, 300, 100, 459, 184);  // pressed off the button
+  Settle();
   EXPECT_TRUE(IsWindow(window_));
   EXPECT_FALSE(cancelRequested.load());
-
-  const LogTail log;
-  Click(404, 166, 514, 202);  // the edges count
-  EXPECT_TRUE(cancelRequested.load());
-  EXPECT_TRUE(Gone());
-  EXPECT_EQ(mainWindow.load(), nullptr);
-  EXPECT_NE(log.Text().find("] [INFO] User cancelled the update\n"), std::string::npos)
-      << log.Text();
 }
 
-TEST_F(MainWindowTest, RunViewKeys) {
-  Key(VK_RETURN);
-  Key(VK_ESCAPE);  // Cancel not offered
-  Key('A');
-  PumpUntil([] { return false; }, nullptr, std::chrono::milliseconds(100));
-  EXPECT_TRUE(IsWindow(window_));
-  EXPECT_FALSE(cancelRequested.load());
-  EnableCancel();
-  Key(VK_RETURN);
-  EXPECT_FALSE(cancelRequested.load());
-  Key(VK_ESCAPE);
-  EXPECT_TRUE(cancelRequested.load());
-  EXPECT_TRUE(Gone());
-}
-
-TEST_F(MainWindowTest, CaptionCloseBoxRequestsACancel) {
-  PostMessageW(window_, WM_SYSCOMMAND, SC_CLOSE, 0);
-  EXPECT_TRUE(Gone());
-  EXPECT_TRUE(cancelRequested.load());
-}
-
-// Each way out of the error view, on a window of its own.
-TEST(MainWindowErrorView, EveryWayOfClosingWorksAndOpenLogKeepsTheWindow) {
+// Each way out of either view, on a window of its own: the window goes and the run is
+// cancelled. In the error view Open log first leaves the window as it is.
+TEST(MainWindowExit, EveryWayOutOfBothViews) {
   static std::wstring opened;
   openFolderForTests = [](const std::wstring& folder) { opened = folder; };
   struct Case {
     const char* name;
-    std::function<void(HWND)> act;
+    bool errorView;
+    void (*act)(HWND);
+    bool logsCancel;
   } cases[] = {
-      {"Escape", [](HWND w) { SendMessageW(w, WM_KEYDOWN, VK_ESCAPE, 0); }},
-      {"Enter", [](HWND w) { SendMessageW(w, WM_KEYDOWN, VK_RETURN, 0); }},
-      {"Close button",
-       [](HWND w) {
-         SendMessageW(w, WM_LBUTTONDOWN, MK_LBUTTON, MouseAt(459, 184));
-         SendMessageW(w, WM_LBUTTONUP, 0, MouseAt(459, 184));
-       }},
-      {"close box", [](HWND w) { PostMessageW(w, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+      {"Escape", false, [](HWND w) { Key(w, VK_ESCAPE); }, true},
+      {"Cancel, at its edges", false, [](HWND w) { Click(w, 404, 166, 514, 202); }, true},
+      {"close box", false, CloseBox, false},
+      {"error view: Escape", true, [](HWND w) { Key(w, VK_ESCAPE); }, false},
+      {"error view: Close", true, [](HWND w) { Click(w, 459, 184, 459, 184); }, false},
+      {"error view: close box", true, CloseBox, false},
   };
+  const std::wstring logs = ResolveInstallDir() + L"\\logs";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     testing::ScopedWindowState state;
     const HWND window = CreateMainWindow(GetModuleHandleW(nullptr));
     ASSERT_NE(window, nullptr);
     EnableCancel();
-    ShowError(L"Something failed.");
-    EXPECT_FALSE(cancelAvailable.load());
-    SetStatus(L"Ignored\nnow", 50);  // the error view keeps its texts
-    {
-      const std::lock_guard lock(uiStateMutex);
-      EXPECT_EQ(uiState.statusLine, currentUiStrings->labelError);
-      EXPECT_EQ(uiState.detailLine, L"Something failed.");
-    }
-    if (c.name == std::string("Escape")) {
-      // Open log leaves the window as it is.
-      const LogTail log;
-      SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MouseAt(300, 184));
-      SendMessageW(window, WM_LBUTTONUP, 0, MouseAt(300, 184));
-      PumpUntil([] { return false; }, nullptr, std::chrono::milliseconds(100));
+    const size_t logStart = ProcessLog().size();
+    if (c.errorView) {
+      ShowError(L"Something failed.");
+      EXPECT_FALSE(cancelAvailable.load());
+      SetStatus(L"Ignored\nnow", 50);  // the error view keeps its texts
+      EXPECT_EQ(Shown().statusLine, currentUiStrings->labelError);
+      EXPECT_EQ(Shown().detailLine, L"Something failed.");
+      Click(window, 300, 184, 300, 184);
+      Settle();
       EXPECT_TRUE(IsWindow(window));
-      EXPECT_EQ(opened, ResolveInstallDir() + L"\\logs");
       EXPECT_FALSE(cancelRequested.load());
-      EXPECT_NE(
-          log.Text().find("] [INFO] Opening the log folder: " +
-                          std::filesystem::path(ResolveInstallDir() + L"\\logs").string() + "\n"),
-          std::string::npos)
-          << log.Text();
+      EXPECT_EQ(opened, logs);
+      EXPECT_TRUE(Has(ProcessLog(logStart), "] [INFO] Opening the log folder: " +
+                                                std::filesystem::path(logs).string() + "\n"));
     }
     c.act(window);
     EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }));
     EXPECT_TRUE(cancelRequested.load());
+    EXPECT_EQ(Has(ProcessLog(logStart), "] [INFO] User cancelled the update\n"), c.logsCancel);
     testing::AwaitNoMainWindow();
   }
   openFolderForTests = nullptr;
 }
 
-TEST_F(MainWindowTest, StatusFromAnotherThread) {
+// The texts, the progress and the taskbar message each call leaves, in order. An error after
+// a cancel is neither shown nor logged.
+TEST_F(MainWindowTest, StatusAndErrorsFromAnotherThread) {
   const auto taskbarMessages = [&] {
     int count = 0;
     MSG message{};
@@ -200,43 +148,45 @@ TEST_F(MainWindowTest, StatusFromAnotherThread) {
     return count;
   };
   taskbarMessages();
+  const std::wstring download =
+      std::wstring(L"5.0 / 10.0") + currentUiStrings->unitMegabytes + L" (50%)";
   struct Case {
-    const wchar_t* text;
-    int percent;
+    void (*report)();
     const wchar_t* status;
-    const wchar_t* detail;
+    std::wstring detail;
     float progress;
     int posted;
   } cases[] = {
-      {L"Checking for updates...\nUpdate data received", 150, L"Checking for updates...",
-       L"Update data received", 1.0f, 1},
-      {L"One line", 100, L"One line", L"", 1.0f, 0},  // same percent: no taskbar message
-      {L"A\nB\nC", -1, L"A", L"B\nC", 1.0f, 0},       // -1 keeps the progress
-      {L"", 20, L"", L"", 0.2f, 1},
+      {[] { SetStatus(L"Checking for updates...\nUpdate data received", 150); },
+       L"Checking for updates...", L"Update data received", 1.0f, 1},
+      // The same percent posts no taskbar message; -1 keeps the progress.
+      {[] { SetStatus(L"One line", 100); }, L"One line", L"", 1.0f, 0},
+      {[] { SetStatus(L"A\nB\nC", -1); }, L"A", L"B\nC", 1.0f, 0},
+      {[] { SetStatus(L"", 20); }, L"", L"", 0.2f, 1},
+      // A download's progress, in the window's form with the catalogue's unit.
+      {[] { DownloadProgressReporter(L"Java", 40, 28)(5 * 1048576, 10 * 1048576); }, L"Java",
+       download, 0.54f, 1},
+      {[] {
+         cancelRequested = true;
+         ShowError(L"Too late");
+         cancelRequested = false;
+       },
+       L"Java", download, 0.54f, 0},
+      {[] { ShowError(L"Shown"); }, currentUiStrings->labelError, L"Shown", 0, 1},
   };
+  const size_t logStart = ProcessLog().size();
   for (const Case& c : cases) {
-    OnWorker([&] { SetStatus(c.text, c.percent); });
-    {
-      const std::lock_guard lock(uiStateMutex);
-      EXPECT_EQ(uiState.statusLine, c.status);
-      EXPECT_EQ(uiState.detailLine, c.detail);
-      EXPECT_FLOAT_EQ(uiState.progress, c.progress);
-    }
-    EXPECT_EQ(taskbarMessages(), c.posted) << c.percent;
+    SCOPED_TRACE(c.status);
+    OnWorker(c.report);
+    const UiState shown = Shown();
+    EXPECT_EQ(shown.statusLine, c.status);
+    EXPECT_EQ(shown.detailLine, c.detail);
+    EXPECT_FLOAT_EQ(shown.progress, c.progress);
+    EXPECT_EQ(taskbarMessages(), c.posted);
   }
-
-  // After a cancel no error is shown and nothing is logged.
-  const LogTail log;
-  cancelRequested = true;
-  OnWorker([] { ShowError(L"Too late"); });
-  EXPECT_FALSE(errorShown.load());
-  EXPECT_EQ(taskbarMessages(), 0);
-  EXPECT_EQ(log.Text(), "");
-  cancelRequested = false;
-  OnWorker([] { ShowError(L"Shown"); });
   EXPECT_TRUE(errorShown.load());
-  EXPECT_EQ(taskbarMessages(), 1);
-  EXPECT_NE(log.Text().find("] [ERROR] Shown\n"), std::string::npos);
+  EXPECT_FALSE(Has(ProcessLog(logStart), "Too late"));
+  EXPECT_TRUE(Has(ProcessLog(logStart), "] [ERROR] Shown\n"));
 }
 
 // Records what the window tells the taskbar button.
@@ -286,14 +236,6 @@ TEST_F(MainWindowTest, TaskbarButtonShowsProgressThenTheError) {
   const std::vector<std::pair<TBPFLAG, ULONGLONG>> expected{
       {TBPF_NOPROGRESS, 0}, {TBPF_NORMAL, 45}, {TBPF_ERROR, 100}};
   EXPECT_EQ(taskbar.calls, expected);
-
-  // The shell's announcement makes the window create its own taskbar object, as far as Wine
-  // has one; either way nothing breaks.
-  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-  SendMessageW(window_, RegisterWindowMessageW(L"TaskbarButtonCreated"), 0, 0);
-  SendMessageW(window_, WM_TASKBAR_PROGRESS, 0, 0);
-  DestroyWindow(window_);
-  CoUninitialize();
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
 // Pictures of both windows as the real painters draw them, written as PNG files into the
-// folder named by KESTRIVON_UI_SNAPSHOTS for a person to compare with the layout.
+// folder named by KESTRIVON_UI_SNAPSHOTS for a person to compare with the layout; their pixels
+// are checked at the layout's coordinates: background, logo, progress, buttons, the error view.
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -21,57 +20,71 @@
 namespace kestrivon::win {
 namespace {
 
+using testing::Near;
+using testing::PixelAt;
+
 // GDI+'s PNG encoder.
 constexpr CLSID kPngEncoder = {
     0x557CF406, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
+constexpr float kTrackMiddle = 141;  // y of the progress bar's middle line
+constexpr Gdiplus::ARGB kGemTop = 0xFFB3E5FF;
+
+// The fill's gradient runs from blue to light blue; the track is dark.
+bool IsFill(Gdiplus::ARGB colour) { return (colour & 0xFF) > 0xC0; }
+
+// A one-DIP line at y + 0.5 lands on row y or y + 1, depending on how the rasteriser places
+// pixel centres (Wine and Windows differ).
+bool LineAt(const UniqueBitmap& bitmap, int x, int y, Gdiplus::ARGB colour) {
+  return Near(PixelAt(bitmap, x, y), colour, 24) || Near(PixelAt(bitmap, x, y + 1), colour, 24);
+}
+
+// Any pixel in the DIP rectangle is near `colour`.
+bool AnyPixel(const UniqueBitmap& bitmap, const DipRect& rect, Gdiplus::ARGB colour) {
+  for (int y = static_cast<int>(rect.y); y < static_cast<int>(rect.y + rect.height); ++y) {
+    for (int x = static_cast<int>(rect.x); x < static_cast<int>(rect.x + rect.width); ++x) {
+      if (Near(PixelAt(bitmap, x, y), colour, 40)) return true;
+    }
+  }
+  return false;
+}
 
 class UiSnapshotsOwnProcess : public ::testing::Test {
  protected:
   void SetUp() override {
     const char* folder = std::getenv("KESTRIVON_UI_SNAPSHOTS");
     if (folder == nullptr) GTEST_SKIP() << "KESTRIVON_UI_SNAPSHOTS names no folder";
-    // Wine maps the Unix root to drive Z:.
-    folder_ = std::filesystem::path(L"Z:" + std::wstring(folder, folder + std::strlen(folder)));
+    folder_ = std::filesystem::path("Z:" + std::string(folder));  // Wine's drive for the root
     std::filesystem::create_directories(folder_);
   }
-  void TearDown() override { currentUiStrings = &GetUiStrings(UiLanguage::English); }
+  void TearDown() override { Language(UiLanguage::English); }
 
-  void Save(const UniqueBitmap& bitmap, const wchar_t* name) {
-    ASSERT_TRUE(bitmap);
+  // Renders, and saves the picture unless `name` is null.
+  UniqueBitmap Render(const wchar_t* name, int width, int height, float scale,
+                      const Painter& painter) {
+    UniqueBitmap bitmap = RenderOffscreen(width, height, scale, painter);
+    if (name == nullptr) return bitmap;
     const std::wstring path = (folder_ / name).wstring();
     EXPECT_EQ(
         Gdiplus::DllExports::GdipSaveImageToFile(bitmap.Get(), path.c_str(), &kPngEncoder, nullptr),
         Gdiplus::Ok)
         << name;
+    return bitmap;
   }
-
-  void Main(const wchar_t* name, float scale = 1.0f, const MainButtonStates& buttons = {}) {
-    Save(RenderOffscreen(
-             static_cast<int>(std::lround(544 * scale)), static_cast<int>(std::lround(222 * scale)),
-             scale, [&](Gdiplus::GpGraphics* graphics) { PaintMainWindow(graphics, buttons, 0); }),
-         name);
+  UniqueBitmap Main(const wchar_t* name, float scale = 1.0f, const MainButtonStates& buttons = {},
+                    uint64_t tick = 0) {
+    return Render(name, static_cast<int>(544 * scale), static_cast<int>(222 * scale), scale,
+                  [&](Gdiplus::GpGraphics* graphics) { PaintMainWindow(graphics, buttons, tick); });
   }
-
   void Prompt(const wchar_t* name, const std::vector<PromptRow>& rows) {
-    PromptState state;
-    state.rows = &rows;
-    Save(
-        RenderOffscreen(kPromptClientWidth, PromptHeight(rows.size()), 1.0f,
-                        [&](Gdiplus::GpGraphics* graphics) { PaintUpdatePrompt(graphics, state); }),
-        name);
+    const PromptState state{.rows = &rows};
+    Render(name, kPromptClientWidth, PromptHeight(rows.size()), 1.0f,
+           [&](Gdiplus::GpGraphics* graphics) { PaintUpdatePrompt(graphics, state); });
   }
-
-  void Language(UiLanguage language) { currentUiStrings = &GetUiStrings(language); }
-
-  // 45 % of a 48.3 MB download, through the real progress text.
-  static void ShowDownload() {
-    DownloadProgressReporter(currentUiStrings->statusDownloadingJava, 0, 100)(22790000, 50644378);
-  }
-
-  // The state ShowError leaves, without writing to the process log.
-  static void Error() {
-    testing::SetShownState(currentUiStrings->labelError, currentUiStrings->errorDownloadFailed, 0);
-    errorShown = true;
+  static void Language(UiLanguage language) { currentUiStrings = &GetUiStrings(language); }
+  // `percent` of a 48.3 MB download, through the real progress text.
+  static void ShowDownload(int percent) {
+    DownloadProgressReporter(currentUiStrings->statusDownloadingJava, 0, 100)(
+        static_cast<uint64_t>(percent) * 506443, 50644300);
   }
 
   testing::ScopedWindowState state_;
@@ -79,19 +92,64 @@ class UiSnapshotsOwnProcess : public ::testing::Test {
 };
 
 TEST_F(UiSnapshotsOwnProcess, MainWindow) {
+  // No Cancel, the shard at rest; 700 ms later it is out.
   SetStatus(currentUiStrings->statusPreparing, 0);
-  Main(L"main-preparing.png");
+  const UniqueBitmap preparing = Main(L"main-preparing.png");
+  EXPECT_FALSE(LineAt(preparing, 459, 166, kDarkPalette.border));
+  EXPECT_TRUE(Near(PixelAt(preparing, 64, 30), kGemTop));
+  EXPECT_TRUE(Near(PixelAt(Main(nullptr, 1.0f, {}, 700), 64, 30), kBackgroundColor));
 
   cancelAvailable = true;
-  for (const UiLanguage language : {UiLanguage::English, UiLanguage::Russian}) {
-    Language(language);
-    ShowDownload();
-    Main(language == UiLanguage::English ? L"main-download-45.png" : L"main-download-45-ru.png");
-  }
+  Language(UiLanguage::Russian);
+  ShowDownload(45);
+  Main(L"main-download-45-ru.png");
   Language(UiLanguage::English);
-  ShowDownload();
-  Main(L"main-cancel-hover.png", 1.0f, {.cancelHover = true});
-  Main(L"main-150.png", 1.5f);
+  // The fill from the track's start to its end point in DIPs (0: none), and Cancel's border.
+  struct Case {
+    const wchar_t* name;
+    float scale;
+    int percent;
+    float fillEnd;
+  } cases[] = {{nullptr, 1, 1, 0},
+               {nullptr, 1, 2, 39.6f},
+               {nullptr, 1, 100, 514},
+               {L"main-150.png", 1.5f, 45, 247.8f},
+               {L"main-download-45.png", 1, 45, 247.8f}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.percent << " % at " << c.scale);
+    ShowDownload(c.percent);
+    const UniqueBitmap bitmap = Main(c.name, c.scale);
+    const auto at = [&](float x, float y) {
+      return PixelAt(bitmap, static_cast<int>(x * c.scale), static_cast<int>(y * c.scale));
+    };
+    EXPECT_EQ(at(300, 155), kBackgroundColor);
+    EXPECT_EQ(at(300, 130), kBackgroundColor);
+    EXPECT_TRUE(Near(at(46, 31), kGemTop));
+    EXPECT_TRUE(LineAt(bitmap, static_cast<int>(459 * c.scale), static_cast<int>(166 * c.scale),
+                       kDarkPalette.border));
+    EXPECT_EQ(IsFill(at(33, kTrackMiddle)), c.fillEnd > 0);
+    if (c.fillEnd == 0) continue;
+    EXPECT_TRUE(IsFill(at(c.fillEnd - 3, kTrackMiddle)));
+    if (c.fillEnd < 514) {
+      EXPECT_TRUE(Near(at(c.fillEnd + 3, kTrackMiddle), kProgressTrackColor));
+    }
+  }
+  // Cancel in its three states: the fill clear of the label and the top border's middle.
+  EXPECT_TRUE(AnyPixel(Main(nullptr), {430, 176, 58, 16}, kDarkPalette.text)) << "label";
+  struct State {
+    const wchar_t* name;
+    bool hover, pressed;
+    Gdiplus::ARGB fill, border;
+  } states[] = {
+      {nullptr, false, false, kDarkPalette.fill, kDarkPalette.border},
+      {L"main-cancel-hover.png", true, false, kDarkPalette.hoverFill, kDarkPalette.activeBorder},
+      {nullptr, true, true, kDarkPalette.pressedFill, kDarkPalette.activeBorder}};
+  for (const State& s : states) {
+    const UniqueBitmap bitmap =
+        Main(s.name, 1, {.cancelHover = s.hover, .cancelPressed = s.pressed});
+    EXPECT_TRUE(Near(PixelAt(bitmap, 420, 171), s.fill)) << s.hover << s.pressed;
+    EXPECT_TRUE(LineAt(bitmap, 459, 166, s.border)) << s.hover << s.pressed;
+  }
 
   SetStatus(
       L"Downloading the launcher and a great many other things that make this line far "
@@ -102,13 +160,26 @@ TEST_F(UiSnapshotsOwnProcess, MainWindow) {
   Main(L"main-long-status.png");
 }
 
+// A still grey logo, a red status line, the detail, no progress bar, Close light and Open log
+// dark.
 TEST_F(UiSnapshotsOwnProcess, ErrorView) {
-  Error();
-  Main(L"main-error.png");
-  testing::ScopedWindowState reset;
-  Language(UiLanguage::Russian);
-  Error();
-  Main(L"main-error-ru.png");
+  for (const UiLanguage language : {UiLanguage::Russian, UiLanguage::English}) {
+    Language(language);
+    // The state ShowError leaves, without writing to the process log.
+    testing::SetShownState(currentUiStrings->labelError, currentUiStrings->errorDownloadFailed, 0);
+    errorShown = true;
+    Main(language == UiLanguage::English ? L"main-error.png" : L"main-error-ru.png");
+  }
+  const UniqueBitmap error = Main(nullptr);
+  EXPECT_TRUE(Near(PixelAt(error, 46, 31), 0xFFB9BCCB));
+  EXPECT_TRUE(Near(PixelAt(error, 64, 30), 0xFFB9BCCB));
+  EXPECT_EQ(PixelAt(Main(nullptr, 1.0f, {}, 700), 64, 30), PixelAt(error, 64, 30));
+  EXPECT_TRUE(AnyPixel(error, kStatusRect, kErrorStatusColor)) << "red status line";
+  EXPECT_TRUE(AnyPixel(error, {84, 56, 430, 20}, kDetailColor)) << "detail line";
+  EXPECT_EQ(PixelAt(error, 33, kTrackMiddle), kBackgroundColor);
+  EXPECT_TRUE(Near(PixelAt(error, 420, 171), kLightPalette.fill));
+  EXPECT_TRUE(LineAt(error, 314, 166, kDarkPalette.border));
+  EXPECT_TRUE(Near(PixelAt(error, 250, 171), kDarkPalette.fill));
 }
 
 TEST_F(UiSnapshotsOwnProcess, UpdatePrompt) {
@@ -118,8 +189,7 @@ TEST_F(UiSnapshotsOwnProcess, UpdatePrompt) {
                                   {t.componentLauncher, L"1.2.0", L"1.3.0", 88080384},
                                   {t.componentJava, t.versionNotInstalled, L"21.0.5", 50644378}};
   };
-  Prompt(L"prompt-1.png", {{currentUiStrings->componentJava, currentUiStrings->versionNotInstalled,
-                            L"21.0.5", 50644378}});
+  Prompt(L"prompt-1.png", {rows()[2]});
   Prompt(L"prompt-3.png", rows());
   std::vector<PromptRow> ten;
   for (int i = 1; i <= 10; ++i) {
@@ -130,7 +200,7 @@ TEST_F(UiSnapshotsOwnProcess, UpdatePrompt) {
   Prompt(L"prompt-long-name.png",
          {{L"A component with a name far too long for the name column of this prompt", L"1.0.0",
            L"1.1.0", 0},
-          {currentUiStrings->componentJava, L"21.0.4", L"21.0.5", 50644378}});
+          rows()[2]});
   Language(UiLanguage::Russian);
   Prompt(L"prompt-3-ru.png", rows());
 }

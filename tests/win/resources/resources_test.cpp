@@ -1,0 +1,90 @@
+// The program's resources as Windows and GDI+ read them: the icon and the embedded fonts from
+// this executable (linked in as into the program), the version information from a probe
+// program that carries the program's resources; and the system families that stand in for
+// missing fonts.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <fmt/xchar.h>
+
+#include "tests/support/ui_test_support.h"
+#include "win/resources/resource_ids.h"
+#include "win/ui/fonts.h"
+
+namespace kestrivon::win {
+namespace {
+
+// Every size is stored as PNG; the system must decode each one.
+TEST(ProgramResources, IconLoadsAtEverySize) {
+  for (const int size : {16, 20, 24, 32, 40, 48, 64, 256}) {
+    const HANDLE icon = LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(KESTRIVON_IDI_APP),
+                                   IMAGE_ICON, size, size, 0);
+    EXPECT_NE(icon, nullptr) << size;
+    DestroyIcon(static_cast<HICON>(icon));
+  }
+}
+
+// The texts sit under the translation Windows looks up; the version texts match the numbers.
+TEST(ProgramResources, VersionInformationCarriesTheProgramsTexts) {
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  const std::wstring probe =
+      std::filesystem::path(self).replace_filename(L"kestrivon_win_resource_probe.exe").wstring();
+  DWORD ignored = 0;
+  std::vector<BYTE> info(GetFileVersionInfoSizeW(probe.c_str(), &ignored));
+  ASSERT_FALSE(info.empty());
+  ASSERT_TRUE(GetFileVersionInfoW(probe.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT bytes = 0;
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &bytes));
+  const std::wstring version =
+      fmt::format(L"{}.{}.{}.{}", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
+                  HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
+  const auto text = [&](const wchar_t* key) {
+    const std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + key;
+    wchar_t* value = nullptr;
+    return VerQueryValueW(info.data(), path.c_str(), reinterpret_cast<void**>(&value), &bytes)
+               ? std::wstring(value)
+               : L"(none)";
+  };
+  EXPECT_EQ(text(L"FileVersion"), version);
+  EXPECT_EQ(text(L"ProductName"), L"Kestrivon Updater");
+}
+
+TEST(FontResources, EmbeddedFontsGiveEveryRoleItsFamily) {
+  const FontSet& fonts = GetFontSet();
+  const struct {
+    const UniqueFontFamily& family;
+    INT style;
+    const wchar_t* name;
+  } roles[] = {{fonts.headingFamily, fonts.headingStyle, L"Unbounded"},
+               {fonts.bodyFamily, fonts.bodyStyle, L"Onest"},
+               {fonts.buttonFamily, fonts.buttonStyle, L"Onest SemiBold"}};
+  for (const auto& role : roles) {
+    WCHAR name[LF_FACESIZE] = {};
+    Gdiplus::DllExports::GdipGetFamilyName(role.family.Get(), name, LANG_NEUTRAL);
+    EXPECT_STREQ(name, role.name);
+    EXPECT_TRUE(MakeFont(role.family, role.style, 12)) << role.name;
+  }
+  EXPECT_EQ(fonts.headingStyle, Gdiplus::FontStyleBold);
+}
+
+// Under Wine only the prefix's font replacements give the system families.
+TEST(FontResources, WithoutEmbeddedFontsTheSystemGivesEveryRole) {
+  const FontSet fallback = BuildFontSet(nullptr);
+  EXPECT_TRUE(MakeFont(fallback.headingFamily, fallback.headingStyle, 12));
+  EXPECT_TRUE(MakeFont(fallback.bodyFamily, fallback.bodyStyle, 10));
+  EXPECT_TRUE(MakeFont(fallback.buttonFamily, fallback.buttonStyle, 9.5f));
+  EXPECT_EQ(fallback.headingStyle, Gdiplus::FontStyleBold);
+  EXPECT_FALSE(MakeFont(UniqueFontFamily(), Gdiplus::FontStyleRegular, 10));
+}
+
+}  // namespace
+}  // namespace kestrivon::win
