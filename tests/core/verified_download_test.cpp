@@ -1,6 +1,5 @@
 #include "core/verified_download.h"
 
-#include <cctype>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -28,20 +27,8 @@ const std::string kBody = "launcher archive bytes";
 // SHA-256 of kBody.
 const std::string kBodySha = "f467d3e5e17e957bf388f9efaf74f989cfd65256b27bac3f5230dc6710dc5041";
 
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
 UpdateInfo Entry(bool withVendor) {
-  UpdateInfo entry;
-  entry.present = true;
-  entry.version = "1.2.3";
-  entry.url = kCdnUrl;
-  if (withVendor) entry.vendorUrl = kVendorUrl;
-  entry.sha256 = kBodySha;
-  entry.size = kBody.size();
-  return entry;
+  return {true, "1.2.3", kCdnUrl, withVendor ? kVendorUrl : "", kBodySha, kBody.size()};
 }
 
 class VerifiedDownloadTest : public ::testing::Test {
@@ -84,9 +71,8 @@ TEST_F(VerifiedDownloadTest, VendorIsTriedOnceThenCdnWithoutPause) {
   ASSERT_TRUE(Run(Entry(true)).has_value());
 
   EXPECT_TRUE(downloader.waits().empty());
-  EXPECT_EQ(downloader.calls(), (std::vector<FakeDownloader::Call>{
-                                    {kVendorUrl, destination, 1, 10, 65'536, 20, "vendor"},
-                                    {kCdnUrl, destination, 4, 10, 1'024, 60, "CDN"}}));
+  EXPECT_EQ(downloader.calls(), (Strings{"vendor " + kVendorUrl + " 1 10 65536 20",
+                                         "CDN " + kCdnUrl + " 4 10 1024 60"}));
   EXPECT_EQ(progressReports, 2);  // the caller's callback reaches every transfer
 
   EXPECT_EQ(log.Texts(), (Strings{"[INFO] Downloading from vendor: " + kVendorUrl,
@@ -110,34 +96,17 @@ TEST_F(VerifiedDownloadTest, VendorFileFailingVerificationFallsBackAndEndsAsTran
                "[WARN] Download from CDN failed: HTTP 404"}));
 }
 
-TEST_F(VerifiedDownloadTest, CdnFileFailingVerificationIsNotTriedAgain) {
-  std::string tampered = kBody;
-  tampered[0] = 'L';
-  downloader.Script(kCdnUrl, {FakeDownloader::Deliver(tampered)});
-  EXPECT_EQ(Run(Entry(false)).error(), DownloadFailure::Integrity);
-  EXPECT_EQ(downloader.calls().size(), 1u);
-  EXPECT_FALSE(std::filesystem::exists(destination));
-  ASSERT_EQ(log.lines().size(), 2u);
-  EXPECT_TRUE(log.lines()[1].second.starts_with("File from CDN failed verification: sha256 "));
-  EXPECT_TRUE(log.lines()[1].second.ends_with(" != expected " + kBodySha));
-}
-
 // Where the user's cancellation is seen decides the result: at the top of an attempt or in
 // a pause it is Cancelled and no file is left; the downloader's own "cancelled" is an
 // ordinary failure, so on the last source it stays a transfer failure.
 TEST(VerifiedDownload, CancellationAtEachPoint) {
-  struct Case {
+  const struct {
     const char* what;
     bool withVendor;
     std::function<void(FakeDownloader&)> arrange;
     DownloadFailure expected;
     size_t transfers;
-  };
-  const auto cancelInside = [](FakeDownloader::Outcome outcome, FakeDownloader& downloader) {
-    outcome.during = [&downloader] { downloader.RequestCancel(); };
-    return outcome;
-  };
-  const std::vector<Case> cases = {
+  } cases[] = {
       {"during the second pause", false,
        [](FakeDownloader& d) {
          d.Script(kCdnUrl, {FakeDownloader::Fail("read failed", true, "partial")});
@@ -147,22 +116,21 @@ TEST(VerifiedDownload, CancellationAtEachPoint) {
       {"before the first attempt", true, [](FakeDownloader& d) { d.RequestCancel(); },
        DownloadFailure::Cancelled, 0},
       {"by the downloader on the vendor", true,
-       [&](FakeDownloader& d) {
-         d.Script(kVendorUrl, {cancelInside(FakeDownloader::Fail("cancelled", false), d)});
+       [](FakeDownloader& d) {
+         d.Script(kVendorUrl, {FakeDownloader::Fail("cancelled", false, "", true)});
        },
        DownloadFailure::Cancelled, 1},
       {"by the downloader on the last source", false,
-       [&](FakeDownloader& d) {
-         d.Script(kCdnUrl, {cancelInside(FakeDownloader::Fail("cancelled", false), d)});
+       [](FakeDownloader& d) {
+         d.Script(kCdnUrl, {FakeDownloader::Fail("cancelled", false, "", true)});
        },
        DownloadFailure::Transfer, 1},
       {"while the file is hashed", false,
-       [&](FakeDownloader& d) {
-         d.Script(kCdnUrl, {cancelInside(FakeDownloader::Deliver(kBody), d)});
-       },
+       [](FakeDownloader& d) { d.Script(kCdnUrl, {FakeDownloader::Deliver(kBody, true)}); },
        DownloadFailure::Cancelled, 1},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     testing::TempDir dir;
     const auto destination = dir.path() / "jre-package.zip";
     std::ofstream(destination) << "left over";
@@ -170,13 +138,10 @@ TEST(VerifiedDownload, CancellationAtEachPoint) {
     testing::LogCapture log;
     c.arrange(downloader);
     EXPECT_EQ(DownloadVerified(Entry(c.withVendor), destination, downloader, {}).error(),
-              c.expected)
-        << c.what;
-    EXPECT_EQ(downloader.calls().size(), c.transfers) << c.what;
-    EXPECT_FALSE(std::filesystem::exists(destination)) << c.what;
-    for (const auto& [level, text] : log.lines()) {
-      EXPECT_FALSE(text.starts_with("File from")) << c.what << ": " << text;
-    }
+              c.expected);
+    EXPECT_EQ(downloader.calls().size(), c.transfers);
+    EXPECT_FALSE(std::filesystem::exists(destination));
+    for (const std::string& text : log.Texts()) EXPECT_FALSE(text.starts_with("[WARN] File from"));
   }
 }
 
@@ -185,10 +150,7 @@ TEST(ArchiveSuffix, TakesTheLastSegmentWithoutQueryOrFragment) {
   EXPECT_EQ(ArchiveSuffix("https://h/x/jre.tar.gz#part"), ".tar.gz");
   EXPECT_EQ(ArchiveSuffix("https://h/x/jre.TGZ"), ".tgz");
   EXPECT_EQ(ArchiveSuffix("https://h/x/notes.gz"), ".gz");
-  EXPECT_EQ(ArchiveSuffix("https://h/x/file.bin"), "");
   EXPECT_EQ(ArchiveSuffix("https://h/x.zip/"), "");
-  EXPECT_EQ(ArchiveSuffix("plain.zip"), ".zip");
-  EXPECT_EQ(ArchiveSuffix(""), "");
 }
 
 TEST(IsValidEntry, AcceptsOnlyWellFormedEntriesOnAllowedHosts) {
@@ -208,9 +170,7 @@ TEST(IsValidEntry, AcceptsOnlyWellFormedEntriesOnAllowedHosts) {
       {"empty run", [](UpdateInfo& e) { e.version = "1..3"; }, false},
       {"leading letter", [](UpdateInfo& e) { e.version = "v1.2.3"; }, false},
       {"cdn host only", [](UpdateInfo& e) { e.url = kCdn; }, true},
-      {"cdn upper case",
-       [](UpdateInfo& e) { e.url = "https://" + Upper(std::string(cdnHost)) + "/a"; }, false},
-      {"cdn with port", [](UpdateInfo& e) { e.url = kCdn + ":443/a"; }, false},
+      {"cdn upper case", [](UpdateInfo& e) { e.url[8] = static_cast<char>(e.url[8] - 32); }, false},
       {"cdn look-alike", [](UpdateInfo& e) { e.url = kCdn + ".evil/a"; }, false},
       {"user info", [](UpdateInfo& e) { e.url = "https://x@" + kCdn.substr(8) + "/a"; }, false},
       {"plain http", [](UpdateInfo& e) { e.url = "http://" + kCdn.substr(8) + "/a"; }, false},
@@ -220,7 +180,6 @@ TEST(IsValidEntry, AcceptsOnlyWellFormedEntriesOnAllowedHosts) {
          e.vendorUrl = "https://" + std::string(allowedVendorHosts[1]) + "/j.zip";
        },
        true},
-      {"vendor on cdn", [](UpdateInfo& e) { e.vendorUrl = kCdn + "/a"; }, false},
       {"vendor look-alike", [](UpdateInfo& e) { e.vendorUrl = kVendor + ".evil/a"; }, false},
       {"63 digits", [](UpdateInfo& e) { e.sha256.pop_back(); }, false},
       {"65 digits", [](UpdateInfo& e) { e.sha256 += "0"; }, false},

@@ -2,6 +2,7 @@
 
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@ namespace {
 
 using archive::ZipReader;
 
+// An archive in memory, read back by the updater's own reader.
 struct Packed {
   std::string bytes;
   ZipReader reader;
@@ -41,65 +43,48 @@ struct Packed {
   }
 };
 
-TEST(ZipPacker, WritesWhatTheUpdatersReaderReadsBack) {
+// Entries streamed through AddFile and entries deflated ahead by PrepareEntry (on the
+// publisher's worker threads) must be the same bytes.
+TEST(ZipPacker, WritesWhatTheUpdatersReaderReadsBackStreamedOrPrepared) {
   const std::string text = testing::Text(3'000'000);  // several read blocks
   const std::string zeros(2'000'000, '\0');           // deflates far beyond ratio 100
-  struct Case {
-    std::string name;
-    std::string data;
-    uint16_t method;
-  };
-  const Case cases[] = {{"a/empty", "", 0}, {"a/text.txt", text, 8}, {"zeros.bin", zeros, 0}};
+  const std::tuple<std::string, std::string, uint16_t> cases[] = {
+      {"a/empty", "", 0}, {"a/text.txt", text, 8}, {"zeros.bin", zeros, 0}};
 
-  std::stringstream out;
-  ZipPacker packer(out);
-  ASSERT_TRUE(packer.AddDirectory("a"));
-  for (const Case& item : cases) {
-    std::istringstream in(item.data);
-    ASSERT_TRUE(packer.AddFile(item.name, in, item.data.size()));
-  }
-  ASSERT_TRUE(packer.Finish());
-
-  Packed packed(out.str());
-  ASSERT_EQ(packed.reader.EntryCount(), 4u);
-  EXPECT_EQ(packed.Name(0), "a/");
-  EXPECT_TRUE(packed.reader.IsDirectory(0));
-  for (uint64_t index = 1; index <= 3; ++index) {
-    const Case& item = cases[index - 1];
-    SCOPED_TRACE(item.name);
-    EXPECT_EQ(packed.Name(index), item.name);
-    EXPECT_FALSE(packed.reader.IsDirectory(index));
-    EXPECT_EQ(packed.reader.Stat(index)->method, item.method);
-    EXPECT_EQ(packed.Data(index), item.data);
-  }
-  // Local header: fixed time and date, whatever the clock says.
-  EXPECT_EQ(packed.bytes.substr(10, 4), std::string("\0\0\x21\0", 4));
-}
-
-TEST(ZipPacker, EntriesPreparedOnOtherThreadsAreTheSameBytes) {
-  const std::string datas[] = {"", testing::Text(1'500'000), std::string(300'000, '\0')};
   std::stringstream streamed;
   std::stringstream prepared;
   ZipPacker streaming(streamed);
   ZipPacker preparing(prepared);
-  for (const std::string& data : datas) {
+  ASSERT_TRUE(streaming.AddDirectory("a") && preparing.AddDirectory("a"));
+  for (const auto& [name, data, method] : cases) {
     std::istringstream first(data);
-    ASSERT_TRUE(streaming.AddFile("f", first, data.size()));
+    ASSERT_TRUE(streaming.AddFile(name, first, data.size()));
     std::istringstream second(data);
-    const auto entry = PrepareEntry("f", second, data.size());
-    ASSERT_TRUE(entry);
-    ASSERT_TRUE(preparing.AddPrepared("f", *entry));
+    const auto entry = PrepareEntry(name, second, data.size());
+    ASSERT_TRUE(entry && preparing.AddPrepared(name, *entry));
   }
-  ASSERT_TRUE(streaming.Finish());
-  ASSERT_TRUE(preparing.Finish());
+  ASSERT_TRUE(streaming.Finish() && preparing.Finish());
   EXPECT_EQ(streamed.str(), prepared.str());
-}
 
-TEST(ZipPacker, ReadingBlocksShorterThanDeclaredIsAnError) {
+  Packed packed(streamed.str());
+  ASSERT_EQ(packed.reader.EntryCount(), 4u);
+  EXPECT_EQ(packed.Name(0), "a/");
+  EXPECT_TRUE(packed.reader.IsDirectory(0));
+  for (uint64_t index = 1; index <= 3; ++index) {
+    const auto& [name, data, method] = cases[index - 1];
+    SCOPED_TRACE(name);
+    EXPECT_EQ(packed.Name(index), name);
+    EXPECT_FALSE(packed.reader.IsDirectory(index));
+    EXPECT_EQ(packed.reader.Stat(index)->method, method);
+    EXPECT_EQ(packed.Data(index), data);
+  }
+  // Local header: fixed time and date, whatever the clock says.
+  EXPECT_EQ(packed.bytes.substr(10, 4), std::string("\0\0\x21\0", 4));
+
+  std::istringstream shortData("short");
   std::stringstream out;
-  ZipPacker packer(out);
-  std::istringstream in("short");
-  EXPECT_EQ(packer.AddFile("file", in, 100), std::unexpected("file changed while it was packed"));
+  EXPECT_EQ(ZipPacker(out).AddFile("file", shortData, 100),
+            std::unexpected("file changed while it was packed"));
 }
 
 TEST(ZipPacker, Zip64EndRecordOnlyBeyond65534Entries) {

@@ -3,7 +3,6 @@
 // A Downloader scripted per URL that records every call.
 
 #include <deque>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,23 +20,15 @@ class FakeDownloader : public core::Downloader {
     bool succeed = true;
     std::string message;
     bool retryable = false;
-    std::function<void()> during;  // runs inside the call, e.g. to request cancellation
+    bool cancel = false;  // cancellation is requested during the transfer
   };
-  static Outcome Deliver(std::string body) { return {std::move(body), true, {}, false, {}}; }
-  static Outcome Fail(std::string message, bool retryable, std::string partial = {}) {
-    return {std::move(partial), false, std::move(message), retryable, {}};
+  static Outcome Deliver(std::string body, bool cancel = false) {
+    return {std::move(body), true, {}, false, cancel};
   }
-
-  struct Call {
-    std::string url;
-    std::filesystem::path destination;
-    int32_t attempts;
-    int64_t connectTimeoutSeconds;
-    uint64_t minBytesPerSecond;
-    int64_t windowSeconds;
-    std::string label;
-    bool operator==(const Call&) const = default;
-  };
+  static Outcome Fail(std::string message, bool retryable, std::string partial = {},
+                      bool cancel = false) {
+    return {std::move(partial), false, std::move(message), retryable, cancel};
+  }
 
   // Outcomes are used in order; the last one repeats. Unscripted URLs fail for good.
   void Script(const std::string& url, std::vector<Outcome> outcomes);
@@ -45,27 +36,23 @@ class FakeDownloader : public core::Downloader {
   void RequestCancel() const { cancelled_ = true; }
   // Cancellation requested while the n-th pause (1-based) is under way.
   void CancelDuringWait(int n) { cancelDuringWait_ = n; }
-  // Cancellation requested at the n-th IsCancelled query (1-based).
-  void CancelAtQuery(int n) { cancelAtQuery_ = n; }
 
   std::expected<void, core::DownloadError> Download(
       const std::string& url, const std::filesystem::path& destination,
       const core::DownloadPolicy& policy, const core::ProgressCallback& progress) const override;
   bool WaitFor(int milliseconds) const override;
-  bool IsCancelled() const override;
+  bool IsCancelled() const override { return cancelled_; }
 
-  const std::vector<Call>& calls() const { return calls_; }
+  // "{label} {url} {attempts} {connect s} {min bytes/s} {window s}" per call.
+  const std::vector<std::string>& calls() const { return calls_; }
   const std::vector<int>& waits() const { return waits_; }
-  int cancelQueries() const { return queries_; }
 
  private:
   mutable std::map<std::string, std::deque<Outcome>> scripts_;
-  mutable std::vector<Call> calls_;
+  mutable std::vector<std::string> calls_;
   mutable std::vector<int> waits_;
   mutable bool cancelled_ = false;
-  mutable int queries_ = 0;
   int cancelDuringWait_ = 0;
-  int cancelAtQuery_ = 0;
 };
 
 }  // namespace kestrivon::testing

@@ -3,81 +3,98 @@
 #include <fstream>
 #include <iterator>
 
+#include <fmt/format.h>
+
+#include "core/installed_versions.h"
+
 namespace kestrivon::testing {
 namespace {
 
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream stream(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+constexpr const char* kStages[] = {"Preparing",
+                                   "CheckingForUpdates",
+                                   "UpdateDataReceived",
+                                   "ManifestUnavailable",
+                                   "CheckingComponents",
+                                   "DownloadingUpdater",
+                                   "ApplyingUpdaterUpdate",
+                                   "UpdatingComponents",
+                                   "DownloadingComponent",
+                                   "InstallingComponent",
+                                   "ComponentsDone",
+                                   "NoUpdatesRequired",
+                                   "RemovingTemporaryFiles"};
+constexpr const char* kFailures[] = {"ManifestUnavailable", "DownloadFailed", "VerificationFailed",
+                                     "InstallFailed"};
+
+std::string Name(std::optional<core::Component> component) {
+  return component ? std::string(core::ComponentLogName(*component)) : "updater";
 }
 
 }  // namespace
 
-void FakeHost::Record(const char* event) {
-  if (onEvent) onEvent(event);
+void FakeHost::Record(std::string call) {
+  if (!cancelAt.empty() && call.starts_with(cancelAt)) downloader.RequestCancel();
+  calls.push_back(std::move(call));
 }
 
-std::filesystem::path FakeHost::InstallDir() { return root_; }
-
 void FakeHost::SetStage(core::Stage stage, std::optional<core::Component> component, int percent) {
-  Record("SetStage");
-  stages.push_back({stage, component, percent});
+  const char* name = kStages[static_cast<int>(stage)];
+  Record(component ? fmt::format("{} {} {}", name, Name(component), percent)
+                   : fmt::format("{} {}", name, percent));
 }
 
 core::ProgressCallback FakeHost::MakeDownloadProgress(std::optional<core::Component> component,
                                                       int basePercent, int spanPercent) {
-  Record("MakeDownloadProgress");
-  progressCalls.push_back({component, basePercent, spanPercent});
+  Record(fmt::format("progress {} {}+{}", Name(component), basePercent, spanPercent));
   return [](uint64_t, uint64_t) {};
 }
 
 void FakeHost::ShowFailure(core::Failure failure, std::optional<core::Component> component) {
-  Record("ShowFailure");
-  failures.push_back({failure, component});
+  Record(fmt::format("failure {} {}", kFailures[static_cast<int>(failure)], Name(component)));
 }
 
 bool FakeHost::ConfirmComponentUpdates(const std::vector<core::PendingUpdate>& updates) {
-  Record("ConfirmComponentUpdates");
-  componentQuestions.push_back(updates);
+  std::string call = "confirm";
+  for (const core::PendingUpdate& row : updates) {
+    call += fmt::format("{} {} {}", call.size() > 7 ? "," : "", Name(row.component),
+                        row.installedVersion);
+  }
+  Record(std::move(call));
   return acceptComponents;
 }
 
 bool FakeHost::ConfirmUpdaterUpdate(const core::UpdateInfo& updater) {
-  Record("ConfirmUpdaterUpdate");
-  updaterQuestions.push_back(updater);
+  Record("confirm updater " + updater.version);
   return acceptUpdater;
 }
 
 std::expected<std::string, std::string> FakeHost::FetchManifestText() {
-  Record("FetchManifestText");
-  ++manifestFetches;
+  Record("fetch");
   if (manifestTexts.empty()) return std::unexpected(std::string("no connection"));
   auto text = manifestTexts.front();
   if (manifestTexts.size() > 1) manifestTexts.pop_front();
   return text;
 }
 
-core::Downloader& FakeHost::GetDownloader() { return downloader; }
-
 bool FakeHost::IsInstalled(core::Component component) {
-  Record("IsInstalled");
-  installedQueries.push_back(component);
+  Record("installed? " + Name(component));
   return component == core::Component::Jre ? jreOnDisk : launcherOnDisk;
 }
 
 std::expected<void, std::string> FakeHost::InstallComponent(core::Component component,
                                                             const std::filesystem::path& archive,
                                                             int basePercent, int spanPercent) {
-  Record("InstallComponent");
-  installs.push_back({component, archive, ReadFile(archive), basePercent, spanPercent});
+  std::ifstream stream(archive, std::ios::binary);
+  Record(fmt::format("install {} {} {}+{}: {}", Name(component),
+                     archive.lexically_relative(root_).generic_string(), basePercent, spanPercent,
+                     std::string(std::istreambuf_iterator<char>(stream), {})));
   if (install) return install(component);
   return {};
 }
 
 bool FakeHost::ApplyUpdaterUpdate(const std::filesystem::path& package) {
-  Record("ApplyUpdaterUpdate");
-  appliedPackages.push_back(package);
-  recordAtApply.push_back(ReadFile(root_ / "config" / "versions.json"));
+  Record(fmt::format("apply {}, recorded {}", package.lexically_relative(root_).generic_string(),
+                     core::ReadInstalledVersions(root_).updaterArchiveSha256));
   return applyUpdater;
 }
 

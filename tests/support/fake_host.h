@@ -1,11 +1,10 @@
 #pragma once
 
-// An UpdaterHost that records every call in order and answers from a script.
+// An UpdaterHost that answers from a script and records every call, in order, as one line.
 
 #include <deque>
 #include <filesystem>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,31 +15,6 @@ namespace kestrivon::testing {
 
 class FakeHost : public core::UpdaterHost {
  public:
-  struct StageCall {
-    core::Stage stage;
-    std::optional<core::Component> component;
-    int percent;
-    bool operator==(const StageCall&) const = default;
-  };
-  struct ProgressCall {
-    std::optional<core::Component> component;
-    int base;
-    int span;
-    bool operator==(const ProgressCall&) const = default;
-  };
-  struct FailureCall {
-    core::Failure failure;
-    std::optional<core::Component> component;
-    bool operator==(const FailureCall&) const = default;
-  };
-  struct InstallCall {
-    core::Component component;
-    std::filesystem::path archive;
-    std::string archiveContent;  // read at the moment of the call
-    int base;
-    int span;
-  };
-
   explicit FakeHost(std::filesystem::path root) : root_(std::move(root)) {}
 
   // Script.
@@ -51,24 +25,17 @@ class FakeHost : public core::UpdaterHost {
   bool acceptComponents = true;
   bool acceptUpdater = true;
   bool applyUpdater = false;
-  // Runs after each call, with the call's name (e.g. to request cancellation there).
-  std::function<void(const std::string& event)> onEvent;
+  std::string cancelAt;  // cancellation is requested when a call recorded so is made
   // Per component; empty means success.
   std::function<std::expected<void, std::string>(core::Component)> install;
 
-  // Record.
-  std::vector<StageCall> stages;
-  std::vector<ProgressCall> progressCalls;
-  std::vector<FailureCall> failures;
-  std::vector<std::vector<core::PendingUpdate>> componentQuestions;
-  std::vector<core::UpdateInfo> updaterQuestions;
-  std::vector<core::Component> installedQueries;
-  std::vector<InstallCall> installs;
-  std::vector<std::filesystem::path> appliedPackages;
-  std::vector<std::string> recordAtApply;  // versions.json text when ApplyUpdaterUpdate ran
-  int manifestFetches = 0;
+  // Record: "Preparing 0", "DownloadingComponent JRE 55" (stages), "fetch", "installed? JRE",
+  // "confirm Launcher 1.0.0, JRE 21.0.2", "confirm updater 1.0.1", "progress JRE 55+28",
+  // "install JRE temp/jre-package.zip 83+12: {bytes}", "failure InstallFailed JRE",
+  // "apply temp/updater-package.zip, recorded {updater digest in versions.json}".
+  std::vector<std::string> calls;
 
-  std::filesystem::path InstallDir() override;
+  std::filesystem::path InstallDir() override { return root_; }
   void SetStage(core::Stage stage, std::optional<core::Component> component, int percent) override;
   core::ProgressCallback MakeDownloadProgress(std::optional<core::Component> component,
                                               int basePercent, int spanPercent) override;
@@ -76,7 +43,7 @@ class FakeHost : public core::UpdaterHost {
   bool ConfirmComponentUpdates(const std::vector<core::PendingUpdate>& updates) override;
   bool ConfirmUpdaterUpdate(const core::UpdateInfo& updater) override;
   std::expected<std::string, std::string> FetchManifestText() override;
-  core::Downloader& GetDownloader() override;
+  core::Downloader& GetDownloader() override { return downloader; }
   bool IsInstalled(core::Component component) override;
   std::expected<void, std::string> InstallComponent(core::Component component,
                                                     const std::filesystem::path& archive,
@@ -84,7 +51,7 @@ class FakeHost : public core::UpdaterHost {
   bool ApplyUpdaterUpdate(const std::filesystem::path& package) override;
 
  private:
-  void Record(const char* event);
+  void Record(std::string call);
 
   std::filesystem::path root_;
 };
