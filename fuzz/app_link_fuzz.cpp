@@ -20,8 +20,6 @@ namespace fs = std::filesystem;
 namespace win = kestrivon::win;
 using kestrivon::fuzz::Check;
 
-const fs::path& Root() { return kestrivon::fuzz::ScratchFolder("app-link"); }
-
 void CheckLink(std::string_view text) {
   if (!win::IsAppLink(text)) return;
   Check(text.size() >= 13 && text.size() <= 4096, "link length out of bounds");
@@ -48,15 +46,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     start = end + 1;
   }
   const auto found = win::FindAppLink(arguments);
-  for (const std::string& argument : arguments) {
-    CheckLink(argument);
-    if (win::IsAppLink(argument)) {
-      Check(found && *found == argument, "not the first app link");
-      break;
-    }
-  }
-  Check(found.has_value() || !win::IsAppLink(bytes.substr(0, bytes.find('\0'))),
-        "missed the first argument");
+  const auto first =
+      std::find_if(arguments.begin(), arguments.end(),
+                   [](const std::string& argument) { return win::IsAppLink(argument); });
+  Check(first == arguments.end() ? !found : found == *first, "not the first app link");
+  for (const std::string& argument : arguments) CheckLink(argument);
   (void)win::IsAppLinkAccepted(bytes);
 
   const auto endpoint = win::ParseAppLinkEndpoint(bytes);
@@ -68,11 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     Check(bytes.find_first_not_of("\r\n") == std::string_view::npos, "usable endpoint lost");
   }
-  {
-    std::ofstream file(Root() / win::kAppLinkEndpointFile, std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  }
-  Check(win::ReadAppLinkEndpoint(Root()) ==
+  const fs::path& root = kestrivon::fuzz::ScratchFolder("app-link");
+  std::ofstream(root / win::kAppLinkEndpointFile, std::ios::binary | std::ios::trunc) << bytes;
+  Check(win::ReadAppLinkEndpoint(root) ==
             win::ParseAppLinkEndpoint(bytes.substr(0, win::kMaxEndpointFileBytes)),
         "the file reads differently from its bytes");
   return 0;
