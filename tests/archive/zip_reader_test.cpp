@@ -62,17 +62,15 @@ std::string HiddenEndRecord() {
 }
 
 TEST(ZipReader, ReadsEveryKindOfEntry) {
-  const std::string text = Text(3'500'000);  // several blocks, stored or inflated
-  // Each entry, and whether it is a directory.
+  // Stored, deflated, ZIP64 and streamed entries of several blocks are in the cross-check with
+  // other tools. Each entry, and whether it is a directory.
+  const std::string text = Text(3'500'000);
   const std::pair<ZipWriterEntry, bool> entries[] = {
       {{.name = "dir/", .method = kStored}, true},
-      {{.name = "dir/stored.bin", .data = text, .method = kStored}, false},
       {{.name = "dir/text.txt", .data = text}, false},
       {{.name = "empty-deflated"}, false},
       {{.name = "empty-stored", .method = kStored}, false},
       {{.name = "empty-no-data", .rawData = ""}, false},
-      {{.name = "z64.txt", .data = text, .zip64 = true}, false},
-      {{.name = "descriptor.txt", .data = text, .flags = 0x0008}, false},
       {{.name = "both", .data = "abc", .method = kStored, .flags = 0x0008, .zip64 = true}, false},
       // The attribute counts only where the maker wrote DOS attributes.
       {{.name = "dos", .versionMadeBy = kMadeOnDos, .externalAttributes = 0x10}, true},
@@ -96,8 +94,8 @@ TEST(ZipReader, ReadsEveryKindOfEntry) {
     EXPECT_EQ(reader.IsDirectory(i), directory) << entry.name;
     EXPECT_EQ(ExtractToString(reader, i).value_or("failed"), entry.data) << entry.name;
   }
-  EXPECT_EQ(reader.Stat(2)->uncompressedSize, text.size());
-  EXPECT_LT(reader.Stat(2)->compressedSize, text.size() / 10);
+  EXPECT_EQ(reader.Stat(1)->uncompressedSize, text.size());
+  EXPECT_LT(reader.Stat(1)->compressedSize, text.size() / 10);
   EXPECT_EQ(reader.Stat(huge)->uncompressedSize, 5'000'000'000u);
   EXPECT_EQ(ExtractToString(reader, huge), std::unexpected(ZipError::SizeMismatch));
 

@@ -20,12 +20,12 @@ void Put(std::string& out, int width, uint64_t value, Rest... rest) {
   Put(out, rest...);
 }
 
-}  // namespace
-
 uint32_t Crc32(std::string_view data) {
   return static_cast<uint32_t>(
       crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
 }
+
+}  // namespace
 
 std::string Deflate(std::string_view data) {
   // zlib's format less its 2-byte header and 4-byte checksum.

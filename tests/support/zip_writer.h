@@ -72,7 +72,6 @@ class ZipWriter {
 
 // Raw deflate (no zlib header), as ZIP stores it.
 std::string Deflate(std::string_view data);
-uint32_t Crc32(std::string_view data);
 // Text that deflates about 16 to 1: well, but far from the ratio the extractor refuses.
 std::string Text(size_t size);
 
