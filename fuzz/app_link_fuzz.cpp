@@ -22,12 +22,11 @@ using kestrivon::fuzz::Check;
 
 void CheckLink(std::string_view text) {
   if (!win::IsAppLink(text)) return;
-  Check(text.size() >= 13 && text.size() <= 4096, "link length out of bounds");
-  Check(kestrivon::core::EqualsIgnoringAsciiCase(text.substr(0, 12), "kestrivon://"),
-        "link without the scheme");
-  for (const char c : text) {
-    Check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F, "link with a control byte");
-  }
+  const auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
+  Check(text.size() >= 13 && text.size() <= 4096 &&
+            kestrivon::core::EqualsIgnoringAsciiCase(text.substr(0, 12), "kestrivon://") &&
+            std::none_of(text.begin(), text.end(), control),
+        "link outside the rule");
   const std::string request = win::AppLinkRequest(text);
   Check(request.size() == text.size() + 6 && request.starts_with("OPEN ") &&
             request.find('\n') == request.size() - 1,

@@ -180,7 +180,6 @@ TEST(ZipReader, RefusesArchivesWhoseRecordsDoNotHoldTogether) {
 
 TEST(ZipReader, RefusesEntriesItCannotExtractFaithfully) {
   const std::string text = Text(50'000);
-  const std::string deflated = testing::Deflate(text);
   const size_t n = text.size();
   const std::string zeros(8 << 20, '\0');
   const std::pair<ZipWriterEntry, ZipError> cases[] = {
@@ -189,8 +188,7 @@ TEST(ZipReader, RefusesEntriesItCannotExtractFaithfully) {
       {{.name = "name", .data = text, .localName = "evil"}, ZipError::Invalid},
       {{.name = "encrypted", .data = text, .flags = 1}, ZipError::Encrypted},
       {{.name = "bzip2", .data = text, .method = 12}, ZipError::Unsupported},
-      {{.name = "truncated", .data = text, .rawData = deflated.substr(0, deflated.size() / 2)},
-       ZipError::DataError},
+      {{.name = "truncated", .data = text, .compressedSize = 1000}, ZipError::DataError},
       {{.name = "garbage", .data = text, .rawData = std::string(100, '\xFF')}, ZipError::DataError},
       {{.name = "stored-short", .data = text, .method = kStored, .uncompressedSize = n + 1},
        ZipError::SizeMismatch},

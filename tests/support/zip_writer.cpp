@@ -3,6 +3,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 
 #include <zlib.h>
@@ -25,8 +26,7 @@ uint32_t Crc32(std::string_view data) {
       crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
 }
 
-}  // namespace
-
+// Raw deflate (no zlib header), as ZIP stores it.
 std::string Deflate(std::string_view data) {
   // zlib's format less its 2-byte header and 4-byte checksum.
   uLongf size = compressBound(static_cast<uLong>(data.size()));
@@ -38,6 +38,8 @@ std::string Deflate(std::string_view data) {
   }
   return out.substr(2, size - 6);
 }
+
+}  // namespace
 
 std::string Text(size_t size) {
   std::string out;

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace kestrivon::testing {
@@ -70,8 +69,6 @@ class ZipWriter {
   std::string prefix_;
 };
 
-// Raw deflate (no zlib header), as ZIP stores it.
-std::string Deflate(std::string_view data);
 // Text that deflates about 16 to 1: well, but far from the ratio the extractor refuses.
 std::string Text(size_t size);
 
