@@ -146,7 +146,6 @@ TEST_F(ExtractZipTest, EntryPathLengthAndCountAtTheirEdges) {
   // A longer name is cut by the 2,048-byte name buffer before any check.
   EXPECT_EQ(Extract(ZipWriter().AddFile(pathOf(5000), "x")), "entry path too long (2047 chars)");
 
-  EXPECT_EQ(Extract(ZipWriter()), "archive is empty: " + ArchiveText());
   ZipWriter many;
   for (int i = 0; i < 100'000; ++i) many.AddFile("__MACOSX/" + std::to_string(i), "", kStored);
   EXPECT_EQ(Extract(many), "ok");  // all skipped
@@ -208,8 +207,6 @@ std::vector<Row> Rows(const fs::path& archive, const fs::path& out) {
       {"parent", bytes({"kept", "a\\..\\..\\e"}), unsafe + "a\\..\\..\\e"},
       {"not UTF-8", bytes({"kept", "caf\xE9/x.txt"}), unsafe + "caf\\xE9/x.txt"},
       {"NUL in name", bytes({"kept", std::string("a\0b", 3)}), unsafe + "a\\x00b"},
-      // Left out silently.
-      {"skipped", bytes({"kept", "bin/ads:stream", "bin/dot.", "dir /x", ""}), "ok", {"kept"}},
       // Device names land as ordinary files: every access goes through the long form.
       {"device names",
        bytes({"CON", "nul.txt", "aux", "lpt1/conin$"}),
