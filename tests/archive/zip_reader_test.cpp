@@ -64,10 +64,8 @@ std::string HiddenEndRecord() {
 TEST(ZipReader, ReadsEveryKindOfEntry) {
   // Stored, deflated, ZIP64 and streamed entries of several blocks are in the cross-check with
   // other tools. Each entry, and whether it is a directory.
-  const std::string text = Text(3'500'000);
   const std::pair<ZipWriterEntry, bool> entries[] = {
       {{.name = "dir/", .method = kStored}, true},
-      {{.name = "dir/text.txt", .data = text}, false},
       {{.name = "empty-deflated"}, false},
       {{.name = "empty-stored", .method = kStored}, false},
       {{.name = "empty-no-data", .rawData = ""}, false},
@@ -96,8 +94,6 @@ TEST(ZipReader, ReadsEveryKindOfEntry) {
     EXPECT_EQ(reader.IsDirectory(i), directory) << entry.name;
     EXPECT_EQ(ExtractToString(reader, i).value_or("failed"), entry.data) << entry.name;
   }
-  EXPECT_EQ(reader.Stat(1)->uncompressedSize, text.size());
-  EXPECT_LT(reader.Stat(1)->compressedSize, text.size() / 10);
   EXPECT_EQ(reader.Stat(huge)->uncompressedSize, 5'000'000'000u);
   EXPECT_EQ(ExtractToString(reader, huge), std::unexpected(ZipError::SizeMismatch));
   EXPECT_EQ(ExtractToString(reader, huge + 1), std::unexpected(ZipError::BadIndex));
