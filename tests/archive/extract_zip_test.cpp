@@ -224,7 +224,10 @@ std::vector<Row> Rows(const fs::path& archive, const fs::path& out) {
        "ok",
        {"dos/"}},
       // A stub before the archive, counted in the offsets.
-      {"self-extracting", Files({"a.txt"}).Prefix(stub).Build(), "ok", {"a.txt"}},
+      {"self-extracting",
+       ZipWriter({.prefix = stub}).AddFile("a.txt", "a.txt").Build(),
+       "ok",
+       {"a.txt"}},
       // Refused by the declared sizes before a byte is written.
       {"ZIP64 uncompressed size 2^64 - 1",
        one({.name = "big", .data = "a", .uncompressedSize = UINT64_MAX, .zip64 = true}),

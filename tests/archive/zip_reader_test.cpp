@@ -75,14 +75,12 @@ TEST(ZipReader, ReadsEveryKindOfEntry) {
       {{.name = "ntfs", .versionMadeBy = (10 << 8) | 20, .externalAttributes = 0x10}, true},
       {{.name = "unix", .externalAttributes = 0x10}, false},
       {{.name = "dos-file", .versionMadeBy = kMadeOnDos, .externalAttributes = 0x20}, false}};
-  ZipWriter writer;
+  // The end record lies behind the longest comment.
+  ZipWriter writer({.zip64End = true, .comment = std::string(65535, 'c')});
   for (const auto& [entry, directory] : entries) writer.Add(entry);
-  // Sizes beyond 32 bits come from the extra field; the end record lies behind the longest
-  // comment.
+  // Sizes beyond 32 bits come from the extra field.
   const std::string bytes =
       writer.Add({.name = "huge", .data = "x", .uncompressedSize = 5'000'000'000, .zip64 = true})
-          .Zip64End()
-          .Comment(std::string(65535, 'c'))
           .Build();
   const uint64_t huge = std::size(entries);
   ZipReader reader;
@@ -114,7 +112,7 @@ TEST(ZipReader, RefusesArchivesWhoseRecordsDoNotHoldTogether) {
   const std::string good =
       ZipWriter().AddFile(std::string(50, 'a'), "hello").AddFile(std::string(50, 'b'), "x").Build();
   const size_t end = good.size() - 22;
-  const std::string zip64 = ZipWriter().AddFile("a.txt", "hello").Zip64End().Build();
+  const std::string zip64 = ZipWriter({.zip64End = true}).AddFile("a.txt", "hello").Build();
   const size_t record = zip64.size() - 22 - 20 - 56;  // before the end record and the locator
   const std::string text = Text(100'000);
   const auto afterA = [&text](ZipWriterEntry entry) {
@@ -219,12 +217,11 @@ TEST(ZipReader, RefusesEntriesItCannotExtractFaithfully) {
 // and never more output than declared.
 TEST(ZipReader, SurvivesCorruptedArchives) {
   const std::string good =
-      ZipWriter()
+      ZipWriter({.zip64End = true})
           .AddDirectory("d/")
           .AddFile("d/a.txt", Text(3000))
           .AddFile("b.bin", Text(300), kStored)
           .Add({.name = "c", .data = Text(500), .flags = 0x0008, .zip64 = true})
-          .Zip64End()
           .Build();
   int opened = 0;
   for (size_t at = 0; at < good.size(); ++at) {

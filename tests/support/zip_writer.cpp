@@ -51,7 +51,7 @@ std::string Text(size_t size) {
 }
 
 std::string ZipWriter::Build() const {
-  std::string out = prefix_;
+  std::string out = options_.prefix;
   std::string central;
   for (const ZipWriterEntry& entry : entries_) {
     const uint64_t offset = out.size();
@@ -100,7 +100,7 @@ std::string ZipWriter::Build() const {
 
   const uint64_t cdOffset = out.size();
   const uint64_t count = entries_.size();
-  const bool zip64 = zip64End_ || count > 0xFFFF;
+  const bool zip64 = options_.zip64End || count > 0xFFFF;
   out += central;
   if (zip64) {
     // The record (size of its rest, versions, disks, counts, directory), then its locator.
@@ -109,8 +109,8 @@ std::string ZipWriter::Build() const {
         8, cdOffset, 4, 0x07064b50, 4, 0, 8, record, 4, 1);
   }
   Put(out, 4, 0x06054b50, 4, 0, 2, zip64 ? 0xFFFF : count, 2, zip64 ? 0xFFFF : count, 4,
-      zip64 ? kAll32 : central.size(), 4, zip64 ? kAll32 : cdOffset, 2, comment_.size());
-  return out + comment_;
+      zip64 ? kAll32 : central.size(), 4, zip64 ? kAll32 : cdOffset, 2, options_.comment.size());
+  return out + options_.comment;
 }
 
 bool ZipWriter::WriteTo(const std::filesystem::path& path) const {
