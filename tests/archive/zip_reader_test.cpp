@@ -128,6 +128,7 @@ TEST(ZipReader, RefusesArchivesWhoseRecordsDoNotHoldTogether) {
       {"count differs per disk", Patched(good, end + 8, 1, 2)},
       {"more entries than the directory holds", Patched(good, end + 8, 0x00030003, 4)},
       {"more entries than fit the directory size", Patched(good, end + 8, 0x00FF00FF, 4)},
+      {"directory running into the end record", Patched(good, end + 12, 2 * (46 + 50) + 1, 4)},
       {"not a central header", Patched(good, end + 16, 1, 4)},
       {"ZIP64 size marker without its extra field",
        Patched(good, end - 2 * (46 + 50) + 24, 0xFFFFFFFF, 4)},
