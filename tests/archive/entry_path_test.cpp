@@ -41,7 +41,7 @@ TEST(NormalizeEntryPath, UnsafeAndSkippedNamesLeaveNoPath) {
   for (std::string_view name :
        {"", "META-INF/MANIFEST.MF", "meta-inf", "Meta-Inf/x", "__MACOSX/a/._b", "a/__macosx/b",
         "a/.DS_Store", "THUMBS.DB", "x/Desktop.INI", "a/./b", "./a", "a/b.", "a./b", "a/...",
-        "a/b:c", "1:x", "a/stream:$DATA"}) {
+        "a /b", "a/b:c", "1:x", "a/stream:$DATA"}) {
     EXPECT_EQ(verdict(name), EntryPathVerdict::Skip) << name;
   }
 }
