@@ -20,16 +20,13 @@ namespace fs = std::filesystem;
 namespace win = kestrivon::win;
 using kestrivon::fuzz::Check;
 
-const fs::path& Root() { return kestrivon::fuzz::ScratchFolder("app-link"); }
-
 void CheckLink(std::string_view text) {
   if (!win::IsAppLink(text)) return;
-  Check(text.size() >= 13 && text.size() <= 4096, "link length out of bounds");
-  Check(kestrivon::core::EqualsIgnoringAsciiCase(text.substr(0, 12), "kestrivon://"),
-        "link without the scheme");
-  for (const char c : text) {
-    Check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F, "link with a control byte");
-  }
+  const auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
+  Check(text.size() >= 13 && text.size() <= 4096 &&
+            kestrivon::core::EqualsIgnoringAsciiCase(text.substr(0, 12), "kestrivon://") &&
+            std::none_of(text.begin(), text.end(), control),
+        "link outside the rule");
   const std::string request = win::AppLinkRequest(text);
   Check(request.size() == text.size() + 6 && request.starts_with("OPEN ") &&
             request.find('\n') == request.size() - 1,
@@ -48,15 +45,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     start = end + 1;
   }
   const auto found = win::FindAppLink(arguments);
-  for (const std::string& argument : arguments) {
-    CheckLink(argument);
-    if (win::IsAppLink(argument)) {
-      Check(found && *found == argument, "not the first app link");
-      break;
-    }
-  }
-  Check(found.has_value() || !win::IsAppLink(bytes.substr(0, bytes.find('\0'))),
-        "missed the first argument");
+  const auto first =
+      std::find_if(arguments.begin(), arguments.end(),
+                   [](const std::string& argument) { return win::IsAppLink(argument); });
+  Check(first == arguments.end() ? !found : found == *first, "not the first app link");
+  for (const std::string& argument : arguments) CheckLink(argument);
   (void)win::IsAppLinkAccepted(bytes);
 
   const auto endpoint = win::ParseAppLinkEndpoint(bytes);
@@ -68,11 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     Check(bytes.find_first_not_of("\r\n") == std::string_view::npos, "usable endpoint lost");
   }
-  {
-    std::ofstream file(Root() / win::kAppLinkEndpointFile, std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  }
-  Check(win::ReadAppLinkEndpoint(Root()) ==
+  const fs::path& root = kestrivon::fuzz::ScratchFolder("app-link");
+  std::ofstream(root / win::kAppLinkEndpointFile, std::ios::binary | std::ios::trunc) << bytes;
+  Check(win::ReadAppLinkEndpoint(root) ==
             win::ParseAppLinkEndpoint(bytes.substr(0, win::kMaxEndpointFileBytes)),
         "the file reads differently from its bytes");
   return 0;

@@ -11,17 +11,15 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace kestrivon::fuzz {
 
-[[noreturn]] inline void Fail(std::string_view what, std::string_view detail = {}) {
-  const std::string line = "FUZZ FAILURE: " + std::string(what) + " " + std::string(detail) + "\n";
-  std::fputs(line.c_str(), stderr);
-  std::abort();
-}
-
 inline void Check(bool condition, std::string_view what, std::string_view detail = {}) {
-  if (!condition) Fail(what, detail);
+  if (condition) return;
+  std::fputs(("FUZZ FAILURE: " + std::string(what) + " " + std::string(detail) + "\n").c_str(),
+             stderr);
+  std::abort();
 }
 
 // <KESTRIVON_FUZZ_TMP or /dev/shm>/kestrivon-fuzz-<name>-<pid>, made on first use and removed
@@ -29,10 +27,7 @@ inline void Check(bool condition, std::string_view what, std::string_view detail
 inline const std::filesystem::path& ScratchFolder(std::string_view name) {
   struct Folder {
     std::filesystem::path path;
-    explicit Folder(std::string_view folderName) {
-      const char* base = std::getenv("KESTRIVON_FUZZ_TMP");
-      path = std::filesystem::path(base != nullptr ? base : "/dev/shm") /
-             ("kestrivon-fuzz-" + std::string(folderName) + "-" + std::to_string(getpid()));
+    explicit Folder(std::filesystem::path at) : path(std::move(at)) {
       std::filesystem::create_directories(path);
     }
     ~Folder() {
@@ -40,7 +35,10 @@ inline const std::filesystem::path& ScratchFolder(std::string_view name) {
       std::filesystem::remove_all(path, ignored);
     }
   };
-  static const Folder folder(name);
+  const char* base = std::getenv("KESTRIVON_FUZZ_TMP");
+  static const Folder folder(
+      std::filesystem::path(base != nullptr ? base : "/dev/shm") /
+      ("kestrivon-fuzz-" + std::string(name) + "-" + std::to_string(getpid())));
   return folder.path;
 }
 

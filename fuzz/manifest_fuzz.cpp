@@ -20,8 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (manifest) {
     Check(core::IsValidEntry(manifest->launcher), "accepted manifest with an unusable launcher");
     for (const core::UpdateInfo* entry : {&manifest->jre, &manifest->updater}) {
-      const bool valid = core::IsValidEntry(*entry);
-      Check(!entry->present || valid, "accepted manifest with an unusable entry");
+      Check(!entry->present || core::IsValidEntry(*entry),
+            "accepted manifest with an unusable entry");
       Check(entry->size <= core::maxEntrySize, "entry size above the limit");
     }
   } else {

@@ -1,126 +1,89 @@
-// libFuzzer target: the ZIP reader over the input in memory, then the extractor on the same
-// bytes as a file. Aborts when an entry yields more than its declared size, or when anything
-// appears outside the extraction folder or touches the sentinel file beside it.
+// Fuzz target: the ZIP reader over the input in memory, then the extractor on the same bytes
+// as a file. An entry never yields more than its declared size, and nothing appears outside
+// the extraction folder or touches the sentinel file beside it.
 
-#include <unistd.h>
-
-#include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "archive/extract_zip.h"
 #include "archive/zip_reader.h"
+#include "fuzz/fuzz_check.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using kestrivon::archive::ZipReader;
+namespace archive = kestrivon::archive;
+using kestrivon::fuzz::Check;
 
-constexpr std::string_view kSentinelText = "sentinel: must never change";
+constexpr std::string_view kSentinel = "sentinel: must never change";
 
-[[noreturn]] void Fail(const char* what, const std::string& detail = {}) {
-  std::fprintf(stderr, "FUZZ FAILURE: %s %s\n", what, detail.c_str());
-  std::abort();
-}
-
-// <tmp>/kestrivon-fuzz-<pid>/jail/{archive.zip, out/, sentinel}: the jail must hold exactly
-// these, and the root exactly the jail.
-struct Workspace {
-  fs::path root;
-  fs::path jail;
-  fs::path archive;
-  fs::path out;
-  fs::path sentinel;
-
-  Workspace() {
-    const char* base = std::getenv("KESTRIVON_FUZZ_TMP");
-    root = fs::path(base != nullptr ? base : "/dev/shm") /
-           ("kestrivon-fuzz-" + std::to_string(getpid()));
-    jail = root / "jail";
-    archive = jail / "archive.zip";
-    out = jail / "out";
-    sentinel = jail / "sentinel";
-    fs::remove_all(root);
-    fs::create_directories(jail);
-    std::ofstream(sentinel, std::ios::binary) << kSentinelText;
-  }
-  ~Workspace() {
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-  }
-};
-
-Workspace& Space() {
-  static Workspace space;
-  return space;
+// <scratch folder>/jail/{archive.zip, out/, sentinel}: the scratch folder must hold only the
+// jail, and the jail only these.
+const fs::path& Jail() {
+  static const fs::path jail = [] {
+    const fs::path folder = kestrivon::fuzz::ScratchFolder("zip") / "jail";
+    fs::create_directories(folder);
+    std::ofstream(folder / "sentinel", std::ios::binary) << kSentinel;
+    return folder;
+  }();
+  return jail;
 }
 
 void CheckOnlyNames(const fs::path& folder, const std::set<std::string>& allowed) {
   for (const auto& item : fs::directory_iterator(folder)) {
-    if (!allowed.contains(item.path().filename().string())) {
-      Fail("written outside the folder:", item.path().string());
-    }
+    Check(allowed.contains(item.path().filename().string()),
+          "written outside the folder:", item.path().string());
   }
 }
 
-void ReadInMemory(const uint8_t* data, size_t size) {
-  ZipReader reader;
-  auto read = [data, size](uint64_t offset, void* buffer, size_t count) -> size_t {
-    if (offset >= size) return 0;
-    const size_t n = std::min<size_t>(count, size - static_cast<size_t>(offset));
-    std::memcpy(buffer, data + offset, n);
-    return n;
+void ReadInMemory(std::string_view bytes) {
+  archive::ZipReader reader;
+  const auto read = [bytes](uint64_t offset, void* buffer, size_t count) -> size_t {
+    return offset < bytes.size() ? bytes.copy(static_cast<char*>(buffer), count, offset) : 0;
   };
-  if (!reader.Open(read, size)) return;
-  std::vector<char> name(ZipReader::kNameBufferSize);
+  if (!reader.Open(read, bytes.size())) return;
+  std::vector<char> name(archive::ZipReader::kNameBufferSize);
   for (uint64_t i = 0; i < reader.EntryCount(); ++i) {
-    if (const auto length = reader.EntryName(i, name); length && *length >= name.size()) {
-      Fail("name not cut to the buffer");
-    }
+    const auto length = reader.EntryName(i, name);
+    Check(!length || *length < name.size(), "name not cut to the buffer");
     (void)reader.IsDirectory(i);
     const auto stat = reader.Stat(i);
     uint64_t produced = 0;
     const auto result = reader.Extract(i, [&](const void*, size_t count) {
       produced += count;
-      if (!stat || produced > stat->uncompressedSize) Fail("more than the declared size");
+      Check(stat && produced <= stat->uncompressedSize, "more than the declared size");
       return count;
     });
-    if (result && produced != stat->uncompressedSize) Fail("size differs and reported success");
+    Check(!result || produced == stat->uncompressedSize, "size differs and reported success");
   }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  ReadInMemory(data, size);
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  ReadInMemory(bytes);
 
-  Workspace& space = Space();
-  {
-    std::ofstream file(space.archive, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  const fs::path& jail = Jail();
+  std::ofstream(jail / "archive.zip", std::ios::binary | std::ios::trunc) << bytes;
+  archive::ExtractOptions options;
+  for (const bool strip : {false, true}) {
+    std::error_code ignored;
+    fs::remove_all(jail / "out", ignored);
+    options.stripTopLevelFolder = strip;
+    (void)archive::ExtractZip(jail / "archive.zip", jail / "out", options);
   }
-  std::error_code error;
-  fs::remove_all(space.out, error);
-  (void)kestrivon::archive::ExtractZip(space.archive, space.out, {});
-  kestrivon::archive::ExtractOptions strip;
-  strip.stripTopLevelFolder = true;
-  fs::remove_all(space.out, error);
-  (void)kestrivon::archive::ExtractZip(space.archive, space.out, strip);
-
-  CheckOnlyNames(space.root, {"jail"});
-  CheckOnlyNames(space.jail, {"archive.zip", "out", "sentinel"});
-  if (fs::is_symlink(space.sentinel) || fs::file_size(space.sentinel) != kSentinelText.size()) {
-    Fail("sentinel changed");
-  }
-  std::ifstream sentinel(space.sentinel, std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(sentinel)), std::istreambuf_iterator<char>());
-  if (text != kSentinelText) Fail("sentinel changed");
+  CheckOnlyNames(jail.parent_path(), {"jail"});
+  CheckOnlyNames(jail, {"archive.zip", "out", "sentinel"});
+  std::ifstream sentinel(jail / "sentinel", std::ios::binary);
+  Check(!fs::is_symlink(jail / "sentinel") &&
+            std::string(std::istreambuf_iterator<char>(sentinel), {}) == kSentinel,
+        "sentinel changed");
   return 0;
 }

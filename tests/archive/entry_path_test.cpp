@@ -11,13 +11,11 @@ TEST(NormalizeEntryPath, AcceptedNamesAreJoinedWithSingleSlashes) {
   const std::pair<std::string_view, std::string_view> cases[] = {
       {"bin//lib///x.dll", "bin/lib/x.dll"},
       {"folder/", "folder"},
-      {"a\\b\\c.txt", "a/b/c.txt"},
       {"a\\/b", "a/b"},
       {"lib/META-INF/x", "lib/META-INF/x"},  // only a first component meta-inf is dropped
       {"..a/b..c/.hidden", "..a/b..c/.hidden"},
       // Junk names count as whole components only.
       {"thumbs.db.bak/x.ds_store/__macosx_", "thumbs.db.bak/x.ds_store/__macosx_"},
-      {"\xD0\xBF\xD1\x80\xD0\xB8/\xE2\x82\xAC.txt", "\xD0\xBF\xD1\x80\xD0\xB8/\xE2\x82\xAC.txt"},
   };
   for (const auto& [name, expected] : cases) {
     std::string normalized;
@@ -43,7 +41,7 @@ TEST(NormalizeEntryPath, UnsafeAndSkippedNamesLeaveNoPath) {
   for (std::string_view name :
        {"", "META-INF/MANIFEST.MF", "meta-inf", "Meta-Inf/x", "__MACOSX/a/._b", "a/__macosx/b",
         "a/.DS_Store", "THUMBS.DB", "x/Desktop.INI", "a/./b", "./a", "a/b.", "a./b", "a/...",
-        "a/b:c", "1:x", "a/stream:$DATA"}) {
+        "a /b", "a/b:c", "1:x", "a/stream:$DATA"}) {
     EXPECT_EQ(verdict(name), EntryPathVerdict::Skip) << name;
   }
 }
@@ -60,8 +58,7 @@ TEST(EntryNameText, OnlyWellFormedUtf8CanBecomeAPath) {
        }) {
     EXPECT_FALSE(IsUtf8PathText(bad)) << PrintableName(bad);
   }
-  EXPECT_EQ(PrintableName("caf\xE9/\xC3\xA9"), "caf\\xE9/\xC3\xA9");
-  EXPECT_EQ(PrintableName(std::string_view("a\0b", 3)), "a\\x00b");
+  // The escaped log form of such names is in the extraction tests.
 }
 
 }  // namespace

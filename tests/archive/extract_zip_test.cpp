@@ -1,6 +1,7 @@
 #include "archive/extract_zip.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -19,37 +20,49 @@ namespace {
 namespace fs = std::filesystem;
 using testing::kStored;
 using testing::ZipWriter;
+using testing::ZipWriterEntry;
 using Tree = std::vector<std::string>;
 using Progress = std::vector<std::pair<uint64_t, uint64_t>>;
 
 constexpr uint64_t kMiB = uint64_t{1} << 20;
+constexpr uint32_t kUnixSymlink = 0120777u << 16;
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream file(core::LongPath(path), std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
 }
 
-// Every file and folder below `root`, relative, '/'-separated, sorted; folders end in '/'.
-Tree TreeOf(const fs::path& root) {
+// Every file and folder below `folder`, relative, '/'-separated, sorted; folders end in '/'.
+// Read through the long form, where a device name is an ordinary name. Fails the test on a
+// symbolic link.
+Tree TreeOf(const fs::path& folder) {
   Tree out;
+  const fs::path root = core::LongPath(folder);
   if (!fs::exists(root)) return out;
   for (const auto& item : fs::recursive_directory_iterator(root)) {
-    std::string relative = core::PathToUtf8(item.path().lexically_relative(root));
+    // By text: the long form has no root that lexically_relative understands.
+    std::string relative = core::PathToUtf8(item.path()).substr(core::PathToUtf8(root).size() + 1);
     std::replace(relative.begin(), relative.end(), '\\', '/');
+    EXPECT_FALSE(item.is_symlink()) << relative;
     out.push_back(item.is_directory() ? relative + "/" : relative);
   }
   std::sort(out.begin(), out.end());
   return out;
 }
 
+// Folders for names that end in '/', else files that hold their own name.
+ZipWriter Files(std::initializer_list<std::string> names) {
+  ZipWriter writer;
+  for (const std::string& name : names) {
+    name.ends_with('/') ? writer.AddDirectory(name) : writer.AddFile(name, name);
+  }
+  return writer;
+}
+
 class ExtractZipTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    // Fails on Windows while the extraction still holds a handle below; the long form
-    // because some tests go beyond 260 characters.
-    std::error_code error;
-    fs::remove_all(core::LongPath(root_), error);
-    EXPECT_FALSE(error) << error.message();
+  ExtractZipTest() {
+    options_.progress = [this](uint64_t done, uint64_t all) { progress_.emplace_back(done, all); };
   }
 
   std::string Extract(const ZipWriter& writer, const ExtractOptions& options = {}) {
@@ -64,6 +77,8 @@ class ExtractZipTest : public ::testing::Test {
 
   std::string ArchiveText() const { return core::PathToUtf8(archive_); }
 
+  Progress progress_;
+  ExtractOptions options_;
   kestrivon::testing::TempDir temp_;
   const fs::path root_ = temp_.path();
   const fs::path archive_ = root_ / "in.zip";
@@ -73,92 +88,33 @@ class ExtractZipTest : public ::testing::Test {
 TEST_F(ExtractZipTest, ExtractsFilesAndFoldersAndReportsProgress) {
   kestrivon::testing::LogCapture log;
   out_ = root_ / "not" / "yet" / "there";
+  options_.stripTopLevelFolder = true;
   const std::string big = testing::Text(3 << 20);
-  const std::string utf8 = "\xC3\xA9t\xC3\xA9";
-  Progress progress;
-  ExtractOptions options;
-  options.progress = [&](uint64_t done, uint64_t total) { progress.emplace_back(done, total); };
-  ZipWriter writer;
-  writer.AddDirectory("bin/").AddFile("bin/java.exe", big).AddDirectory("empty/");
-  writer.AddFile("lib/deep/er/x.dat", "abc", kStored).AddFile(utf8, "");
-  // Left out silently, and so needing no file name whatever their bytes.
-  for (const char* skipped : {"META-INF/MANIFEST.MF", "__MACOSX/\xFF"})
-    writer.AddFile(skipped, "m");
-  ASSERT_EQ(Extract(writer, options), "ok");
+  // Left out silently, and so needing no file name whatever their bytes: the last two.
+  ZipWriter writer = Files({"jdk/", "jdk/bin/", "jdk/empty/", "jdk/lib/deep/er/x",
+                            "jdk/\xC3\xA9t\xC3\xA9", "META-INF/x", "__MACOSX/\xFF"});
+  ASSERT_EQ(Extract(writer.AddFile("jdk\\bin\\java.exe", big), options_), "ok");
   EXPECT_EQ(TreeOf(out_), (Tree{"bin/", "bin/java.exe", "empty/", "lib/", "lib/deep/",
-                                "lib/deep/er/", "lib/deep/er/x.dat", utf8}));
+                                "lib/deep/er/", "lib/deep/er/x", "\xC3\xA9t\xC3\xA9"}));
   EXPECT_EQ(ReadFile(out_ / "bin" / "java.exe"), big);
-  EXPECT_EQ(ReadFile(out_ / "lib/deep/er/x.dat"), "abc");
+  EXPECT_EQ(ReadFile(out_ / "lib/deep/er/x"), "jdk/lib/deep/er/x");
   // Files only are counted; the total includes the two folders but no skipped entry.
-  EXPECT_EQ(progress, (Progress{{1, 5}, {2, 5}, {3, 5}}));
-  EXPECT_EQ(log.Texts(), std::vector<std::string>{"[INFO] Extracted " + ArchiveText() +
-                                                  " (3 files) to " + core::PathToUtf8(out_)});
+  EXPECT_EQ(progress_, (Progress{{1, 5}, {2, 5}, {3, 5}}));
+  EXPECT_EQ(
+      log.Texts(),
+      (Tree{"[INFO] Extracting " + ArchiveText() + " without its top-level folder \"jdk\"",
+            "[INFO] Extracted " + ArchiveText() + " (3 files) to " + core::PathToUtf8(out_)}));
 
   // An existing file is replaced, not appended to or left longer.
   ASSERT_EQ(Extract(ZipWriter().AddFile("bin/java.exe", "new")), "ok");
   EXPECT_EQ(ReadFile(out_ / "bin" / "java.exe"), "new");
 }
 
-TEST_F(ExtractZipTest, StripsOnlyATopLevelFolderThatHoldsEverything) {
-  ExtractOptions options;
-  options.stripTopLevelFolder = true;
-  const Tree stripped = {"bin/", "bin/java", "release"};
-  const auto jdk = [](ZipWriter writer) {
-    return writer.AddFile("jdk-17/bin/java", "j").AddFile("jdk-17\\release", "r");
-  };
-  const std::pair<ZipWriter, Tree> cases[] = {
-      {jdk(ZipWriter().AddDirectory("jdk-17/")), stripped},
-      {jdk(ZipWriter()), stripped},
-      {ZipWriter().AddFile("a/x", "1").AddFile("b/y", "2"), {"a/", "a/x", "b/", "b/y"}},
-      {ZipWriter().AddFile("a/x", "1").AddFile("top.txt", "2"), {"a/", "a/x", "top.txt"}},
-      {ZipWriter().AddFile("a/y", "1").AddFile("ab/x", "2"), {"a/", "a/y", "ab/", "ab/x"}},
-      // "a" as a file and as a folder cannot both exist; what matters is that nothing moved.
-      {ZipWriter().AddFile("a", "file").AddFile("a/x", "1"), {"a"}}};
-  for (const auto& [writer, tree] : cases) {
-    kestrivon::testing::LogCapture log;
-    fs::remove_all(out_);
-    const std::string result = Extract(writer, options);
-    EXPECT_TRUE(result == "ok" || (tree == Tree{"a"} && result.starts_with("can't create ")))
-        << result;
-    EXPECT_EQ(TreeOf(out_), tree);
-    Tree lines;
-    if (tree == stripped) {
-      lines.push_back("[INFO] Extracting " + ArchiveText() +
-                      " without its top-level folder \"jdk-17\"");
-    }
-    if (result == "ok") {
-      lines.push_back("[INFO] Extracted " + ArchiveText() + " (2 files) to " +
-                      core::PathToUtf8(out_));
-    }
-    EXPECT_EQ(log.Texts(), lines);
-  }
-}
-
-TEST_F(ExtractZipTest, OnlyFileWritesTheFirstMatchStraightIntoTheDestination) {
-  ExtractOptions options;
-  options.onlyFile = "Updater.EXE";
-  Progress progress;
-  options.progress = [&](uint64_t done, uint64_t total) { progress.emplace_back(done, total); };
-  ZipWriter writer;
-  writer.AddDirectory("pkg/").AddFile("pkg/readme.txt", "r").AddDirectory("pkg/updater.exe/");
-  writer.AddFile("pkg/bin/updater.exe", "first").AddFile("updater.exe", "second");
-  ASSERT_EQ(Extract(writer, options), "ok");
-  EXPECT_EQ(TreeOf(out_), Tree{"Updater.EXE"});
-  EXPECT_EQ(ReadFile(out_ / "Updater.EXE"), "first");
-  EXPECT_EQ(progress, (Progress{{1, 5}}));
-
-  options.onlyFile = "missing.dll";
-  fs::remove_all(out_);
-  EXPECT_EQ(Run(options), "missing.dll not found in " + ArchiveText());
-  EXPECT_EQ(TreeOf(out_), Tree{});
-}
-
 TEST_F(ExtractZipTest, CancellationStopsBetweenEntriesAndKeepsWhatWasWritten) {
   int polls = 0;
   ExtractOptions options;
   options.cancelled = [&polls] { return ++polls > 2; };
-  EXPECT_EQ(Extract(ZipWriter().AddFile("a", "1").AddFile("b", "2").AddFile("c", "3"), options),
-            "cancelled");
+  EXPECT_EQ(Extract(Files({"a", "b", "c"}), options), "cancelled");
   EXPECT_EQ(TreeOf(out_), (Tree{"a", "b"}));
   EXPECT_EQ(polls, 3);
 }
@@ -182,7 +138,6 @@ TEST_F(ExtractZipTest, EntryPathLengthAndCountAtTheirEdges) {
   // A longer name is cut by the 2,048-byte name buffer before any check.
   EXPECT_EQ(Extract(ZipWriter().AddFile(pathOf(5000), "x")), "entry path too long (2047 chars)");
 
-  EXPECT_EQ(Extract(ZipWriter()), "archive is empty: " + ArchiveText());
   ZipWriter many;
   for (int i = 0; i < 100'000; ++i) many.AddFile("__MACOSX/" + std::to_string(i), "", kStored);
   EXPECT_EQ(Extract(many), "ok");  // all skipped
@@ -201,15 +156,121 @@ TEST_F(ExtractZipTest, ArchiveFileProblems) {
   ASSERT_FALSE(below);
   EXPECT_TRUE(below.error().starts_with("can't create " + core::PathToUtf8(belowAFile) + ": "))
       << below.error();
-
-  // Sparse files: the size is judged before a byte is read.
-  fs::resize_file(archive_, 2048 * kMiB);
-  const std::string atLimit = Run();
-  EXPECT_TRUE(atLimit == "not a valid ZIP archive: " + ArchiveText() ||
-              atLimit.starts_with("not enough disk space (need 6144 MiB"))
-      << atLimit;
+  // A sparse file: the size is judged before a byte is read.
   fs::resize_file(archive_, 2048 * kMiB + 1);
   EXPECT_EQ(Run(), "archive too large (2048 MiB): " + ArchiveText());
+}
+
+struct Row {
+  const char* what;
+  std::string bytes;
+  std::string outcome;  // "ok", or the error text; a final '*' stands for the system's words
+  Tree tree = {};       // the files of an "ok" row end with their names
+  bool strip = false;
+  std::string onlyFile = {};
+};
+
+std::vector<Row> Rows(const fs::path& archive, const fs::path& out) {
+  const std::string unsafe = "unsafe entry path in archive: ";
+  const std::string conflict = "conflicting entry path in archive: ";
+  const auto one = [](ZipWriterEntry entry) { return ZipWriter().Add(std::move(entry)).Build(); };
+  const auto bytes = [](std::initializer_list<std::string> names) { return Files(names).Build(); };
+  const std::string stub = "MZ" + std::string(5000, '\x90');
+
+  const Tree stripped = {"bin/", "bin/java", "release"};
+  const std::string notFound = "missing.dll not found in " + core::PathToUtf8(archive);
+  const std::string onlyFile = Files({"pkg/", "pkg/a", "pkg/updater.exe/"})
+                                   .AddFile("pkg/bin/UPDATER.exe", "Updater.exe")
+                                   .AddFile("updater.exe", "second")
+                                   .Build();
+
+  return {
+      // Only a top-level folder that holds every entry is dropped, listed or not.
+      {"strip, no folder entry", bytes({"jdk/bin/java", "jdk\\release"}), "ok", stripped, true},
+      {"strip, two folders", bytes({"a/x", "b/y"}), "ok", {"a/", "a/x", "b/", "b/y"}, true},
+      {"strip, a top-level file", bytes({"a/x", "top"}), "ok", {"a/", "a/x", "top"}, true},
+      {"strip, a longer name", bytes({"a/y", "ab/x"}), "ok", {"a/", "a/y", "ab/", "ab/x"}, true},
+      {"strip, a file", bytes({"a", "a/x"}), "can't create *", {"a"}, true},
+      // Only the first file of that name, in any letter case, straight into the destination.
+      {"only file", onlyFile, "ok", {"Updater.exe"}, false, "Updater.exe"},
+      {"only file, missing", bytes({"a"}), notFound, {}, false, "missing.dll"},
+      // Names that leave the folder, or have no file name: refused before anything is written.
+      {"parent", bytes({"kept", "a\\..\\..\\e"}), unsafe + "a\\..\\..\\e"},
+      {"not UTF-8", bytes({"kept", "caf\xE9/x.txt"}), unsafe + "caf\\xE9/x.txt"},
+      {"NUL in name", bytes({"kept", std::string("a\0b", 3)}), unsafe + "a\\x00b"},
+      // Device names land as ordinary files: every access goes through the long form.
+      {"device names",
+       bytes({"CON", "nul.txt", "aux", "lpt1/conin$"}),
+       "ok",
+       {"CON", "aux", "lpt1/", "lpt1/conin$", "nul.txt"}},
+      // A symbolic link is written as a plain file holding the link text.
+      {"symbolic link as a folder",
+       ZipWriter()
+           .Add({.name = "up", .data = "..", .externalAttributes = kUnixSymlink})
+           .AddFile("up/sentinel", "overwritten")
+           .Build(),
+       "can't create " + core::PathToUtf8(out / "up") + ": *",
+       {"up"}},
+      // One path, two entries; folders listed twice are harmless.
+      {"names differing in case", bytes({"ReadMe.txt", "README.TXT"}), conflict + "README.TXT"},
+      {"folder, then file of that name", bytes({"A/", "a"}), conflict + "a"},
+      {"folder twice", bytes({"d/", "d/", "d/x"}), "ok", {"d/", "d/x"}},
+      // Data on a folder is ignored; the folder is made.
+      {"DOS folder with data",
+       one({.name = "dos",
+            .data = "data",
+            .versionMadeBy = testing::kMadeOnDos,
+            .externalAttributes = 0x10}),
+       "ok",
+       {"dos/"}},
+      // A stub before the archive, counted in the offsets.
+      {"self-extracting",
+       ZipWriter({.prefix = stub}).AddFile("a.txt", "a.txt").Build(),
+       "ok",
+       {"a.txt"}},
+      // Refused by the declared sizes before a byte is written.
+      {"ZIP64 uncompressed size 2^64 - 1",
+       one({.name = "big", .data = "a", .uncompressedSize = UINT64_MAX, .zip64 = true}),
+       "entry too large (17592186044415 MiB): big"},
+      // Refused while writing, never beyond the declared size; what was written stays.
+      {"inflates beyond its size",
+       one({.name = "lie", .data = std::string(16 << 20, '\0'), .uncompressedSize = 1024}),
+       "failed to extract lie",
+       {"lie"}},
+  };
+}
+
+// Each archive, hostile or not, ends as designed and writes no more than it declares (1 KiB at
+// most); nothing outside the folder appears or changes.
+TEST_F(ExtractZipTest, EachArchiveEndsAsDesignedInsideItsFolder) {
+  constexpr std::string_view kSentinel = "sentinel: must never change";
+  const fs::path sentinel = root_ / "sentinel";
+  std::ofstream(sentinel, std::ios::binary) << kSentinel;
+  for (const Row& row : Rows(archive_, out_)) {
+    SCOPED_TRACE(row.what);
+    fs::remove_all(core::LongPath(out_));
+    std::ofstream(archive_, std::ios::binary | std::ios::trunc) << row.bytes;
+    options_.onlyFile = row.onlyFile;
+    options_.stripTopLevelFolder = row.strip;
+    const std::string outcome = Run(options_);
+    if (row.outcome.ends_with('*')) {
+      EXPECT_TRUE(outcome.starts_with(row.outcome.substr(0, row.outcome.size() - 1))) << outcome;
+    } else {
+      EXPECT_EQ(outcome, row.outcome);
+    }
+    const Tree tree = TreeOf(out_);
+    EXPECT_EQ(tree, row.tree);
+    for (const std::string& path : tree) {
+      const std::string bytes =
+          path.ends_with('/') ? "" : ReadFile(out_ / core::PathFromUtf8(path));
+      EXPECT_LE(bytes.size(), 1024u) << path;
+      EXPECT_TRUE(outcome != "ok" || path.ends_with('/') || bytes.ends_with(path)) << path;
+    }
+    Tree outside = TreeOf(root_);
+    std::erase_if(outside, [](const std::string& item) { return item.starts_with("out/"); });
+    EXPECT_EQ(outside, (Tree{"in.zip", "sentinel"}));
+    EXPECT_EQ(ReadFile(sentinel), kSentinel);
+  }
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 // Our reader against Debian's minizip on archives made by other tools (python's zipfile and
 // Info-ZIP: stored, deflated, ZIP64, streamed with data descriptors): the same names, sizes
-// and bytes, and ExtractZip reproduces the source tree.
+// and bytes.
 
 #include <cstdlib>
 #include <fstream>
-#include <map>
+#include <iterator>
 #include <random>
 #include <string>
 #include <tuple>
@@ -14,7 +14,6 @@
 #include <unzip.h>
 #include <zlib.h>
 
-#include "archive/extract_zip.h"
 #include "archive/zip_reader.h"
 #include "tests/support/temp_dir.h"
 
@@ -32,15 +31,12 @@ uLong Crc(uLong crc, const void* data, size_t size) {
 
 std::vector<Listed> ListWithOurs(const fs::path& archive) {
   std::ifstream file(archive, std::ios::binary);
+  const std::string bytes{std::istreambuf_iterator<char>(file), {}};
   ZipReader reader;
-  EXPECT_TRUE(reader.Open(
-      [&file](uint64_t offset, void* buffer, size_t size) -> size_t {
-        file.clear();
-        file.seekg(static_cast<std::streamoff>(offset));
-        file.read(static_cast<char*>(buffer), static_cast<std::streamsize>(size));
-        return static_cast<size_t>(file.gcount());
-      },
-      fs::file_size(archive)));
+  const auto readAt = [&bytes](uint64_t offset, void* buffer, size_t size) -> size_t {
+    return offset < bytes.size() ? bytes.copy(static_cast<char*>(buffer), size, offset) : 0;
+  };
+  EXPECT_TRUE(reader.Open(readAt, bytes.size()));
   std::vector<Listed> out;
   char name[ZipReader::kNameBufferSize];
   for (uint64_t i = 0; i < reader.EntryCount(); ++i) {
@@ -83,21 +79,6 @@ std::vector<Listed> ListWithMinizip(const fs::path& archive) {
   return out;
 }
 
-// Every file (size and CRC-32) and folder (-1) below `root`, by relative path.
-std::map<std::string, std::pair<int64_t, uLong>> Contents(const fs::path& root) {
-  std::map<std::string, std::pair<int64_t, uLong>> out;
-  for (const auto& item : fs::recursive_directory_iterator(root)) {
-    auto& [size, crc] = out[item.path().lexically_relative(root).string()];
-    size = -1;
-    if (item.is_directory()) continue;
-    std::ifstream file(item.path(), std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(file), {}};
-    size = static_cast<int64_t>(bytes.size());
-    crc = Crc(0, bytes.data(), bytes.size());
-  }
-  return out;
-}
-
 TEST(MinizipCrossCheck, ArchivesMadeByOtherTools) {
   const kestrivon::testing::TempDir temp;
   std::mt19937 random(42);
@@ -108,53 +89,36 @@ TEST(MinizipCrossCheck, ArchivesMadeByOtherTools) {
     text += "module java.base exports java.lang." + std::to_string(line * 7919 % 99991) + ";\n";
   }
   const fs::path source = temp.path() / "tree";
-  // Zeros too, but within the ratio limit.
   const std::pair<std::string, std::string> files[] = {
       {"bin/java", noise},
       {"lib/modules", text},
-      {"lib/zeros", std::string(500, '\0')},
       {"lib/security/empty", ""},
-      {"conf/\xC3\xA9t\xC3\xA9 \xE2\x82\xAC.txt", "utf-8 name"},
-      {"release", "JAVA_VERSION=\"17\"\n"}};
+      {"conf/\xC3\xA9t\xC3\xA9 \xE2\x82\xAC.txt", "utf-8 name"}};
   for (const auto& [name, bytes] : files) {
     fs::create_directories((source / name).parent_path());
     std::ofstream(source / name, std::ios::binary) << bytes;
   }
-  fs::create_directories(source / "legal" / "empty-dir");
-  const auto tree = Contents(source);
-  // Without folder entries an empty folder cannot come out.
-  auto noEmptyFolders = tree;
-  noEmptyFolders.erase("legal");
-  noEmptyFolders.erase("legal/empty-dir");
 
   const std::string python = fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
-  const std::tuple<std::string, std::string, bool> archives[] = {
-      {"py.zip", python + " -m zipfile -c py.zip tree >/dev/null", true},
+  const std::pair<std::string, std::string> archives[] = {
+      {"py.zip", python + " -m zipfile -c py.zip tree >/dev/null"},
       // Written to a pipe, so every entry carries a data descriptor.
-      {"py-stream.zip",
-       python + " -c \"import os,sys,zipfile\n"
-                "z=zipfile.ZipFile(sys.stdout.buffer,'w',zipfile.ZIP_DEFLATED)\n"
-                "for d,_,fs in sorted(os.walk('tree')):\n"
-                " for f in sorted(fs): z.write(os.path.join(d,f))\n"
-                "z.close()\" | cat > py-stream.zip",
-       false},
-      {"zip6.zip", "zip -q -r -6 zip6.zip tree", true},
-      {"zip0.zip", "zip -q -r -0 zip0.zip tree", true},
-      {"zip64.zip", "zip -q -r -fz zip64.zip tree", true},
-      {"zip-stream.zip", "zip -q -r - tree | cat > zip-stream.zip", true}};
-  for (const auto& [name, command, withFolders] : archives) {
+      {"py-stream.zip", python + " -c \"import os,sys,zipfile\n"
+                                 "z=zipfile.ZipFile(sys.stdout.buffer,'w',zipfile.ZIP_DEFLATED)\n"
+                                 "for d,_,fs in sorted(os.walk('tree')):\n"
+                                 " for f in sorted(fs): z.write(os.path.join(d,f))\n"
+                                 "z.close()\" | cat > py-stream.zip"},
+      {"zip6.zip", "zip -q -r -6 zip6.zip tree"},
+      {"zip0.zip", "zip -q -r -0 zip0.zip tree"},
+      {"zip64.zip", "zip -q -r -fz zip64.zip tree"},
+      {"zip-stream.zip", "zip -q -r - tree | cat > zip-stream.zip"}};
+  for (const auto& [name, command] : archives) {
     const fs::path archive = temp.path() / name;
     const std::string line = "cd '" + temp.path().string() + "' && " + command;
     ASSERT_EQ(std::system(line.c_str()), 0) << line;
     const std::vector<Listed> ours = ListWithOurs(archive);
-    EXPECT_GE(ours.size(), 6u) << name;
+    EXPECT_GE(ours.size(), 4u) << name;
     EXPECT_EQ(ours, ListWithMinizip(archive)) << name;
-
-    ExtractOptions options;
-    options.stripTopLevelFolder = true;
-    const auto result = ExtractZip(archive, archive.string() + ".out", options);
-    ASSERT_TRUE(result) << result.error();
-    EXPECT_EQ(Contents(archive.string() + ".out"), withFolders ? tree : noEmptyFolders) << name;
   }
 }
 

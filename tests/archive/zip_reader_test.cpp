@@ -1,7 +1,7 @@
 #include "archive/zip_reader.h"
 
 #include <string>
-#include <tuple>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -45,137 +45,131 @@ std::string NameOf(const ZipReader& reader, uint64_t index) {
 }
 
 // Little-endian, `width` bytes.
-void Patch(std::string& bytes, size_t at, uint32_t value, size_t width) {
+std::string Patched(std::string bytes, size_t at, uint64_t value, size_t width) {
   for (size_t i = 0; i < width; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
+  return bytes;
+}
+
+// An archive whose end record lists only its first entry, with the complete end record of
+// both entries in its comment: readers that take the first see one file, those that take the
+// last see two.
+std::string HiddenEndRecord() {
+  const std::string both = ZipWriter().AddFile("a.txt", "a").AddFile("evil.txt", "e").Build();
+  const std::string last = both.substr(both.size() - 22);
+  const std::string first =
+      Patched(Patched(Patched(last, 8, 0x00010001, 4), 12, 46 + 5, 4), 20, 22, 2);
+  return both.substr(0, both.size() - 22) + first + last;
 }
 
 TEST(ZipReader, ReadsEveryKindOfEntry) {
-  const std::string text = Text(3'500'000);  // several blocks, stored or inflated
-  // Each entry, and whether it is a directory.
+  // Stored, deflated, ZIP64 and streamed entries of several blocks are in the cross-check with
+  // other tools. Each entry, and whether it is a directory.
   const std::pair<ZipWriterEntry, bool> entries[] = {
       {{.name = "dir/", .method = kStored}, true},
-      {{.name = "dir/stored.bin", .data = text, .method = kStored}, false},
-      {{.name = "dir/text.txt", .data = text}, false},
       {{.name = "empty-deflated"}, false},
       {{.name = "empty-stored", .method = kStored}, false},
       {{.name = "empty-no-data", .rawData = ""}, false},
-      {{.name = "z64.txt", .data = text, .zip64 = true}, false},
-      {{.name = "descriptor.txt", .data = text, .flags = 0x0008}, false},
       {{.name = "both", .data = "abc", .method = kStored, .flags = 0x0008, .zip64 = true}, false},
       // The attribute counts only where the maker wrote DOS attributes.
       {{.name = "dos", .versionMadeBy = kMadeOnDos, .externalAttributes = 0x10}, true},
       {{.name = "ntfs", .versionMadeBy = (10 << 8) | 20, .externalAttributes = 0x10}, true},
       {{.name = "unix", .externalAttributes = 0x10}, false},
       {{.name = "dos-file", .versionMadeBy = kMadeOnDos, .externalAttributes = 0x20}, false}};
-  ZipWriter writer;
+  // The end record lies behind the longest comment.
+  ZipWriter writer({.zip64End = true, .comment = std::string(65535, 'c')});
   for (const auto& [entry, directory] : entries) writer.Add(entry);
   // Sizes beyond 32 bits come from the extra field.
   const std::string bytes =
       writer.Add({.name = "huge", .data = "x", .uncompressedSize = 5'000'000'000, .zip64 = true})
-          .Zip64End()
           .Build();
-  ZipReader reader;
-  ASSERT_TRUE(OpenBytes(reader, bytes));
   const uint64_t huge = std::size(entries);
+  ZipReader reader;
+  ASSERT_TRUE(OpenBytes(reader, bytes, huge + 1));  // just within the indexing limit
   ASSERT_EQ(reader.EntryCount(), huge + 1);
   for (uint64_t i = 0; i < huge; ++i) {
     const auto& [entry, directory] = entries[i];
     EXPECT_EQ(NameOf(reader, i), entry.name);
     EXPECT_EQ(reader.IsDirectory(i), directory) << entry.name;
     EXPECT_EQ(ExtractToString(reader, i).value_or("failed"), entry.data) << entry.name;
-    const auto stat = reader.Stat(i);
-    EXPECT_TRUE(stat->method == entry.method && stat->flags == entry.flags &&
-                stat->crc32 == testing::Crc32(entry.data))
-        << entry.name;
   }
-  EXPECT_EQ(reader.Stat(2)->uncompressedSize, text.size());
-  EXPECT_LT(reader.Stat(2)->compressedSize, text.size() / 10);
   EXPECT_EQ(reader.Stat(huge)->uncompressedSize, 5'000'000'000u);
   EXPECT_EQ(ExtractToString(reader, huge), std::unexpected(ZipError::SizeMismatch));
-
   EXPECT_EQ(ExtractToString(reader, huge + 1), std::unexpected(ZipError::BadIndex));
-  EXPECT_FALSE(reader.Stat(huge + 1));
-  EXPECT_EQ(NameOf(reader, huge + 1), "<none>");
+
+  // Beyond the indexing limit the count is known, so that the caller can refuse the archive,
+  // but no entry can be read.
+  ASSERT_TRUE(OpenBytes(reader, bytes, huge));
+  EXPECT_EQ(reader.EntryCount(), huge + 1);
+  EXPECT_EQ(NameOf(reader, 0), "<none>");
+  EXPECT_EQ(ExtractToString(reader, 0), std::unexpected(ZipError::BadIndex));
+  // Beyond the longest comment, no more search.
+  EXPECT_FALSE(OpenBytes(reader, bytes + 'x'));
+  EXPECT_EQ(reader.EntryCount(), 0u);
+  EXPECT_TRUE(OpenBytes(reader, ZipWriter().Build()));  // an empty archive is a valid one
 }
 
-TEST(ZipReader, RefusesEndRecordsThatPointAnywhereElse) {
-  ZipReader reader;
-  // The end record is looked for only as far back as the longest comment reaches.
-  const std::string commented =
-      ZipWriter().AddFile("a.txt", "hello").Comment(std::string(65535, 'c')).Build();
-  ASSERT_TRUE(OpenBytes(reader, commented));
-  EXPECT_EQ(ExtractToString(reader, 0).value_or("failed"), "hello");
-  EXPECT_FALSE(OpenBytes(reader, commented + 'x'));
-  EXPECT_EQ(reader.EntryCount(), 0u);
-  ASSERT_TRUE(OpenBytes(reader, ZipWriter().Build()));  // an empty archive is a valid one
-  EXPECT_FALSE(OpenBytes(reader, "PK\x05\x06"));
-  EXPECT_FALSE(OpenBytes(reader, std::string(100'000, '\0')));
-
+TEST(ZipReader, RefusesArchivesWhoseRecordsDoNotHoldTogether) {
   const std::string good =
       ZipWriter().AddFile(std::string(50, 'a'), "hello").AddFile(std::string(50, 'b'), "x").Build();
+  const size_t end = good.size() - 22;
+  const std::string zip64 = ZipWriter({.zip64End = true}).AddFile("a.txt", "hello").Build();
+  const size_t record = zip64.size() - 22 - 20 - 56;  // before the end record and the locator
+  const std::string text = Text(100'000);
+  const auto afterA = [&text](ZipWriterEntry entry) {
+    return ZipWriter().AddFile("a", text).Add(std::move(entry)).Build();
+  };
+  const std::pair<const char*, std::string> cases[] = {
+      {"no end record", std::string(100'000, '\0')},
+      {"end record alone", "PK\x05\x06"},
+      {"end signature in trailing bytes", good + "PK\x05\x06" + std::string(30, 'x')},
+      {"end record hidden in the comment", HiddenEndRecord()},
+      {"a stub the offsets do not count", "MZ" + std::string(5000, '\x90') + good},
+      {"another disk", Patched(good, end + 4, 1, 2)},
+      {"count differs per disk", Patched(good, end + 8, 1, 2)},
+      {"more entries than the directory holds", Patched(good, end + 8, 0x00030003, 4)},
+      {"more entries than fit the directory size", Patched(good, end + 8, 0x00FF00FF, 4)},
+      {"directory running into the end record", Patched(good, end + 12, 2 * (46 + 50) + 1, 4)},
+      {"not a central header", Patched(good, end + 16, 1, 4)},
+      {"ZIP64 size marker without its extra field",
+       Patched(good, end - 2 * (46 + 50) + 24, 0xFFFFFFFF, 4)},
+      {"ZIP64 record without its signature", Patched(zip64, record, 0x06064b51, 4)},
+      {"ZIP64 record overlapping the locator", Patched(zip64, record + 64, record + 56, 8)},
+      // Fields out of range, with sums that overflow 64 bits.
+      {"ZIP64 directory offset", Patched(zip64, record + 48, UINT64_MAX - 8, 8)},
+      {"ZIP64 directory size", Patched(zip64, record + 40, UINT64_MAX - 8, 8)},
+      {"ZIP64 entry count",
+       Patched(Patched(zip64, record + 24, UINT64_MAX, 8), record + 32, UINT64_MAX, 8)},
+      {"ZIP64 compressed size",
+       ZipWriter().Add({.name = "a", .compressedSize = UINT64_MAX - 8, .zip64 = true}).Build()},
+      // Entries that share data, or run into the directory.
+      {"two directory records for one entry",
+       afterA({.name = "a", .data = text, .localHeaderOffset = 0})},
+      {"size running into the directory",
+       afterA({.name = "b", .data = text, .compressedSize = 40'000})}};
+  ZipReader reader;
   ASSERT_TRUE(OpenBytes(reader, good));
+  ASSERT_TRUE(OpenBytes(reader, zip64));
+  for (const auto& [what, bytes] : cases) {
+    EXPECT_FALSE(OpenBytes(reader, bytes)) << what;
+    EXPECT_EQ(reader.EntryCount(), 0u) << what;
+  }
   // Every prefix loses the end record or the data it describes.
   for (size_t length = 0; length < good.size(); ++length) {
     EXPECT_FALSE(OpenBytes(reader, good.substr(0, length))) << length;
   }
-  const size_t end = good.size() - 22;
-  const std::tuple<size_t, uint32_t, size_t, const char*> patches[] = {
-      {end + 4, 1, 2, "another disk"},
-      {end + 8, 1, 2, "count differs per disk"},
-      {end + 8, 0x00030003, 4, "more entries than the directory holds"},
-      {end + 8, 0x00FF00FF, 4, "more entries than fit the directory size"},
-      {end + 12, 0x7FFFFFFF, 4, "directory past the end"},
-      {end + 16, 0xFFFFFFF0, 4, "directory offset past the end"},
-      {end + 16, 1, 4, "not a central header"},
-      {end - 2 * (46 + 50) + 24, 0xFFFFFFFF, 4, "ZIP64 size marker without its extra field"}};
-  for (const auto& [at, value, width, what] : patches) {
-    std::string bytes = good;
-    Patch(bytes, at, value, width);
-    EXPECT_FALSE(OpenBytes(reader, bytes)) << what;
-  }
-
-  std::string zip64 = ZipWriter().AddFile("a.txt", "hello").Zip64End().Build();
-  const size_t locator = zip64.size() - 22 - 20;
-  ASSERT_TRUE(OpenBytes(reader, zip64));
-  std::string noSignature = zip64;
-  Patch(noSignature, locator - 56, 0x06064b51, 4);  // a record without its signature
-  EXPECT_FALSE(OpenBytes(reader, noSignature));
-  Patch(zip64, locator + 8, static_cast<uint32_t>(locator), 4);  // record overlaps the locator
-  EXPECT_FALSE(OpenBytes(reader, zip64));
-}
-
-TEST(ZipReader, CutsNamesToTheCallersBufferAndIndexesOnlyWhatItMay) {
-  const std::string longName(3000, 'n');
-  const std::string bytes =
-      ZipWriter().AddFile(longName, "x").AddFile("b", "").AddFile("c", "").Build();
-  ZipReader reader;
-  ASSERT_TRUE(OpenBytes(reader, bytes));
-  std::vector<char> buffer(ZipReader::kNameBufferSize, 'z');
-  EXPECT_EQ(reader.EntryName(0, buffer), 2047u);
-  EXPECT_EQ(std::string(buffer.data()), longName.substr(0, 2047));  // terminated
-  EXPECT_FALSE(reader.EntryName(0, std::span<char>()));
-  // The whole name still has to match the local header.
-  EXPECT_EQ(ExtractToString(reader, 0).value_or("failed"), "x");
-
-  // Beyond the indexing limit the count is known, so that the caller can refuse the archive,
-  // but no entry can be read.
-  ASSERT_TRUE(OpenBytes(reader, bytes, 2));
-  EXPECT_EQ(reader.EntryCount(), 3u);
-  EXPECT_EQ(NameOf(reader, 1), "<none>");
-  EXPECT_EQ(ExtractToString(reader, 1), std::unexpected(ZipError::BadIndex));
-  ASSERT_TRUE(OpenBytes(reader, bytes, 3));
-  EXPECT_EQ(NameOf(reader, 2), "c");
 }
 
 TEST(ZipReader, RefusesEntriesItCannotExtractFaithfully) {
   const std::string text = Text(50'000);
-  const std::string deflated = testing::Deflate(text);
   const size_t n = text.size();
   const std::string zeros(8 << 20, '\0');
   const std::pair<ZipWriterEntry, ZipError> cases[] = {
       {{.name = "stored-crc", .data = text, .method = kStored, .crc32 = 1}, ZipError::CrcMismatch},
-      {{.name = "truncated", .data = text, .rawData = deflated.substr(0, deflated.size() / 2)},
-       ZipError::DataError},
+      {{.name = "crc", .data = text, .crc32 = 1}, ZipError::CrcMismatch},
+      {{.name = "name", .data = text, .localName = "evil"}, ZipError::Invalid},
+      {{.name = "encrypted", .data = text, .flags = 1}, ZipError::Encrypted},
+      {{.name = "bzip2", .data = text, .method = 12}, ZipError::Unsupported},
+      {{.name = "truncated", .data = text, .compressedSize = 1000}, ZipError::DataError},
       {{.name = "garbage", .data = text, .rawData = std::string(100, '\xFF')}, ZipError::DataError},
       {{.name = "stored-short", .data = text, .method = kStored, .uncompressedSize = n + 1},
        ZipError::SizeMismatch},
@@ -185,14 +179,14 @@ TEST(ZipReader, RefusesEntriesItCannotExtractFaithfully) {
       {{.name = "lie", .data = zeros, .uncompressedSize = 1024}, ZipError::TooLong},
       {{.name = "lie-later", .data = zeros, .uncompressedSize = 1536 << 10}, ZipError::TooLong}};
   ZipWriter writer;
+  writer.AddFile("fine.txt", text);
   for (const auto& [entry, error] : cases) writer.Add(entry);
-  const uint64_t fine = std::size(cases);
-  writer.AddFile("fine.txt", text).AddFile("stored", "s", kStored);
-  const std::string bytes = writer.Build();
+  const uint64_t stored = std::size(cases) + 1;
+  const std::string bytes = writer.AddFile("stored", "s", kStored).Build();
   ZipReader reader;
   ASSERT_TRUE(OpenBytes(reader, bytes));
-  for (uint64_t i = 0; i < fine; ++i) {
-    const auto& [entry, error] = cases[i];
+  for (uint64_t i = 1; i < stored; ++i) {
+    const auto& [entry, error] = cases[i - 1];
     uint64_t written = 0;
     const auto result = ExtractToString(reader, i, &written);
     EXPECT_EQ(result, std::unexpected(error)) << entry.name;
@@ -200,11 +194,11 @@ TEST(ZipReader, RefusesEntriesItCannotExtractFaithfully) {
     EXPECT_LE(written, entry.uncompressedSize.value_or(n)) << entry.name;
   }
   // One bad entry leaves the reader usable for the others.
-  EXPECT_EQ(ExtractToString(reader, fine).value_or("failed"), text);
+  EXPECT_EQ(ExtractToString(reader, 0).value_or("failed"), text);
 
   // A write function that takes less than it is given stops the extraction at once.
   int calls = 0;
-  for (uint64_t i : {fine, fine + 1}) {
+  for (uint64_t i : {uint64_t{0}, stored}) {
     const auto result = reader.Extract(i, [&calls](const void*, size_t) {
       ++calls;
       return size_t{0};
@@ -212,31 +206,23 @@ TEST(ZipReader, RefusesEntriesItCannotExtractFaithfully) {
     EXPECT_EQ(result, std::unexpected(ZipError::Stopped));
   }
   EXPECT_EQ(calls, 2);
-}
 
-TEST(ZipReader, CatchesALocalExtraFieldThatPushesDataIntoTheNextEntry) {
-  const std::string a = Text(10'000);
-  ZipReader reader;
-  // Adjacent entries are fine (overlapping ones are in the hostile-archive table); a local
-  // extra field that grew after the directory was checked is caught at extraction.
-  std::string bytes = ZipWriter().AddFile("a", a).AddFile("b", a).Build();
-  ASSERT_TRUE(OpenBytes(reader, bytes));
-  Patch(bytes, 28, 200, 2);
-  ASSERT_TRUE(OpenBytes(reader, bytes));
+  // A local extra field that grew after the directory was checked pushes the data into the
+  // next entry: caught at extraction.
+  const std::string grown = Patched(bytes, 28, 200, 2);
+  ASSERT_TRUE(OpenBytes(reader, grown));
   EXPECT_EQ(ExtractToString(reader, 0), std::unexpected(ZipError::Invalid));
-  EXPECT_EQ(ExtractToString(reader, 1).value_or("failed"), a);
 }
 
 // Every single-byte corruption of a small archive: no crash, no read outside the buffer,
 // and never more output than declared.
 TEST(ZipReader, SurvivesCorruptedArchives) {
   const std::string good =
-      ZipWriter()
+      ZipWriter({.zip64End = true})
           .AddDirectory("d/")
           .AddFile("d/a.txt", Text(3000))
           .AddFile("b.bin", Text(300), kStored)
           .Add({.name = "c", .data = Text(500), .flags = 0x0008, .zip64 = true})
-          .Zip64End()
           .Build();
   int opened = 0;
   for (size_t at = 0; at < good.size(); ++at) {

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 
 #include <zlib.h>
@@ -20,13 +21,12 @@ void Put(std::string& out, int width, uint64_t value, Rest... rest) {
   Put(out, rest...);
 }
 
-}  // namespace
-
 uint32_t Crc32(std::string_view data) {
   return static_cast<uint32_t>(
       crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
 }
 
+// Raw deflate (no zlib header), as ZIP stores it.
 std::string Deflate(std::string_view data) {
   // zlib's format less its 2-byte header and 4-byte checksum.
   uLongf size = compressBound(static_cast<uLong>(data.size()));
@@ -39,6 +39,8 @@ std::string Deflate(std::string_view data) {
   return out.substr(2, size - 6);
 }
 
+}  // namespace
+
 std::string Text(size_t size) {
   std::string out;
   for (size_t line = 0; out.size() < size; ++line) {
@@ -49,7 +51,7 @@ std::string Text(size_t size) {
 }
 
 std::string ZipWriter::Build() const {
-  std::string out = prefix_;
+  std::string out = options_.prefix;
   std::string central;
   for (const ZipWriterEntry& entry : entries_) {
     const uint64_t offset = out.size();
@@ -98,7 +100,7 @@ std::string ZipWriter::Build() const {
 
   const uint64_t cdOffset = out.size();
   const uint64_t count = entries_.size();
-  const bool zip64 = zip64End_ || count > 0xFFFF;
+  const bool zip64 = options_.zip64End || count > 0xFFFF;
   out += central;
   if (zip64) {
     // The record (size of its rest, versions, disks, counts, directory), then its locator.
@@ -107,8 +109,8 @@ std::string ZipWriter::Build() const {
         8, cdOffset, 4, 0x07064b50, 4, 0, 8, record, 4, 1);
   }
   Put(out, 4, 0x06054b50, 4, 0, 2, zip64 ? 0xFFFF : count, 2, zip64 ? 0xFFFF : count, 4,
-      zip64 ? kAll32 : central.size(), 4, zip64 ? kAll32 : cdOffset, 2, comment_.size());
-  return out + comment_;
+      zip64 ? kAll32 : central.size(), 4, zip64 ? kAll32 : cdOffset, 2, options_.comment.size());
+  return out + options_.comment;
 }
 
 bool ZipWriter::WriteTo(const std::filesystem::path& path) const {

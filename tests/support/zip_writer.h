@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kestrivon::testing {
@@ -35,8 +35,17 @@ struct ZipWriterEntry {
   std::optional<uint64_t> localHeaderOffset{};
 };
 
+// What the archive holds besides its entries.
+struct ZipWriterOptions {
+  bool zip64End = false;  // ZIP64 end record and locator (always written beyond 65,535 entries)
+  std::string comment{};
+  std::string prefix{};  // before the first entry, counted in every offset, as a stub would be
+};
+
 class ZipWriter {
  public:
+  explicit ZipWriter(ZipWriterOptions options = {}) : options_(std::move(options)) {}
+
   ZipWriter& Add(ZipWriterEntry entry) {
     entries_.push_back(std::move(entry));
     return *this;
@@ -45,34 +54,15 @@ class ZipWriter {
     return Add({.name = std::move(name), .data = std::move(data), .method = method});
   }
   ZipWriter& AddDirectory(std::string name) { return AddFile(std::move(name), "", kStored); }
-  // ZIP64 end record and locator (always written beyond 65,535 entries).
-  ZipWriter& Zip64End() {
-    zip64End_ = true;
-    return *this;
-  }
-  ZipWriter& Comment(std::string comment) {
-    comment_ = std::move(comment);
-    return *this;
-  }
-  // Bytes before the first entry, counted in every offset, as a self-extracting stub.
-  ZipWriter& Prefix(std::string prefix) {
-    prefix_ = std::move(prefix);
-    return *this;
-  }
 
   std::string Build() const;
   bool WriteTo(const std::filesystem::path& path) const;
 
  private:
+  ZipWriterOptions options_;
   std::vector<ZipWriterEntry> entries_;
-  bool zip64End_ = false;
-  std::string comment_;
-  std::string prefix_;
 };
 
-// Raw deflate (no zlib header), as ZIP stores it.
-std::string Deflate(std::string_view data);
-uint32_t Crc32(std::string_view data);
 // Text that deflates about 16 to 1: well, but far from the ratio the extractor refuses.
 std::string Text(size_t size);
 
