@@ -33,7 +33,7 @@ std::string Name(std::optional<core::Component> component) {
 }  // namespace
 
 void FakeHost::Record(std::string call) {
-  if (!cancelAt.empty() && call.starts_with(cancelAt)) downloader.RequestCancel();
+  if (!cancelAt.empty() && call.starts_with(cancelAt)) downloader.cancelled = true;
   calls.push_back(std::move(call));
 }
 
