@@ -162,10 +162,7 @@ TEST_F(UpdateRunTest, AFailedRuntimeInstallKeepsTheNewLauncherRecord) {
   const InstalledVersions old{
       {"1.0.0", std::string(64, 'b')}, {"17.0.1", std::string(64, 'c')}, "dd"};
   Record(old);
-  host.install = [](Component component) -> std::expected<void, std::string> {
-    if (component == Component::Jre) return std::unexpected(std::string("disk full"));
-    return {};
-  };
+  host.installErrors[Component::Jre] = "disk full";
   EXPECT_EQ(RunUpdate(host), RunResult::Failed);
 
   // The launcher's part goes as on the typical road.
@@ -215,9 +212,7 @@ TEST_F(UpdateRunTest, CancellationIsObservedWhereItIsChecked) {
     FakeHost& run = NextRun();
     run.jreOnDisk = false;
     run.cancelAt = "install JRE";
-    if (installFails) {
-      run.install = [](Component) { return std::expected<void, std::string>(std::unexpect, ""); };
-    }
+    if (installFails) run.installErrors[Component::Jre] = "";
     EXPECT_EQ(RunUpdate(run), RunResult::Cancelled);
     EXPECT_EQ(run.calls.at(8), "UpdatingComponents 55");  // only the runtime's slice of the bar
     EXPECT_EQ(run.calls.back(), installFails ? "ComponentsDone 55" : "RemovingTemporaryFiles 96");

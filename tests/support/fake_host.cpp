@@ -88,7 +88,8 @@ std::expected<void, std::string> FakeHost::InstallComponent(core::Component comp
   Record(fmt::format("install {} {} {}+{}: {}", Name(component),
                      archive.lexically_relative(root_).generic_string(), basePercent, spanPercent,
                      std::string(std::istreambuf_iterator<char>(stream), {})));
-  if (install) return install(component);
+  const auto error = installErrors.find(component);
+  if (error != installErrors.end()) return std::unexpected(error->second);
   return {};
 }
 
