@@ -69,23 +69,26 @@ Args WriteInputs(const fs::path& root) {
 }
 
 TEST(ReleaseBuild, RefusesWhatTheUpdaterWouldRefuseAndWritesNothing) {
-  struct Case {
+  using Setup = std::function<void(const fs::path& root, Args& args)>;
+  const auto set = [](std::string flag) -> Setup {
+    return [flag](const fs::path&, Args& args) { args.push_back("--" + flag); };
+  };
+  const auto write = [](std::string file) -> Setup {
+    return [file](const fs::path& root, Args&) { WriteFile(root / file, ""); };
+  };
+  const auto remove = [](std::string file) -> Setup {
+    return [file](const fs::path& root, Args&) { fs::remove(root / file); };
+  };
+  const struct {
     const char* what;
-    std::function<void(const fs::path& root, Args& args)> setup;
+    Setup setup;
     std::string message;  // empty: published
-  };
-  const auto set = [](std::string flagAndValue) {
-    return [flagAndValue](const fs::path&, Args& args) { args.push_back("--" + flagAndValue); };
-  };
-  const Case cases[] = {
-      {"launcher without its executable",
-       [](const fs::path& root, Args&) { fs::remove(root / "launcher/KestrivonLauncher.exe"); },
+  } cases[] = {
+      {"launcher without its executable", remove("launcher/KestrivonLauncher.exe"),
        " has no KestrivonLauncher.exe at its top"},
-      {"runtime without java.exe",
-       [](const fs::path& root, Args&) { fs::remove(root / "runtime/jdk-21/bin/java.exe"); },
+      {"runtime without java.exe", remove("runtime/jdk-21/bin/java.exe"),
        " has no bin/java.exe, neither at its top nor under a single top-level folder"},
-      {"runtime with two top-level folders",
-       [](const fs::path& root, Args&) { fs::create_directory(root / "runtime/docs"); },
+      {"runtime with two top-level folders", write("runtime/docs/x"),
        " holds bin/java.exe under jdk-21 but 2 entries at its top"},
       {"runtime of nothing but bin/java.exe, packed under one folder for the updater to strip",
        [](const fs::path& root, Args&) {
@@ -107,29 +110,23 @@ TEST(ReleaseBuild, RefusesWhatTheUpdaterWouldRefuseAndWritesNothing) {
        "runtime version \"21.0\" does not begin with three dot-separated numbers"},
       {"version that is no file name", set("updater-version=1.0.1/../x"),
        "updater version \"1.0.1/../x\" must be at most 64 letters, digits and . _ + -"},
-      {"output that exists",
-       [](const fs::path& root, Args&) { fs::create_directory(root / "release"); },
-       "already exists; publish into a new folder"},
+      {"output that exists", write("release/x"), "already exists; publish into a new folder"},
       {"output inside an input",
        [](const fs::path& root, Args& args) {
          args.push_back("--output=" + (root / "launcher/release").string());
        },
        "lies inside the input "},
-      {"names that differ only in case",
-       [](const fs::path& root, Args&) { WriteFile(root / "launcher/App/x", ""); },
+      {"names that differ only in case", write("launcher/App/x"),
        "App and app differ only in letter case"},
-      {"device name", [](const fs::path& root, Args&) { WriteFile(root / "launcher/aux.txt", ""); },
-       "aux.txt is not a valid file name on Windows"},
-      {"name the updater skips",
-       [](const fs::path& root, Args&) { WriteFile(root / "launcher/META-INF/x", ""); },
+      {"device name", write("launcher/aux.txt"), "aux.txt is not a valid file name on Windows"},
+      {"name the updater skips", write("launcher/META-INF/x"),
        "META-INF would be left out by the updater"},
       {"symbolic link",
        [](const fs::path& root, Args&) {
          fs::create_symlink("/etc/hostname", root / "launcher/app/link");
        },
        "app/link is a symbolic link"},
-      {"launcher that would replace the installed runtime",
-       [](const fs::path& root, Args&) { WriteFile(root / "launcher/runtime/x", ""); },
+      {"launcher that would replace the installed runtime", write("launcher/runtime/x"),
        "the release fails the updater's checks: launcher package holds runtime, which the "
        "updater keeps in the install folder"},
       {"file above the extractor's entry limit",
@@ -139,7 +136,7 @@ TEST(ReleaseBuild, RefusesWhatTheUpdaterWouldRefuseAndWritesNothing) {
        },
        "entry too large (500 MiB): jdk-21/lib/huge"},
   };
-  for (const Case& item : cases) {
+  for (const auto& item : cases) {
     SCOPED_TRACE(item.what);
     kestrivon::testing::TempDir temp;
     Args args = WriteInputs(temp.path());
