@@ -30,7 +30,8 @@ bool MakeDirectoryLink(const fs::path& target, const fs::path& link) {
 #ifdef _WIN32
   const std::wstring relative = fs::relative(target, link.parent_path()).generic_wstring();
   std::wstring command = L"Z:\\bin\\ln -s " + relative + L" " + link.filename().wstring();
-  STARTUPINFOW startup{.cb = sizeof(STARTUPINFOW)};
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       link.parent_path().c_str(), &startup, &process)) {

@@ -87,9 +87,7 @@ class AppLinkHandOff : public ::testing::Test {
     std::ofstream(dir_.path() / kAppLinkEndpointFile, std::ios::binary) << bytes;
   }
 
-  const std::string link_ =
-      "kestrivon://open/\xc3\x9c"
-      "ber?x=\"1\" y";
+  const std::string link_ = "kestrivon://open/\u00dcber?x=\"1\" y";
   testing::TempDir dir_;
   int sockets_ = 0;
 };
