@@ -14,11 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream stream(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
-}
-
 TEST(InstalledVersions, WritesTheExactFileTextOverALeftOverTemporaryFile) {
   testing::TempDir dir;
   const fs::path config = dir.path() / "config";
@@ -27,7 +22,8 @@ TEST(InstalledVersions, WritesTheExactFileTextOverALeftOverTemporaryFile) {
   const InstalledVersions record{{"1.4.0", "ABCDEF"}, {"21.0.2 «LTS»", "0123"}, "ff"};
 
   ASSERT_TRUE(WriteInstalledVersions(dir.path(), record));
-  EXPECT_EQ(ReadFile(config / "versions.json"),
+  std::ifstream written(config / "versions.json", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}),
             "{\n"
             "  \"jre\": {\n"
             "    \"sha256\": \"0123\",\n"

@@ -1,6 +1,5 @@
 #include "core/manifest.h"
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -18,9 +17,9 @@ using Strings = std::vector<std::string>;
 
 const std::string kCdnUrl = "https://" + std::string(cdnHost) + "/l.zip";
 
-std::string Launcher(const std::string& size = "1024") {
+std::string Launcher(const std::string& size = "1024", const std::string& more = "") {
   return R"("launcher":{"version":"1.2.3","url":")" + kCdnUrl + R"(","sha256":")" +
-         std::string(64, 'a') + R"(","size":)" + size + "}";
+         std::string(64, 'a') + R"(","size":)" + size + more + "}";
 }
 
 std::string Win(const std::string& members) {
@@ -53,6 +52,8 @@ TEST(ParseManifest, RefusesWhatTheRunCannotUse) {
       {Win(Launcher() + R"(,"updater":{})"), "updater entry is invalid"},
       // Without "jre" and "updater" the document is accepted; the run finds no usable entry.
       {Win(Launcher()), "accepted"},
+      // A mistyped optional member reads as empty.
+      {Win(Launcher("1", R"(,"vendorUrl":null)")), "accepted"},
   };
   for (const auto& [text, error] : cases) {
     EXPECT_TRUE(ParseError(text).starts_with(error)) << text.substr(0, 40) << ParseError(text);
@@ -64,47 +65,33 @@ TEST(ParseManifest, RefusesWhatTheRunCannotUse) {
               std::string_view(size) == "10737418240")
         << size;
   }
-  // A mistyped optional member reads as empty.
-  std::string vendorNull = Win(Launcher());
-  vendorNull.insert(vendorNull.find("\"sha256\""), R"("vendorUrl":null,)");
-  EXPECT_EQ(ParseError(vendorNull), "accepted");
 }
 
-class FetchManifestTest : public ::testing::Test {
- protected:
-  std::ptrdiff_t Fetches(const testing::FakeHost& target) const {
-    return std::count(target.calls.begin(), target.calls.end(), "fetch");
-  }
-
+// Failed and invalid attempts are retried with pauses; cancellation ends the loop silently.
+TEST(FetchManifest, RetriesWithPausesUntilCancelled) {
   testing::TempDir dir;
-  testing::FakeHost host{dir.path()};
   testing::LogCapture log;
-};
-
-TEST_F(FetchManifestTest, FailedAndInvalidAttemptsAreRetriedWithPauses) {
+  testing::FakeHost host{dir.path()};
   host.manifestTexts = {std::unexpected(std::string("HTTP 503")), std::string("not json"),
                         Win(R"("launcher":{})"), Win(Launcher())};
   EXPECT_TRUE(FetchManifest(host).has_value());
-  EXPECT_EQ(Fetches(host), 4);
-  EXPECT_EQ(host.downloader.waits(), (std::vector<int>{500, 1500, 3000}));
+  EXPECT_EQ(host.calls, Strings(4, "fetch"));
+  EXPECT_EQ(host.downloader.waits, (std::vector<int>{500, 1500, 3000}));
   const Strings texts = log.Texts();
   ASSERT_EQ(texts.size(), 3u);
   EXPECT_EQ(texts[0], "[WARN] Manifest download failed (attempt 1/4): HTTP 503");
   EXPECT_TRUE(texts[1].starts_with("[WARN] Invalid manifest (attempt 2/4): malformed JSON: "));
   EXPECT_EQ(texts[2],
             "[WARN] Invalid manifest (attempt 3/4): launcher entry is missing or invalid");
-}
 
-TEST_F(FetchManifestTest, CancellationEndsTheLoopWithoutTheErrorLine) {
-  host.downloader.CancelDuringWait(2);
-  EXPECT_FALSE(FetchManifest(host).has_value());
-  EXPECT_EQ(Fetches(host), 2);
-  EXPECT_EQ(log.lines().size(), 2u);
-
-  testing::FakeHost cancelled{dir.path()};
-  cancelled.downloader.RequestCancel();
-  EXPECT_FALSE(FetchManifest(cancelled).has_value());
-  EXPECT_EQ(Fetches(cancelled), 0);
+  for (const size_t wait : {2u, 0u}) {  // the second pause, or before the first attempt
+    testing::FakeHost cancelled{dir.path()};
+    cancelled.downloader.cancelDuringWait = static_cast<int>(wait);
+    cancelled.downloader.cancelled = wait == 0;
+    EXPECT_FALSE(FetchManifest(cancelled).has_value());
+    EXPECT_EQ(cancelled.calls, Strings(wait, "fetch"));
+  }
+  EXPECT_EQ(log.lines().size(), 5u);  // two more failures, but no error line
 }
 
 }  // namespace

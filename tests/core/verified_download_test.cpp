@@ -1,11 +1,9 @@
 #include "core/verified_download.h"
 
 #include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "tests/support/fake_downloader.h"
@@ -47,32 +45,27 @@ class VerifiedDownloadTest : public ::testing::Test {
 
 TEST_F(VerifiedDownloadTest, CdnOnlyRetriesFourTimesWithGrowingPauses) {
   const std::string failure = "no connection (WinHTTP error 12029)";
-  downloader.Script(kCdnUrl, {FakeDownloader::Fail(failure, true, "partial")});
+  downloader.outcomes[kCdnUrl] = {"partial", DownloadError{failure, true}};
   EXPECT_EQ(Run(Entry(false)).error(), DownloadFailure::Transfer);
 
-  EXPECT_EQ(downloader.waits(), (std::vector<int>{1000, 3000, 5000}));
+  EXPECT_EQ(downloader.waits, (std::vector<int>{1000, 3000, 5000}));
   EXPECT_FALSE(std::filesystem::exists(destination));
-  Strings expected;
-  for (int attempt = 1; attempt <= 4; ++attempt) {
-    if (attempt > 1) {
-      expected.push_back(fmt::format("[WARN] Retrying CDN download in {} ms (attempt {}/4)",
-                                     downloader.waits()[static_cast<size_t>(attempt - 2)],
-                                     attempt));
-    }
-    expected.push_back("[INFO] Downloading from CDN: " + kCdnUrl);
-    expected.push_back("[WARN] Download from CDN failed: " + failure);
-  }
-  EXPECT_EQ(log.Texts(), expected);
+  const std::string attempt = "[INFO] Downloading from CDN: " + kCdnUrl;
+  const std::string failed = "[WARN] Download from CDN failed: " + failure;
+  EXPECT_EQ(
+      log.Texts(),
+      (Strings{attempt, failed, "[WARN] Retrying CDN download in 1000 ms (attempt 2/4)", attempt,
+               failed, "[WARN] Retrying CDN download in 3000 ms (attempt 3/4)", attempt, failed,
+               "[WARN] Retrying CDN download in 5000 ms (attempt 4/4)", attempt, failed}));
 }
 
 TEST_F(VerifiedDownloadTest, VendorIsTriedOnceThenCdnWithoutPause) {
-  downloader.Script(kVendorUrl, {FakeDownloader::Fail("HTTP 503", true)});
-  downloader.Script(kCdnUrl, {FakeDownloader::Deliver(kBody)});
+  downloader.outcomes = {{kVendorUrl, {"", DownloadError{"HTTP 503", true}}}, {kCdnUrl, {kBody}}};
   ASSERT_TRUE(Run(Entry(true)).has_value());
 
-  EXPECT_TRUE(downloader.waits().empty());
-  EXPECT_EQ(downloader.calls(), (Strings{"vendor " + kVendorUrl + " 1 10 65536 20",
-                                         "CDN " + kCdnUrl + " 4 10 1024 60"}));
+  EXPECT_TRUE(downloader.waits.empty());
+  EXPECT_EQ(downloader.calls, (Strings{"vendor " + kVendorUrl + " 1 10 65536 20",
+                                       "CDN " + kCdnUrl + " 4 10 1024 60"}));
   EXPECT_EQ(progressReports, 2);  // the caller's callback reaches every transfer
 
   EXPECT_EQ(log.Texts(), (Strings{"[INFO] Downloading from vendor: " + kVendorUrl,
@@ -80,12 +73,10 @@ TEST_F(VerifiedDownloadTest, VendorIsTriedOnceThenCdnWithoutPause) {
                                   "[INFO] Falling back to the next source",
                                   "[INFO] Downloading from CDN: " + kCdnUrl,
                                   "[INFO] Downloaded and verified launcher-package.zip from CDN"}));
-  EXPECT_TRUE(std::filesystem::exists(destination));
 }
 
 TEST_F(VerifiedDownloadTest, VendorFileFailingVerificationFallsBackAndEndsAsTransfer) {
-  downloader.Script(kVendorUrl, {FakeDownloader::Deliver("short")});
-  downloader.Script(kCdnUrl, {FakeDownloader::Fail("HTTP 404", false)});
+  downloader.outcomes[kVendorUrl] = {"short"};  // the CDN fails for good
   EXPECT_EQ(Run(Entry(true)).error(), DownloadFailure::Transfer);
   EXPECT_FALSE(std::filesystem::exists(destination));
   EXPECT_EQ(
@@ -100,34 +91,35 @@ TEST_F(VerifiedDownloadTest, VendorFileFailingVerificationFallsBackAndEndsAsTran
 // a pause it is Cancelled and no file is left; the downloader's own "cancelled" is an
 // ordinary failure, so on the last source it stays a transfer failure.
 TEST(VerifiedDownload, CancellationAtEachPoint) {
+  const DownloadError cancelled{"cancelled", false};
   const struct {
     const char* what;
     bool withVendor;
-    std::function<void(FakeDownloader&)> arrange;
+    FakeDownloader::Outcome first;  // of the first source
+    int cancelDuringWait;           // -1: before the first attempt
     DownloadFailure expected;
     size_t transfers;
   } cases[] = {
-      {"during the second pause", false,
-       [](FakeDownloader& d) {
-         d.Script(kCdnUrl, {FakeDownloader::Fail("read failed", true, "partial")});
-         d.CancelDuringWait(2);
-       },
-       DownloadFailure::Cancelled, 2},
-      {"before the first attempt", true, [](FakeDownloader& d) { d.RequestCancel(); },
-       DownloadFailure::Cancelled, 0},
-      {"by the downloader on the vendor", true,
-       [](FakeDownloader& d) {
-         d.Script(kVendorUrl, {FakeDownloader::Fail("cancelled", false, "", true)});
-       },
-       DownloadFailure::Cancelled, 1},
-      {"by the downloader on the last source", false,
-       [](FakeDownloader& d) {
-         d.Script(kCdnUrl, {FakeDownloader::Fail("cancelled", false, "", true)});
-       },
-       DownloadFailure::Transfer, 1},
-      {"while the file is hashed", false,
-       [](FakeDownloader& d) { d.Script(kCdnUrl, {FakeDownloader::Deliver(kBody, true)}); },
-       DownloadFailure::Cancelled, 1},
+      {"during the second pause",
+       false,
+       {"partial", DownloadError{"read failed", true}},
+       2,
+       DownloadFailure::Cancelled,
+       2},
+      {"before the first attempt", true, {}, -1, DownloadFailure::Cancelled, 0},
+      {"by the downloader on the vendor",
+       true,
+       {"", cancelled, true},
+       0,
+       DownloadFailure::Cancelled,
+       1},
+      {"by the downloader on the last source",
+       false,
+       {"", cancelled, true},
+       0,
+       DownloadFailure::Transfer,
+       1},
+      {"while the file is hashed", false, {kBody, {}, true}, 0, DownloadFailure::Cancelled, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -135,11 +127,13 @@ TEST(VerifiedDownload, CancellationAtEachPoint) {
     const auto destination = dir.path() / "jre-package.zip";
     std::ofstream(destination) << "left over";
     FakeDownloader downloader;
+    downloader.outcomes[c.withVendor ? kVendorUrl : kCdnUrl] = c.first;
+    downloader.cancelDuringWait = c.cancelDuringWait;
+    downloader.cancelled = c.cancelDuringWait < 0;
     testing::LogCapture log;
-    c.arrange(downloader);
     EXPECT_EQ(DownloadVerified(Entry(c.withVendor), destination, downloader, {}).error(),
               c.expected);
-    EXPECT_EQ(downloader.calls().size(), c.transfers);
+    EXPECT_EQ(downloader.calls.size(), c.transfers);
     EXPECT_FALSE(std::filesystem::exists(destination));
     for (const std::string& text : log.Texts()) EXPECT_FALSE(text.starts_with("[WARN] File from"));
   }
@@ -154,43 +148,36 @@ TEST(ArchiveSuffix, TakesTheLastSegmentWithoutQueryOrFragment) {
 }
 
 TEST(IsValidEntry, AcceptsOnlyWellFormedEntriesOnAllowedHosts) {
-  const UpdateInfo valid = Entry(true);
-  EXPECT_TRUE(IsValidEntry(valid));
-
-  struct Case {
-    const char* what;
-    std::function<void(UpdateInfo&)> change;
+  const std::string host = kCdn.substr(8);
+  std::string shouting = kCdn;
+  shouting[8] = static_cast<char>(shouting[8] - 32);  // the host's first letter in upper case
+  const struct {
+    std::string UpdateInfo::*field;
+    std::string value;
     bool valid;
+  } cases[] = {
+      {&UpdateInfo::version, "1.2.3-beta", true},
+      {&UpdateInfo::version, "10.20.30.40", true},
+      {&UpdateInfo::version, "1.2", false},
+      {&UpdateInfo::version, "1..3", false},
+      {&UpdateInfo::version, "v1.2.3", false},
+      {&UpdateInfo::url, kCdn, true},
+      {&UpdateInfo::url, shouting, false},
+      {&UpdateInfo::url, kCdn + ".evil/a", false},
+      {&UpdateInfo::url, "https://x@" + host + "/a", false},
+      {&UpdateInfo::url, "http://" + host + "/a", false},
+      {&UpdateInfo::vendorUrl, "", true},
+      {&UpdateInfo::vendorUrl, "https://" + std::string(allowedVendorHosts[1]) + "/j.zip", true},
+      {&UpdateInfo::vendorUrl, kVendor + ".evil/a", false},
+      {&UpdateInfo::sha256, kBodySha.substr(1), false},
+      {&UpdateInfo::sha256, kBodySha + "0", false},
+      {&UpdateInfo::sha256, std::string(63, '0') + "g", false},
+      {&UpdateInfo::sha256, std::string(64, 'A'), true},
   };
-  const std::vector<Case> cases = {
-      {"absent", [](UpdateInfo& e) { e.present = false; }, false},
-      {"version with suffix", [](UpdateInfo& e) { e.version = "1.2.3-beta"; }, true},
-      {"version 10.20.30.40", [](UpdateInfo& e) { e.version = "10.20.30.40"; }, true},
-      {"two numbers", [](UpdateInfo& e) { e.version = "1.2"; }, false},
-      {"empty run", [](UpdateInfo& e) { e.version = "1..3"; }, false},
-      {"leading letter", [](UpdateInfo& e) { e.version = "v1.2.3"; }, false},
-      {"cdn host only", [](UpdateInfo& e) { e.url = kCdn; }, true},
-      {"cdn upper case", [](UpdateInfo& e) { e.url[8] = static_cast<char>(e.url[8] - 32); }, false},
-      {"cdn look-alike", [](UpdateInfo& e) { e.url = kCdn + ".evil/a"; }, false},
-      {"user info", [](UpdateInfo& e) { e.url = "https://x@" + kCdn.substr(8) + "/a"; }, false},
-      {"plain http", [](UpdateInfo& e) { e.url = "http://" + kCdn.substr(8) + "/a"; }, false},
-      {"no vendor", [](UpdateInfo& e) { e.vendorUrl.clear(); }, true},
-      {"second vendor",
-       [](UpdateInfo& e) {
-         e.vendorUrl = "https://" + std::string(allowedVendorHosts[1]) + "/j.zip";
-       },
-       true},
-      {"vendor look-alike", [](UpdateInfo& e) { e.vendorUrl = kVendor + ".evil/a"; }, false},
-      {"63 digits", [](UpdateInfo& e) { e.sha256.pop_back(); }, false},
-      {"65 digits", [](UpdateInfo& e) { e.sha256 += "0"; }, false},
-      {"non-hex digit", [](UpdateInfo& e) { e.sha256[10] = 'g'; }, false},
-      {"upper-case digest", [](UpdateInfo& e) { e.sha256 = std::string(64, 'A'); }, true},
-      {"size 0", [](UpdateInfo& e) { e.size = 0; }, false},
-  };
-  for (const Case& c : cases) {
-    UpdateInfo entry = valid;
-    c.change(entry);
-    EXPECT_EQ(IsValidEntry(entry), c.valid) << c.what;
+  for (const auto& c : cases) {
+    UpdateInfo entry = Entry(true);
+    entry.*c.field = c.value;
+    EXPECT_EQ(IsValidEntry(entry), c.valid) << c.value;
   }
 }
 

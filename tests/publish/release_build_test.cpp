@@ -69,23 +69,26 @@ Args WriteInputs(const fs::path& root) {
 }
 
 TEST(ReleaseBuild, RefusesWhatTheUpdaterWouldRefuseAndWritesNothing) {
-  struct Case {
+  using Setup = std::function<void(const fs::path& root, Args& args)>;
+  const auto set = [](std::string flag) -> Setup {
+    return [flag](const fs::path&, Args& args) { args.push_back("--" + flag); };
+  };
+  const auto write = [](std::string file) -> Setup {
+    return [file](const fs::path& root, Args&) { WriteFile(root / file, ""); };
+  };
+  const auto remove = [](std::string file) -> Setup {
+    return [file](const fs::path& root, Args&) { fs::remove(root / file); };
+  };
+  const struct {
     const char* what;
-    std::function<void(const fs::path& root, Args& args)> setup;
+    Setup setup;
     std::string message;  // empty: published
-  };
-  const auto set = [](std::string flagAndValue) {
-    return [flagAndValue](const fs::path&, Args& args) { args.push_back("--" + flagAndValue); };
-  };
-  const Case cases[] = {
-      {"launcher without its executable",
-       [](const fs::path& root, Args&) { fs::remove(root / "launcher/KestrivonLauncher.exe"); },
+  } cases[] = {
+      {"launcher without its executable", remove("launcher/KestrivonLauncher.exe"),
        " has no KestrivonLauncher.exe at its top"},
-      {"runtime without java.exe",
-       [](const fs::path& root, Args&) { fs::remove(root / "runtime/jdk-21/bin/java.exe"); },
+      {"runtime without java.exe", remove("runtime/jdk-21/bin/java.exe"),
        " has no bin/java.exe, neither at its top nor under a single top-level folder"},
-      {"runtime with two top-level folders",
-       [](const fs::path& root, Args&) { fs::create_directory(root / "runtime/docs"); },
+      {"runtime with two top-level folders", write("runtime/docs/x"),
        " holds bin/java.exe under jdk-21 but 2 entries at its top"},
       {"runtime of nothing but bin/java.exe, packed under one folder for the updater to strip",
        [](const fs::path& root, Args&) {
@@ -107,29 +110,23 @@ TEST(ReleaseBuild, RefusesWhatTheUpdaterWouldRefuseAndWritesNothing) {
        "runtime version \"21.0\" does not begin with three dot-separated numbers"},
       {"version that is no file name", set("updater-version=1.0.1/../x"),
        "updater version \"1.0.1/../x\" must be at most 64 letters, digits and . _ + -"},
-      {"output that exists",
-       [](const fs::path& root, Args&) { fs::create_directory(root / "release"); },
-       "already exists; publish into a new folder"},
+      {"output that exists", write("release/x"), "already exists; publish into a new folder"},
       {"output inside an input",
        [](const fs::path& root, Args& args) {
          args.push_back("--output=" + (root / "launcher/release").string());
        },
        "lies inside the input "},
-      {"names that differ only in case",
-       [](const fs::path& root, Args&) { WriteFile(root / "launcher/App/x", ""); },
+      {"names that differ only in case", write("launcher/App/x"),
        "App and app differ only in letter case"},
-      {"device name", [](const fs::path& root, Args&) { WriteFile(root / "launcher/aux.txt", ""); },
-       "aux.txt is not a valid file name on Windows"},
-      {"name the updater skips",
-       [](const fs::path& root, Args&) { WriteFile(root / "launcher/META-INF/x", ""); },
+      {"device name", write("launcher/aux.txt"), "aux.txt is not a valid file name on Windows"},
+      {"name the updater skips", write("launcher/META-INF/x"),
        "META-INF would be left out by the updater"},
       {"symbolic link",
        [](const fs::path& root, Args&) {
          fs::create_symlink("/etc/hostname", root / "launcher/app/link");
        },
        "app/link is a symbolic link"},
-      {"launcher that would replace the installed runtime",
-       [](const fs::path& root, Args&) { WriteFile(root / "launcher/runtime/x", ""); },
+      {"launcher that would replace the installed runtime", write("launcher/runtime/x"),
        "the release fails the updater's checks: launcher package holds runtime, which the "
        "updater keeps in the install folder"},
       {"file above the extractor's entry limit",
@@ -139,7 +136,7 @@ TEST(ReleaseBuild, RefusesWhatTheUpdaterWouldRefuseAndWritesNothing) {
        },
        "entry too large (500 MiB): jdk-21/lib/huge"},
   };
-  for (const Case& item : cases) {
+  for (const auto& item : cases) {
     SCOPED_TRACE(item.what);
     kestrivon::testing::TempDir temp;
     Args args = WriteInputs(temp.path());
@@ -158,50 +155,44 @@ TEST(ReleaseBuild, RefusesWhatTheUpdaterWouldRefuseAndWritesNothing) {
   }
 }
 
-TEST(ReleaseBuild, SameInputsGiveTheSameBytes) {
+TEST(ReleaseBuild, SameInputsGiveTheSameBytesThatPassVerifyUntilTampered) {
   kestrivon::testing::TempDir temp;
   const fs::path root = temp.path();
   Args args = WriteInputs(root);
-  ASSERT_EQ(Publish(args).code, 0);
+  const Outcome build = Publish(args);
+  ASSERT_EQ(build.code, 0) << build.err;
+  EXPECT_NE(build.out.find("jre        21.0.3+9"), std::string::npos) << build.out;
   // Time stamps of the inputs never reach the packages.
   const fs::path jar = root / "launcher/app/launcher.jar";
   fs::last_write_time(jar, fs::last_write_time(jar) - std::chrono::hours(48));
   args.push_back("--output=" + (root / "second").string());
   ASSERT_EQ(Publish(args).code, 0);
 
-  const std::vector<std::string> files = Listing(root / "release");
+  const fs::path release = root / "release";
+  const std::vector<std::string> files = Listing(release);
   EXPECT_EQ(files, Listing(root / "second"));
   EXPECT_EQ(files.size(), 6u);  // two folders, three packages, the manifest
   for (const std::string& file : files) {
-    if (fs::is_regular_file(root / "release" / file)) {
-      EXPECT_EQ(ReadFile(root / "release" / file), ReadFile(root / "second" / file)) << file;
+    if (fs::is_regular_file(release / file)) {
+      EXPECT_EQ(ReadFile(release / file), ReadFile(root / "second" / file)) << file;
     }
   }
-}
-
-TEST(ReleaseBuild, PublishedReleasePassesVerifyAndATamperedOneFails) {
-  kestrivon::testing::TempDir temp;
-  const Outcome build = Publish(WriteInputs(temp.path()));
-  ASSERT_EQ(build.code, 0) << build.err;
-  EXPECT_NE(build.out.find("jre        21.0.3+9"), std::string::npos) << build.out;
-  const fs::path release = temp.path() / "release";
   EXPECT_EQ(Publish({"verify", release.string()}).code, 0);
 
-  const auto jreOf = [](const fs::path& copy) {
-    for (const auto& item : fs::directory_iterator(copy / "launcher/packages")) {
-      if (item.path().filename().string().starts_with("jre-")) return item.path();
-    }
-    return fs::path();
-  };
-  const std::pair<std::function<void(const fs::path& copy)>, std::string> cases[] = {
-      {[&](const fs::path& copy) {
-         std::fstream file(jreOf(copy), std::ios::in | std::ios::out | std::ios::binary);
+  // Each change is caught by a check that runs before the one that caught the change before.
+  const fs::path copy = root / "second";
+  const fs::path jre = copy / *std::find_if(files.begin(), files.end(), [](const std::string& f) {
+                         return f.starts_with("launcher/packages/jre-");
+                       });
+  const std::pair<std::function<void()>, std::string> cases[] = {
+      {[&] {
+         std::fstream file(jre, std::ios::in | std::ios::out | std::ios::binary);
          file.seekp(100);
          file.put('\x55');
        },
        "sha256 "},
-      {[&](const fs::path& copy) { fs::resize_file(jreOf(copy), 1000); }, "size 1000 != expected"},
-      {[](const fs::path& copy) {
+      {[&] { fs::resize_file(jre, 1000); }, "size 1000 != expected"},
+      {[&] {
          std::string text = ReadFile(copy / "launcher/launcher-manifest.json");
          text.replace(text.find("https://cdn.kestrivon.net"), 25, "https://cdn.kestrivon.org");
          WriteFile(copy / "launcher/launcher-manifest.json", text);
@@ -209,10 +200,8 @@ TEST(ReleaseBuild, PublishedReleasePassesVerifyAndATamperedOneFails) {
        "the updater refuses the manifest: launcher entry is missing or invalid"},
   };
   for (const auto& [tamper, message] : cases) {
-    kestrivon::testing::TempDir copy;
-    fs::copy(release, copy.path(), fs::copy_options::recursive);
-    tamper(copy.path());
-    const Outcome run = Publish({"verify", copy.path().string()});
+    tamper();
+    const Outcome run = Publish({"verify", copy.string()});
     EXPECT_EQ(run.code, 1);
     EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
   }

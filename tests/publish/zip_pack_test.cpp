@@ -74,7 +74,6 @@ TEST(ZipPacker, WritesWhatTheUpdatersReaderReadsBackStreamedOrPrepared) {
     const auto& [name, data, method] = cases[index - 1];
     SCOPED_TRACE(name);
     EXPECT_EQ(packed.Name(index), name);
-    EXPECT_FALSE(packed.reader.IsDirectory(index));
     EXPECT_EQ(packed.reader.Stat(index)->method, method);
     EXPECT_EQ(packed.Data(index), data);
   }

@@ -33,7 +33,7 @@ std::string Name(std::optional<core::Component> component) {
 }  // namespace
 
 void FakeHost::Record(std::string call) {
-  if (!cancelAt.empty() && call.starts_with(cancelAt)) downloader.RequestCancel();
+  if (!cancelAt.empty() && call.starts_with(cancelAt)) downloader.cancelled = true;
   calls.push_back(std::move(call));
 }
 
@@ -88,7 +88,8 @@ std::expected<void, std::string> FakeHost::InstallComponent(core::Component comp
   Record(fmt::format("install {} {} {}+{}: {}", Name(component),
                      archive.lexically_relative(root_).generic_string(), basePercent, spanPercent,
                      std::string(std::istreambuf_iterator<char>(stream), {})));
-  if (install) return install(component);
+  const auto error = installErrors.find(component);
+  if (error != installErrors.end()) return std::unexpected(error->second);
   return {};
 }
 

@@ -4,7 +4,7 @@
 
 #include <deque>
 #include <filesystem>
-#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -26,8 +26,7 @@ class FakeHost : public core::UpdaterHost {
   bool acceptUpdater = true;
   bool applyUpdater = false;
   std::string cancelAt;  // cancellation is requested when a call recorded so is made
-  // Per component; empty means success.
-  std::function<std::expected<void, std::string>(core::Component)> install;
+  std::map<core::Component, std::string> installErrors;  // installing the others succeeds
 
   // Record: "Preparing 0", "DownloadingComponent JRE 55" (stages), "fetch", "installed? JRE",
   // "confirm Launcher 1.0.0, JRE 21.0.2", "confirm updater 1.0.1", "progress JRE 55+28",
