@@ -141,10 +141,13 @@ TEST_F(UpdateRunTest, WithoutManifestTheInstalledCopiesAreUsed) {
             "[INFO] JRE: none, no usable manifest entry -> using the installed copy");
 }
 
-// A component that has neither a usable manifest entry nor an installed copy ends the run.
+// A component that has neither a usable manifest entry nor an installed copy ends the run,
+// with the left-overs of an earlier run gone all the same (the clean-up at the start).
 TEST_F(UpdateRunTest, NoEntryAndNothingInstalledEndsTheRun) {
   host.launcherOnDisk = false;  // no manifest at all
+  fs::create_directories(root / "temp" / "left-over");
   EXPECT_EQ(RunUpdate(host), RunResult::Failed);
+  EXPECT_TRUE(fs::is_empty(root / "temp"));
   EXPECT_EQ(Tail(host, 2),
             (Strings{"installed? Launcher", "failure ManifestUnavailable Launcher"}));
   EXPECT_EQ(log.Texts().back(), "[ERROR] Launcher: no usable manifest entry and not installed");
