@@ -1,4 +1,5 @@
-// Code pages against the real conversions and the prefix's machine registry.
+// Text conversions: UTF-8 / UTF-16 across width changes and embedded NULs, and code pages
+// against the real conversions and the prefix's machine registry.
 
 #include "win/host/code_page.h"
 
@@ -15,6 +16,16 @@
 
 namespace kestrivon::win {
 namespace {
+
+TEST(TextEncoding, RoundTripsAcrossWidthChanges) {
+  // Two-byte Cyrillic, a three-byte sign and a four-byte character (a surrogate pair).
+  const std::string utf8 = "\xD0\x9F\xD1\x83\xD1\x82\xD1\x8C \xE2\x82\xAC \xF0\x9F\x8E\xAE";
+  const std::wstring wide = L"Путь \u20AC \U0001F3AE";
+  EXPECT_EQ(WideFromUtf8(utf8), wide);
+  EXPECT_EQ(Utf8FromWide(wide), utf8);
+  EXPECT_EQ(WideFromUtf8(std::string("a\0b", 3)), std::wstring(L"a\0b", 3));
+  EXPECT_EQ(Utf8FromWide(std::wstring(L"a\0b", 3)), std::string("a\0b", 3));
+}
 
 // A path outside the system code page is refused in the end-to-end runs; these are the
 // exactness rules behind it, the same for paths (UTF-16) and texts (UTF-8).

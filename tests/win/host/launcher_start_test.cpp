@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "tests/support/process_log.h"
 #include "tests/support/process_runner.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wine_test_support.h"
@@ -65,9 +66,7 @@ TEST(LauncherStartOwnProcess, LauncherGetsItsEnvironmentFolderAndOurArgumentsOrA
     const testing::ScopedInstallPath logHome((root.path() / "log home").wstring());
     ResolveInstallDir();  // the log stays there for the process
   }
-  const auto log = [] {
-    return testing::ReadFileBytes(fs::path(ResolveInstallDir()) / "logs" / "Kestrivon_Updater.log");
-  };
+  const testing::ProcessLogTail log;
   const fs::path installDir = root.path() / "My Games" / "Kestrivon";
   const fs::path exe = installDir / kLauncherExeName;
   fs::create_directories(installDir);
@@ -78,7 +77,7 @@ TEST(LauncherStartOwnProcess, LauncherGetsItsEnvironmentFolderAndOurArgumentsOrA
   testing::WriteFileBytes(exe, "not a program");
   EXPECT_FALSE(StartLauncher(installDir.wstring()));
   EXPECT_EQ(uiState.detailLine, currentUiStrings->errorLauncherStartFailed);
-  EXPECT_NE(log().find("[ERROR] CreateProcessW failed: "), std::string::npos);
+  EXPECT_NE(log.Text().find("[ERROR] CreateProcessW failed: "), std::string::npos);
   errorShown = false;
 
   const std::vector<std::string> ours = CommandLineArgumentsUtf8();
@@ -106,10 +105,11 @@ TEST(LauncherStartOwnProcess, LauncherGetsItsEnvironmentFolderAndOurArgumentsOrA
   const std::string commandLine =
       Utf8FromWide(L"\"" + exe.wstring() + L"\" " + ForwardedArguments());
   EXPECT_EQ(run["commandLine"], commandLine);
-  EXPECT_NE(log().find("[INFO] Starting " + commandLine + "\n"), std::string::npos) << log();
-  EXPECT_NE(log().find("[INFO] Started, PID " + std::to_string(run["pid"].get<int>()) + "\n"),
+  const std::string logged = log.Text();
+  EXPECT_NE(logged.find("[INFO] Starting " + commandLine + "\n"), std::string::npos) << logged;
+  EXPECT_NE(logged.find("[INFO] Started, PID " + std::to_string(run["pid"].get<int>()) + "\n"),
             std::string::npos)
-      << log();
+      << logged;
   EXPECT_FALSE(errorShown);
 }
 

@@ -13,10 +13,10 @@
 #include <gtest/gtest.h>
 
 #include "core/log.h"
+#include "tests/support/file_tree.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wine_test_support.h"
 #include "win/host/process_state.h"
-#include "win/host/unique_handle.h"
 
 namespace kestrivon::win {
 namespace {
@@ -31,12 +31,6 @@ const std::string kStamp = R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\] )";
 
 bool Matches(const std::string& bytes, const std::string& pattern) {
   return std::regex_match(bytes, std::regex(pattern));
-}
-
-// Holds a file open without sharing, as another program might; Reset() lets it go.
-UniqueFile LockExclusively(const std::wstring& path) {
-  return UniqueFile(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 TEST(LogFile, RecordShapesPathsAndSystemErrorTexts) {
@@ -90,11 +84,12 @@ TEST(LogFile, LockedFilesDropRecordsQuietly) {
   LogFile log(folder.path().wstring());
   ASSERT_TRUE(WriteFileBytes(log.FilePath(), std::string(kMiB + 1, 'x')));
   ASSERT_TRUE(WriteFileBytes(log.PreviousPath(), "locked"));
-  UniqueFile previous = LockExclusively(log.PreviousPath());
+  // Held without sharing, as another program might.
+  UniqueFile previous = testing::HoldOpen(log.PreviousPath(), 0);
   ASSERT_TRUE(previous);
 
   log.Write(L"[INFO] one");  // the rotation fails; the record still goes to the current file
-  UniqueFile current = LockExclusively(log.FilePath());
+  UniqueFile current = testing::HoldOpen(log.FilePath(), 0);
   ASSERT_TRUE(current);
   log.Write(L"[INFO] dropped");
   current.Reset();
