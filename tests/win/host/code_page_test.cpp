@@ -1,5 +1,7 @@
-// Text conversions: UTF-8 / UTF-16 across width changes and embedded NULs, and code pages
-// against the real conversions and the prefix's machine registry.
+// Text conversions: UTF-8 / UTF-16 across width changes and embedded NULs, code pages against
+// the real conversions and the prefix's machine registry, and the app link's endpoint path,
+// which must fit the process's ANSI code page (the exchange itself is tested natively: Wine has
+// no AF_UNIX sockets).
 
 #include "win/host/code_page.h"
 
@@ -8,10 +10,14 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "tests/support/log_capture.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/wine_test_support.h"
+#include "win/host/app_link.h"
 #include "win/host/text_encoding.h"
 
 namespace kestrivon::win {
@@ -62,6 +68,17 @@ TEST(CodePage, SystemAnsiCodePageComesFromTheMachineRegistry) {
     ASSERT_TRUE(value.Ok());
     EXPECT_EQ(SystemAnsiCodePage(), expected != 0 ? expected : GetACP()) << stored;
   }
+}
+
+TEST(AppLinkWindows, EndpointOutsideTheAnsiCodePageIsUnusable) {
+  if (GetACP() == CP_UTF8) GTEST_SKIP() << "every path fits a UTF-8 process code page";
+  testing::TempDir dir;
+  const std::string endpoint = "C:\\\xe6\xb8\xb8\xe6\x88\x8f.sock";  // C:\游戏.sock
+  ASSERT_TRUE(testing::WriteFileBytes(dir.path() / kAppLinkEndpointFile, endpoint + "\r\n"));
+  const testing::LogCapture log;
+  EXPECT_FALSE(HandOffAppLink(dir.path(), kDefaultAppLink));
+  EXPECT_EQ(log.Texts(),
+            std::vector<std::string>{"[WARN] App link endpoint path is unusable: " + endpoint});
 }
 
 }  // namespace
