@@ -45,12 +45,13 @@ inline void WriteTree(const std::filesystem::path& root, const FileTree& tree) {
   }
 }
 
-// Open for reading, shared for reading and writing but not for deletion: the file or folder
-// can be neither deleted nor renamed while this lives. Windows also refuses to rename a
-// folder with such a file inside; Wine does not, but honours a handle on the folder itself.
-inline win::UniqueFile HoldOpen(const std::filesystem::path& path) {
-  return win::UniqueFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+// Open for reading, by default shared for reading and writing but not for deletion: the file
+// or folder can be neither deleted nor renamed while this lives. Windows also refuses to rename
+// a folder with such a file inside; Wine does not, but honours a handle on the folder itself.
+inline win::UniqueFile HoldOpen(const std::filesystem::path& path,
+                                DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE) {
+  return win::UniqueFile(CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
 }  // namespace kestrivon::testing

@@ -7,20 +7,18 @@
 // After windows.h, which it needs.
 #include <wincrypt.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include <fmt/format.h>
+
+#include "tests/support/wine_test_support.h"
 
 namespace kestrivon::testing {
 
 // Adds a DER certificate to the local machine's ROOT store (replacing an equal one); empty
 // text on success, else the reason.
 inline std::string InstallRootCertificate(const std::wstring& derFile) {
-  std::ifstream in(std::filesystem::path(derFile), std::ios::binary);
-  const std::string der((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string der = ReadFileBytes(derFile);
   if (der.empty()) return "can't read the test CA";
   HCERTSTORE store =
       CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT");

@@ -19,17 +19,8 @@
 
 namespace kestrivon::testing {
 
-// The test process owns GDI+, as the program entry does.
-class GdiplusEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { session_ = win::StartGdiplus(); }
-  void TearDown() override { session_.Reset(); }
-
- private:
-  win::UniqueGdiplusSession session_;
-};
-inline ::testing::Environment* const gdiplusEnvironment =
-    ::testing::AddGlobalTestEnvironment(new GdiplusEnvironment);
+// The test process owns GDI+ for its whole life, as the program entry does.
+inline const win::UniqueGdiplusSession gdiplusSession = win::StartGdiplus();
 
 // Sets the shown state directly, as the window calls would leave it.
 inline void SetShownState(const std::wstring& status, const std::wstring& detail, float progress) {

@@ -1,4 +1,7 @@
-// Code pages against the real conversions and the prefix's machine registry.
+// Text conversions: UTF-8 / UTF-16 across width changes and embedded NULs, code pages against
+// the real conversions and the prefix's machine registry, and the app link's endpoint path,
+// which must fit the process's ANSI code page (the exchange itself is tested natively: Wine has
+// no AF_UNIX sockets).
 
 #include "win/host/code_page.h"
 
@@ -7,14 +10,28 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "tests/support/log_capture.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/wine_test_support.h"
+#include "win/host/app_link.h"
 #include "win/host/text_encoding.h"
 
 namespace kestrivon::win {
 namespace {
+
+TEST(TextEncoding, RoundTripsAcrossWidthChanges) {
+  // Two-byte Cyrillic, a three-byte sign and a four-byte character (a surrogate pair).
+  const std::string utf8 = "\xD0\x9F\xD1\x83\xD1\x82\xD1\x8C \xE2\x82\xAC \xF0\x9F\x8E\xAE";
+  const std::wstring wide = L"Путь \u20AC \U0001F3AE";
+  EXPECT_EQ(WideFromUtf8(utf8), wide);
+  EXPECT_EQ(Utf8FromWide(wide), utf8);
+  EXPECT_EQ(WideFromUtf8(std::string("a\0b", 3)), std::wstring(L"a\0b", 3));
+  EXPECT_EQ(Utf8FromWide(std::wstring(L"a\0b", 3)), std::string("a\0b", 3));
+}
 
 // A path outside the system code page is refused in the end-to-end runs; these are the
 // exactness rules behind it, the same for paths (UTF-16) and texts (UTF-8).
@@ -51,6 +68,17 @@ TEST(CodePage, SystemAnsiCodePageComesFromTheMachineRegistry) {
     ASSERT_TRUE(value.Ok());
     EXPECT_EQ(SystemAnsiCodePage(), expected != 0 ? expected : GetACP()) << stored;
   }
+}
+
+TEST(AppLinkWindows, EndpointOutsideTheAnsiCodePageIsUnusable) {
+  if (GetACP() == CP_UTF8) GTEST_SKIP() << "every path fits a UTF-8 process code page";
+  testing::TempDir dir;
+  const std::string endpoint = "C:\\\xe6\xb8\xb8\xe6\x88\x8f.sock";  // C:\游戏.sock
+  ASSERT_TRUE(testing::WriteFileBytes(dir.path() / kAppLinkEndpointFile, endpoint + "\r\n"));
+  const testing::LogCapture log;
+  EXPECT_FALSE(HandOffAppLink(dir.path(), kDefaultAppLink));
+  EXPECT_EQ(log.Texts(),
+            std::vector<std::string>{"[WARN] App link endpoint path is unusable: " + endpoint});
 }
 
 }  // namespace

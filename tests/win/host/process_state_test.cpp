@@ -29,7 +29,6 @@ TEST(ProcessState, RegistryInstallPathValidation) {
     bool terminated = true;  // stored with its NUL
   };
   const Case cases[] = {
-      {LR"(D:\Games\Kestrivon\\)", LR"(D:\Games\Kestrivon)"},
       {LR"(D:\Games\Kestrivon/\/)", LR"(D:\Games\Kestrivon)"},
       {LR"(D:\\)", LR"(D:\)"},
       {LR"(\\server\share\)", LR"(\\server\share)"},

@@ -13,10 +13,10 @@
 #include <gtest/gtest.h>
 
 #include "core/log.h"
+#include "tests/support/file_tree.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wine_test_support.h"
 #include "win/host/process_state.h"
-#include "win/host/unique_handle.h"
 
 namespace kestrivon::win {
 namespace {
@@ -31,12 +31,6 @@ const std::string kStamp = R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\] )";
 
 bool Matches(const std::string& bytes, const std::string& pattern) {
   return std::regex_match(bytes, std::regex(pattern));
-}
-
-// Holds a file open without sharing, as another program might; Reset() lets it go.
-UniqueFile LockExclusively(const std::wstring& path) {
-  return UniqueFile(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 TEST(LogFile, RecordShapesPathsAndSystemErrorTexts) {
@@ -90,11 +84,12 @@ TEST(LogFile, LockedFilesDropRecordsQuietly) {
   LogFile log(folder.path().wstring());
   ASSERT_TRUE(WriteFileBytes(log.FilePath(), std::string(kMiB + 1, 'x')));
   ASSERT_TRUE(WriteFileBytes(log.PreviousPath(), "locked"));
-  UniqueFile previous = LockExclusively(log.PreviousPath());
+  // Held without sharing, as another program might.
+  UniqueFile previous = testing::HoldOpen(log.PreviousPath(), 0);
   ASSERT_TRUE(previous);
 
   log.Write(L"[INFO] one");  // the rotation fails; the record still goes to the current file
-  UniqueFile current = LockExclusively(log.FilePath());
+  UniqueFile current = testing::HoldOpen(log.FilePath(), 0);
   ASSERT_TRUE(current);
   log.Write(L"[INFO] dropped");
   current.Reset();
@@ -112,9 +107,6 @@ TEST(ProcessLogOwnProcess, WritesUnderTheInstallDirectory) {
   TempDir installDir;
   testing::ScopedInstallPath value(installDir.path().wstring());
   ASSERT_TRUE(value.Ok());
-  const std::filesystem::path file = installDir.path() / L"logs\\Kestrivon_Updater.log";
-  std::filesystem::create_directory(file.parent_path());
-  ASSERT_TRUE(WriteFileBytes(file, std::string(kMiB + 1, 'x')));
 
   WriteLogLine(L"[INFO] host line");
   InstallCoreLogSink();
@@ -124,8 +116,8 @@ TEST(ProcessLogOwnProcess, WritesUnderTheInstallDirectory) {
   core::Log(static_cast<core::LogLevel>(7), "never written");
   core::SetLogSink(nullptr);
 
-  // The oversized log was rotated first; the unknown level is not written.
-  const std::string bytes = ReadFileBytes(file);
+  // The unknown level is not written.
+  const std::string bytes = ReadFileBytes(installDir.path() / L"logs\\Kestrivon_Updater.log");
   EXPECT_TRUE(Matches(bytes, kStamp + R"(\[INFO\] host line\n)" + kStamp +
                                  R"(\[INFO\] engine line\n)" + kStamp + R"(\[WARN\] careful\n)" +
                                  kStamp + "\\[ERROR\\] ой\n"))

@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <future>
 #include <string>
-#include <vector>
+#include <utility>
 
+#include "tests/support/process_log.h"
 #include "tests/support/ui_test_support.h"
-#include "tests/support/wine_test_support.h"
 #include "win/host/process_state.h"
 #include "win/ui/download_status.h"
 #include "win/ui/ui_state.h"
@@ -23,11 +23,6 @@ namespace {
 
 using testing::PumpUntil;
 
-// The process log's text, from byte `from` on.
-std::string ProcessLog(size_t from = 0) {
-  const std::wstring file = ResolveInstallDir() + L"\\logs\\Kestrivon_Updater.log";
-  return testing::ReadFileBytes(file).substr(from);
-}
 bool Has(const std::string& text, const std::string& line) {
   return text.find(line) != std::string::npos;
 }
@@ -112,7 +107,7 @@ TEST(MainWindowExit, EveryWayOutOfBothViews) {
     const HWND window = CreateMainWindow(GetModuleHandleW(nullptr));
     ASSERT_NE(window, nullptr);
     EnableCancel();
-    const size_t logStart = ProcessLog().size();
+    const testing::ProcessLogTail log;
     if (c.errorView) {
       ShowError(L"Something failed.");
       EXPECT_FALSE(cancelAvailable.load());
@@ -124,82 +119,29 @@ TEST(MainWindowExit, EveryWayOutOfBothViews) {
       EXPECT_TRUE(IsWindow(window));
       EXPECT_FALSE(cancelRequested.load());
       EXPECT_EQ(opened, logs);
-      EXPECT_TRUE(Has(ProcessLog(logStart), "] [INFO] Opening the log folder: " +
-                                                std::filesystem::path(logs).string() + "\n"));
+      EXPECT_TRUE(Has(log.Text(), "] [INFO] Opening the log folder: " +
+                                      std::filesystem::path(logs).string() + "\n"));
     }
     c.act(window);
     EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }));
     EXPECT_TRUE(cancelRequested.load());
-    EXPECT_EQ(Has(ProcessLog(logStart), "] [INFO] User cancelled the update\n"), c.logsCancel);
+    EXPECT_EQ(Has(log.Text(), "] [INFO] User cancelled the update\n"), c.logsCancel);
     testing::AwaitNoMainWindow();
   }
   openFolderForTests = nullptr;
 }
 
-// The texts, the progress and the taskbar message each call leaves, in order. An error after
-// a cancel is neither shown nor logged.
-TEST_F(MainWindowTest, StatusAndErrorsFromAnotherThread) {
-  const auto taskbarMessages = [&] {
-    int count = 0;
-    MSG message{};
-    while (PeekMessageW(&message, window_, WM_TASKBAR_PROGRESS, WM_TASKBAR_PROGRESS, PM_REMOVE)) {
-      ++count;
-    }
-    return count;
-  };
-  taskbarMessages();
-  const std::wstring download =
-      std::wstring(L"5.0 / 10.0") + currentUiStrings->unitMegabytes + L" (50%)";
-  struct Case {
-    void (*report)();
-    const wchar_t* status;
-    std::wstring detail;
-    float progress;
-    int posted;
-  } cases[] = {
-      {[] { SetStatus(L"Checking for updates...\nUpdate data received", 150); },
-       L"Checking for updates...", L"Update data received", 1.0f, 1},
-      // The same percent posts no taskbar message; -1 keeps the progress.
-      {[] { SetStatus(L"One line", 100); }, L"One line", L"", 1.0f, 0},
-      {[] { SetStatus(L"A\nB\nC", -1); }, L"A", L"B\nC", 1.0f, 0},
-      {[] { SetStatus(L"", 20); }, L"", L"", 0.2f, 1},
-      // A download's progress, in the window's form with the catalogue's unit.
-      {[] { DownloadProgressReporter(L"Java", 40, 28)(5 * 1048576, 10 * 1048576); }, L"Java",
-       download, 0.54f, 1},
-      {[] {
-         cancelRequested = true;
-         ShowError(L"Too late");
-         cancelRequested = false;
-       },
-       L"Java", download, 0.54f, 0},
-      {[] { ShowError(L"Shown"); }, currentUiStrings->labelError, L"Shown", 0, 1},
-  };
-  const size_t logStart = ProcessLog().size();
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.status);
-    OnWorker(c.report);
-    const UiState shown = Shown();
-    EXPECT_EQ(shown.statusLine, c.status);
-    EXPECT_EQ(shown.detailLine, c.detail);
-    EXPECT_FLOAT_EQ(shown.progress, c.progress);
-    EXPECT_EQ(taskbarMessages(), c.posted);
-  }
-  EXPECT_TRUE(errorShown.load());
-  EXPECT_FALSE(Has(ProcessLog(logStart), "Too late"));
-  EXPECT_TRUE(Has(ProcessLog(logStart), "] [ERROR] Shown\n"));
-}
-
-// Records what the window tells the taskbar button.
+// Records what the window tells the taskbar button: the last state and value of 100.
 class FakeTaskbar : public ITaskbarList3 {
  public:
-  std::vector<std::pair<TBPFLAG, ULONGLONG>> calls;  // state, then value of 100
+  std::pair<TBPFLAG, ULONGLONG> shown{TBPF_INDETERMINATE, 0};
 
   HRESULT STDMETHODCALLTYPE SetProgressState(HWND, TBPFLAG state) override {
-    calls.emplace_back(state, 0);
+    shown = {state, 0};
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetProgressValue(HWND, ULONGLONG done, ULONGLONG total) override {
-    if (!calls.empty() && total == 100) calls.back().second = done;
+    if (total == 100) shown.second = done;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
@@ -225,17 +167,62 @@ class FakeTaskbar : public ITaskbarList3 {
   HRESULT STDMETHODCALLTYPE SetThumbnailClip(HWND, RECT*) override { return S_OK; }
 };
 
-TEST_F(MainWindowTest, TaskbarButtonShowsProgressThenTheError) {
+// The texts, the progress, the taskbar messages and the taskbar button each call leaves, in
+// order. An error after a cancel is neither shown nor logged.
+TEST_F(MainWindowTest, StatusAndErrorsFromAnotherThread) {
+  const auto taskbarMessages = [&] {
+    int count = 0;
+    MSG message{};
+    while (PeekMessageW(&message, window_, WM_TASKBAR_PROGRESS, WM_TASKBAR_PROGRESS, PM_REMOVE)) {
+      ++count;
+    }
+    return count;
+  };
+  taskbarMessages();
+  const std::wstring download =
+      std::wstring(L"5.0 / 10.0") + currentUiStrings->unitMegabytes + L" (50%)";
+  struct Case {
+    void (*report)();
+    const wchar_t* status;
+    std::wstring detail;
+    float progress;
+    int posted;
+    TBPFLAG state;  // and value, of the taskbar button
+    ULONGLONG value;
+  } cases[] = {
+      {[] { SetStatus(L"Checking for updates...\nUpdate data received", 150); },
+       L"Checking for updates...", L"Update data received", 1.0f, 1, TBPF_NORMAL, 100},
+      // The same percent posts no taskbar message; -1 keeps the progress.
+      {[] { SetStatus(L"One line", 100); }, L"One line", L"", 1.0f, 0, TBPF_NORMAL, 100},
+      {[] { SetStatus(L"A\nB\nC", -1); }, L"A", L"B\nC", 1.0f, 0, TBPF_NORMAL, 100},
+      {[] { SetStatus(L"", 0); }, L"", L"", 0, 1, TBPF_NOPROGRESS, 0},
+      // A download's progress, in the window's form with the catalogue's unit.
+      {[] { DownloadProgressReporter(L"Java", 40, 28)(5 * 1048576, 10 * 1048576); }, L"Java",
+       download, 0.54f, 1, TBPF_NORMAL, 54},
+      {[] {
+         cancelRequested = true;
+         ShowError(L"Too late");
+         cancelRequested = false;
+       },
+       L"Java", download, 0.54f, 0, TBPF_NORMAL, 54},
+      {[] { ShowError(L"Shown"); }, currentUiStrings->labelError, L"Shown", 0, 1, TBPF_ERROR, 100},
+  };
+  const testing::ProcessLogTail log;
   FakeTaskbar taskbar;
-  RefreshTaskbarProgress(&taskbar, window_);
-  SetStatus(L"Downloading", 45);
-  RefreshTaskbarProgress(&taskbar, window_);
-  ShowError(L"Failed");
-  RefreshTaskbarProgress(&taskbar, window_);
-  RefreshTaskbarProgress(nullptr, window_);
-  const std::vector<std::pair<TBPFLAG, ULONGLONG>> expected{
-      {TBPF_NOPROGRESS, 0}, {TBPF_NORMAL, 45}, {TBPF_ERROR, 100}};
-  EXPECT_EQ(taskbar.calls, expected);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.status);
+    OnWorker(c.report);
+    const UiState shown = Shown();
+    EXPECT_EQ(shown.statusLine, c.status);
+    EXPECT_EQ(shown.detailLine, c.detail);
+    EXPECT_FLOAT_EQ(shown.progress, c.progress);
+    EXPECT_EQ(taskbarMessages(), c.posted);
+    RefreshTaskbarProgress(&taskbar, window_);
+    EXPECT_EQ(taskbar.shown, std::pair(c.state, c.value));
+  }
+  EXPECT_TRUE(errorShown.load());
+  EXPECT_FALSE(Has(log.Text(), "Too late"));
+  EXPECT_TRUE(Has(log.Text(), "] [ERROR] Shown\n"));
 }
 
 }  // namespace

@@ -111,7 +111,6 @@ TEST_F(UiSnapshotsOwnProcess, MainWindow) {
     int percent;
     float fillEnd;
   } cases[] = {{nullptr, 1, 1, 0},
-               {nullptr, 1, 2, 39.6f},
                {nullptr, 1, 100, 514},
                {L"main-150.png", 1.5f, 45, 247.8f},
                {L"main-download-45.png", 1, 45, 247.8f}};

@@ -5,8 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <chrono>
 #include <functional>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -35,12 +36,7 @@ class UpdatePromptTest : public testing::MainWindowFixture {
   // is shown (only after its owner was disabled). Returns the worker's answer; the GUI thread
   // (this one) pumps meanwhile.
   bool Ask(const std::vector<PromptRow>& rows, const std::function<void(HWND)>& act) {
-    std::atomic<bool> done = false;
-    bool answer = true;
-    std::thread worker([&] {
-      answer = AskConfirmation(rows);
-      done = true;
-    });
+    auto worker = std::async(std::launch::async, [&] { return AskConfirmation(rows); });
     std::thread user([&] {
       for (int i = 0; i < 1000; ++i) {
         const HWND prompt = FindWindowW(kPromptClass, nullptr);
@@ -49,12 +45,13 @@ class UpdatePromptTest : public testing::MainWindowFixture {
       }
       ADD_FAILURE() << "no prompt shown";
     });
-    EXPECT_TRUE(testing::PumpUntil([&] { return done.load(); }, &quitCode_));
+    EXPECT_TRUE(testing::PumpUntil(
+        [&] { return worker.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+        &quitCode_));
     user.join();
-    worker.join();
     EXPECT_EQ(FindWindowW(kPromptClass, nullptr), nullptr);
     EXPECT_TRUE(IsWindowEnabled(window_));
-    return answer;
+    return worker.get();
   }
 
   int quitCode_ = -1;  // of a quit message the prompt passed on
