@@ -112,7 +112,7 @@ def main():
     parser.add_argument("--filler-mb", type=int, default=200)
     parser.add_argument("--rounds", type=int, default=3)
     args = parser.parse_args()
-    code = sandbox.run_in_namespace([os.path.abspath(__file__), *sys.argv[1:]])
+    code = sandbox.enter_namespace("update_bench", os.path.abspath(__file__))
     if code is not None:
         return code
     work = tempfile.mkdtemp(prefix="kestrivon-update-bench-", dir=os.path.join(ROOT, "build"))

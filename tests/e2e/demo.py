@@ -92,11 +92,7 @@ def main():
     parser.add_argument("--native-build", required=True)
     parser.add_argument("--out", required=True)
     args = parser.parse_args()
-    try:
-        code = sandbox.run_in_namespace([os.path.abspath(__file__), *sys.argv[1:]])
-    except sandbox.SandboxError as error:
-        print(f"demo: {error}", file=sys.stderr)
-        return 1
+    code = sandbox.enter_namespace("demo", os.path.abspath(__file__))
     if code is not None:
         return code
 

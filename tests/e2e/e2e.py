@@ -107,6 +107,10 @@ class World:
             out.write(rng.randbytes(filler_mb << 20))
         return os.path.dirname(runtime)
 
+    def release_and_install(self, name, **publish):
+        """Publishes release `name`; returns it with a new install folder of the same name."""
+        return self.publish(name, **publish), os.path.join(self.work, "installs", name)
+
     def publish(self, name, launcher_version="2.0.0", jre_version="21.0.5", updater=None,
                 updater_version="1.0.0", vendor=False, extra=()):
         """Publishes a release into its own folder; returns the folder."""
@@ -293,8 +297,7 @@ def serve_faults(world, release, faults=None):
 
 def fresh_install(world, name, server_kind="nginx", **publish):
     """Publishes, serves and installs a release into a new folder, accepting the prompt."""
-    release = world.publish(name, **publish)
-    install = os.path.join(world.work, "installs", name)
+    release, install = world.release_and_install(name, **publish)
     with serve_nginx(world, release) if server_kind == "nginx" else serve_faults(world, release):
         run = Run(world, install, args=["--profile", "e2e test", "kestrivon://open/a b"])
         run.answer("enter", 2)
@@ -360,8 +363,7 @@ def new_runtime_replaces_the_old_one(world):
 
 @scenario
 def declined_prompt_changes_nothing(world):
-    release = world.publish("declined")
-    install = os.path.join(world.work, "installs", "declined")
+    release, install = world.release_and_install("declined")
     with serve_faults(world, release):
         run = Run(world, install)
         run.answer("escape", 1)
@@ -403,8 +405,7 @@ def corrupted_package_keeps_the_installed_copy(world):
 
 @scenario
 def cdn_busy_twice_then_serving(world):
-    release = world.publish("busy")
-    install = os.path.join(world.work, "installs", "busy")
+    release, install = world.release_and_install("busy")
     jre = url_path(manifest(release)["win"]["jre"]["url"])
     with serve_faults(world, release, {"/" + jre: {"status": 503, "times": 2}}) as server:
         run = Run(world, install)
@@ -419,8 +420,7 @@ def cdn_busy_twice_then_serving(world):
 
 @scenario
 def vendor_mirror_fails_then_cdn_serves(world):
-    release = world.publish("vendor", vendor=True)
-    install = os.path.join(world.work, "installs", "vendor")
+    release, install = world.release_and_install("vendor", vendor=True)
     vendor = url_path(manifest(release)["win"]["jre"]["vendorUrl"])
     with serve_faults(world, release, {"/" + vendor: {"status": 500}}):
         run = Run(world, install)
@@ -433,8 +433,7 @@ def vendor_mirror_fails_then_cdn_serves(world):
 @scenario
 def manifest_unavailable(world):
     # Without an installed launcher: the error view, exit 1 once the user closes it.
-    release = world.publish("no-manifest")
-    install = os.path.join(world.work, "installs", "no-manifest")
+    release, install = world.release_and_install("no-manifest")
     with serve_faults(world, release, {"/launcher/launcher-manifest.json": {"status": 404}}):
         run = Run(world, install)
         run.close_error_view("Failed to check for updates", "enter")
@@ -452,8 +451,7 @@ def manifest_unavailable(world):
 
 @scenario
 def untrusted_certificate_is_refused(world):
-    release = world.publish("untrusted")
-    install = os.path.join(world.work, "installs", "untrusted")
+    release, install = world.release_and_install("untrusted")
     stranger = sandbox.Certificates(os.path.join(world.work, "stranger"))
     with sandbox.Nginx(world.work, release, stranger):
         run = Run(world, install)
@@ -496,8 +494,7 @@ def package_requests(server):
 
 @scenario
 def running_launcher_blocks_the_run(world):
-    release = world.publish("launcher-running")
-    install = os.path.join(world.work, "installs", "launcher-running")
+    release, install = world.release_and_install("launcher-running")
     os.makedirs(install)
     # A launcher window is up (no app-link endpoint, so the handoff is not taken).
     window = world.prefix.start([world.tools.launcher], cwd=install,
@@ -536,8 +533,7 @@ def install_path_outside_the_code_page(world):
 
 @scenario
 def second_instance_while_prompting(world):
-    release = world.publish("second")
-    install = os.path.join(world.work, "installs", "second")
+    release, install = world.release_and_install("second")
     with serve_faults(world, release):
         first = Run(world, install)
         check(first.drive(PROMPT_CLASS, "find"), "no prompt")
@@ -551,8 +547,7 @@ def second_instance_while_prompting(world):
 
 @scenario
 def zip_slip_runtime_is_refused(world):
-    release = world.publish("slip")
-    install = os.path.join(world.work, "installs", "slip")
+    release, install = world.release_and_install("slip")
     document = manifest(release)
     entry = document["win"]["jre"]
     package = os.path.join(release, url_path(entry["url"]))
@@ -635,11 +630,7 @@ def main():
     unknown = [name for name in wanted if name not in SCENARIOS]
     if unknown:
         parser.error(f"unknown scenarios: {', '.join(unknown)}")
-    try:
-        code = sandbox.run_in_namespace([os.path.abspath(__file__), *sys.argv[1:]])
-    except sandbox.SandboxError as error:
-        print(f"e2e: {error}", file=sys.stderr)
-        return 1
+    code = sandbox.enter_namespace("e2e", os.path.abspath(__file__))
     if code is not None:
         return code
 

@@ -42,6 +42,16 @@ def run_in_namespace(argv):
         raise SandboxError(f"can't start unshare: {error}") from error
 
 
+def enter_namespace(name, program):
+    """run_in_namespace for `program` with this process's arguments; a failure to make the
+    namespace is printed under `name` and gives exit code 1."""
+    try:
+        return run_in_namespace([program, *sys.argv[1:]])
+    except SandboxError as error:
+        print(f"{name}: {error}", file=sys.stderr)
+        return 1
+
+
 def prepare_namespace(work_dir, names=HOST_NAMES):
     """Inside the namespace: loopback up, and a private /etc/hosts mapping `names` to it."""
     def must(*command):
