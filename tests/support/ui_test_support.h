@@ -1,14 +1,13 @@
 #pragma once
 
 // Helpers of the window tests: GDI+ started once for the test process, the process-wide
-// window state put back between tests, pixels of rendered bitmaps and a message pump.
+// window state put back between tests, a message pump and a real main window.
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <functional>
 #include <mutex>
 
@@ -41,21 +40,6 @@ struct ScopedWindowState {
   }
 };
 
-inline Gdiplus::ARGB PixelAt(const win::UniqueBitmap& bitmap, int x, int y) {
-  Gdiplus::ARGB colour = 0;
-  Gdiplus::DllExports::GdipBitmapGetPixel(bitmap.Get(), x, y, &colour);
-  return colour;
-}
-
-// Every channel within `tolerance` (anti-aliasing blends edges).
-inline bool Near(Gdiplus::ARGB a, Gdiplus::ARGB b, int tolerance = 6) {
-  for (int shift = 0; shift < 32; shift += 8) {
-    const auto channel = [shift](Gdiplus::ARGB c) { return static_cast<int>((c >> shift) & 0xFF); };
-    if (std::abs(channel(a) - channel(b)) > tolerance) return false;
-  }
-  return true;
-}
-
 // Dispatches this thread's messages (up to `lastMessage`, 0 for all) until `done` or the time
 // limit; false on time-out. A quit message is kept in `quitCode` when asked for.
 inline bool PumpUntil(const std::function<bool()>& done, int* quitCode = nullptr,
@@ -78,26 +62,25 @@ inline bool PumpUntil(const std::function<bool()>& done, int* quitCode = nullptr
   return true;
 }
 
-// Waits until the main window is gone and takes every message left in this thread's queue,
-// including the quit message its destruction posts, so that the next test starts clean.
-inline void AwaitNoMainWindow() {
-  PumpUntil([] { return win::mainWindow.load() == nullptr; });
-  MSG message{};
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message != WM_QUIT) DispatchMessageW(&message);
-  }
-}
-
 // A real main window for the life of a test, with the shown state reset around it.
 class MainWindowFixture : public ::testing::Test {
  protected:
-  void SetUp() override {
+  void SetUp() override { Open(); }
+  void TearDown() override { Close(); }
+  void Open() {
+    ScopedWindowState::Clear();
     window_ = win::CreateMainWindow(GetModuleHandleW(nullptr));
     ASSERT_NE(window_, nullptr);
   }
-  void TearDown() override {
+  // Waits until the window is gone and takes every message left in this thread's queue,
+  // including the quit message its destruction posts, so that the next window starts clean.
+  void Close() {
     if (IsWindow(window_)) DestroyWindow(window_);
-    AwaitNoMainWindow();
+    PumpUntil([] { return win::mainWindow.load() == nullptr; });
+    MSG message{};
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message != WM_QUIT) DispatchMessageW(&message);
+    }
   }
 
   ScopedWindowState state_;

@@ -33,8 +33,7 @@ TEST(ProgramResources, IconLoadsAtEverySize) {
 // The texts sit under the translation Windows looks up; the version texts match the numbers.
 TEST(ProgramResources, VersionInformationCarriesTheProgramsTexts) {
   const std::wstring probe = testing::TestExeFolder() + L"\\kestrivon_win_resource_probe.exe";
-  DWORD ignored = 0;
-  std::vector<BYTE> info(GetFileVersionInfoSizeW(probe.c_str(), &ignored));
+  std::vector<BYTE> info(GetFileVersionInfoSizeW(probe.c_str(), nullptr));
   ASSERT_FALSE(info.empty());
   ASSERT_TRUE(GetFileVersionInfoW(probe.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
 
@@ -55,29 +54,28 @@ TEST(ProgramResources, VersionInformationCarriesTheProgramsTexts) {
   EXPECT_EQ(text(L"ProductName"), L"Kestrivon Updater");
 }
 
-TEST(FontResources, EmbeddedFontsGiveEveryRoleItsFamily) {
-  const FontSet& fonts = GetFontSet();
-  const struct {
-    const UniqueFontFamily& family;
-    INT style;
-    const wchar_t* name;
-  } roles[] = {{fonts.headingFamily, fonts.headingStyle, L"Unbounded"},
-               {fonts.bodyFamily, fonts.bodyStyle, L"Onest"},
-               {fonts.buttonFamily, fonts.buttonStyle, L"Onest SemiBold"}};
-  for (const auto& role : roles) {
-    WCHAR name[LF_FACESIZE] = {};
-    Gdiplus::DllExports::GdipGetFamilyName(role.family.Get(), name, LANG_NEUTRAL);
-    EXPECT_STREQ(name, role.name);
-    EXPECT_TRUE(MakeFont(role.family, role.style, 12)) << role.name;
-  }
-}
-
-// Under Wine only the prefix's font replacements give the system families.
-TEST(FontResources, WithoutEmbeddedFontsTheSystemGivesEveryRole) {
+// The embedded fonts name every role's family; without them the system gives every role one
+// (under Wine only through the prefix's font replacements), the heading in bold.
+TEST(FontResources, EveryRoleHasAFamily) {
+  const FontSet& embedded = GetFontSet();
   const FontSet fallback = BuildFontSet(nullptr);
-  EXPECT_TRUE(MakeFont(fallback.headingFamily, fallback.headingStyle, 12));
-  EXPECT_TRUE(MakeFont(fallback.bodyFamily, fallback.bodyStyle, 10));
-  EXPECT_TRUE(MakeFont(fallback.buttonFamily, fallback.buttonStyle, 9.5f));
+  for (const FontSet* fonts : {&embedded, &fallback}) {
+    const struct {
+      const UniqueFontFamily& family;
+      INT style;
+      const wchar_t* name;
+    } roles[] = {{fonts->headingFamily, fonts->headingStyle, L"Unbounded"},
+                 {fonts->bodyFamily, fonts->bodyStyle, L"Onest"},
+                 {fonts->buttonFamily, fonts->buttonStyle, L"Onest SemiBold"}};
+    for (const auto& role : roles) {
+      WCHAR name[LF_FACESIZE] = {};
+      Gdiplus::DllExports::GdipGetFamilyName(role.family.Get(), name, LANG_NEUTRAL);
+      if (fonts == &embedded) {
+        EXPECT_STREQ(name, role.name);
+      }
+      EXPECT_TRUE(MakeFont(role.family, role.style, 12)) << role.name;
+    }
+  }
   EXPECT_EQ(fallback.headingStyle, Gdiplus::FontStyleBold);
   EXPECT_FALSE(MakeFont(UniqueFontFamily(), Gdiplus::FontStyleRegular, 10));
 }

@@ -64,15 +64,9 @@ TEST(Layout, WindowPlacement) {
 }
 
 TEST(Layout, PromptVersionsText) {
-  struct Case {
-    PromptRow row;
-    const wchar_t* text;
-  } cases[] = {
-      {{L"Java", L"not installed", L"21.0.5", 50644378},
-       L"not installed \u2192 21.0.5  \u00B7  48.3 MB"},
-      {{L"L", L"1.2.0", L"1.3.0", 0}, L"1.2.0 \u2192 1.3.0"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(PromptVersionsText(c.row, L" MB"), c.text);
+  EXPECT_EQ(PromptVersionsText({L"Java", L"not installed", L"21.0.5", 50644378}, L" MB"),
+            L"not installed \u2192 21.0.5  \u00B7  48.3 MB");
+  EXPECT_EQ(PromptVersionsText({L"L", L"1.2.0", L"1.3.0", 0}, L" MB"), L"1.2.0 \u2192 1.3.0");
 }
 
 TEST(Layout, LogoMotionFollowsTheClock) {

@@ -32,31 +32,112 @@ UiState Shown() {
   return uiState;
 }
 
-// Runs `body` on a worker thread while this (GUI) thread serves what the worker sends to its
-// windows, leaving the posted taskbar messages queued for counting.
-void OnWorker(void (*body)()) {
-  std::future<void> worker = std::async(std::launch::async, body);
-  const auto done = [&] {
-    return worker.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-  };
-  EXPECT_TRUE(PumpUntil(done, nullptr, std::chrono::seconds(10), WM_TASKBAR_PROGRESS - 1));
-}
-
 void Click(HWND window, int pressX, int pressY, int releaseX, int releaseY) {
   SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(pressX, pressY));
   SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(releaseX, releaseY));
 }
 void Key(HWND window, WPARAM key) { SendMessageW(window, WM_KEYDOWN, key, 0); }
 void CloseBox(HWND window) { PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0); }
-// Gives posted messages time to arrive.
-void Settle() {
-  PumpUntil([] { return false; }, nullptr, std::chrono::milliseconds(100));
-}
 
 using MainWindowTest = testing::MainWindowFixture;
 
-// Centred, fixed in size, and nothing but Escape or a click on an offered Cancel cancels.
-TEST_F(MainWindowTest, OpensCentredAndCancelsOnlyThroughAnOfferedCancel) {
+// Every input on either view, each on a window of its own, and what follows from it.
+TEST_F(MainWindowTest, EveryWayOutOfBothViews) {
+  static std::wstring opened;
+  openFolderForTests = [](const std::wstring& folder) { opened = folder; };
+  const auto escape = [](HWND w) { Key(w, VK_ESCAPE); };
+  const auto onButton = [](HWND w) { Click(w, 459, 184, 459, 184); };
+  enum Outcome { kStays, kOpensLog, kCloses, kClosesLogged };  // closing cancels the run
+  struct Case {
+    const char* name;
+    bool cancelOffered, errorView;
+    void (*act)(HWND);
+    Outcome outcome;
+  } cases[] = {
+      {"Escape, no Cancel offered", false, false, escape, kStays},
+      {"Cancel not offered", false, false, onButton, kStays},
+      {"Enter", true, false, [](HWND w) { Key(w, VK_RETURN); }, kStays},
+      {"another key", true, false, [](HWND w) { Key(w, 'A'); }, kStays},
+      {"Cancel released off it", true, false, [](HWND w) { Click(w, 459, 184, 300, 100); }, kStays},
+      {"Cancel pressed off it", true, false, [](HWND w) { Click(w, 300, 100, 459, 184); }, kStays},
+      {"Escape", true, false, escape, kClosesLogged},
+      {"Cancel, at its edges", true, false, [](HWND w) { Click(w, 404, 166, 514, 202); },
+       kClosesLogged},
+      {"close box", true, false, CloseBox, kCloses},
+      {"error view: Escape", true, true, escape, kCloses},
+      {"error view: Close", true, true, onButton, kCloses},
+      {"error view: close box", true, true, CloseBox, kCloses},
+      {"error view: Open log", true, true, [](HWND w) { Click(w, 300, 184, 300, 184); }, kOpensLog},
+  };
+  const std::wstring logs = ResolveInstallDir() + L"\\logs";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.cancelOffered) EnableCancel();
+    if (c.errorView) {
+      ShowError(L"Something failed.");
+      EXPECT_FALSE(cancelAvailable.load());
+      SetStatus(L"Ignored\nnow", 50);  // the error view keeps its texts
+      EXPECT_EQ(Shown().statusLine, currentUiStrings->labelError);
+      EXPECT_EQ(Shown().detailLine, L"Something failed.");
+    }
+    opened.clear();
+    const testing::ProcessLogTail log;
+    c.act(window_);
+    const bool closes = c.outcome >= kCloses;
+    // A window that stays gets the time for posted messages to arrive.
+    PumpUntil([&] { return !IsWindow(window_); }, nullptr,
+              std::chrono::milliseconds(closes ? 10000 : 100));
+    EXPECT_EQ(!IsWindow(window_), closes);
+    EXPECT_EQ(cancelRequested.load(), closes);
+    EXPECT_EQ(Has(log.Text(), "] [INFO] User cancelled the update\n"), c.outcome == kClosesLogged);
+    EXPECT_EQ(opened, c.outcome == kOpensLog ? logs : L"");
+    EXPECT_EQ(Has(log.Text(), "] [INFO] Opening the log folder: " +
+                                  std::filesystem::path(logs).string() + "\n"),
+              c.outcome == kOpensLog);
+    Close();
+    Open();
+  }
+  openFolderForTests = nullptr;
+}
+
+// Records what the window tells the taskbar button: the last state and value of 100.
+class FakeTaskbar : public ITaskbarList3 {
+ public:
+  std::pair<TBPFLAG, ULONGLONG> shown{TBPF_INDETERMINATE, 0};
+
+  HRESULT SetProgressState(HWND, TBPFLAG state) override {
+    shown = {state, 0};
+    return S_OK;
+  }
+  HRESULT SetProgressValue(HWND, ULONGLONG done, ULONGLONG total) override {
+    if (total == 100) shown.second = done;
+    return S_OK;
+  }
+  HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+  ULONG AddRef() override { return 1; }
+  ULONG Release() override { return 1; }
+  HRESULT HrInit() override { return S_OK; }
+  HRESULT AddTab(HWND) override { return S_OK; }
+  HRESULT DeleteTab(HWND) override { return S_OK; }
+  HRESULT ActivateTab(HWND) override { return S_OK; }
+  HRESULT SetActiveAlt(HWND) override { return S_OK; }
+  HRESULT MarkFullscreenWindow(HWND, WINBOOL) override { return S_OK; }
+  HRESULT RegisterTab(HWND, HWND) override { return S_OK; }
+  HRESULT UnregisterTab(HWND) override { return S_OK; }
+  HRESULT SetTabOrder(HWND, HWND) override { return S_OK; }
+  HRESULT SetTabActive(HWND, HWND, DWORD) override { return S_OK; }
+  HRESULT ThumbBarAddButtons(HWND, UINT, LPTHUMBBUTTON) override { return S_OK; }
+  HRESULT ThumbBarUpdateButtons(HWND, UINT, LPTHUMBBUTTON) override { return S_OK; }
+  HRESULT ThumbBarSetImageList(HWND, HIMAGELIST) override { return S_OK; }
+  HRESULT SetOverlayIcon(HWND, HICON, LPCWSTR) override { return S_OK; }
+  HRESULT SetThumbnailTooltip(HWND, LPCWSTR) override { return S_OK; }
+  HRESULT SetThumbnailClip(HWND, RECT*) override { return S_OK; }
+};
+
+// The window opens centred, fixed in size and showing "Preparing". Then the texts, the
+// progress, the taskbar messages and the taskbar button each call from another thread leaves,
+// in order. An error after a cancel is neither shown nor logged.
+TEST_F(MainWindowTest, OpensCentredAndShowsWhatAnotherThreadReports) {
   EXPECT_EQ(mainWindow.load(), window_);
   EXPECT_EQ(Shown().statusLine, currentUiStrings->statusPreparing);
   RECT client{}, frame{};
@@ -69,107 +150,6 @@ TEST_F(MainWindowTest, OpensCentredAndCancelsOnlyThroughAnOfferedCancel) {
   GetMonitorInfoW(MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY), &monitor);
   EXPECT_NEAR(frame.left - monitor.rcWork.left, monitor.rcWork.right - frame.right, 1);
   EXPECT_NEAR(frame.top - monitor.rcWork.top, monitor.rcWork.bottom - frame.bottom, 1);
-
-  Key(window_, VK_ESCAPE);  // not offered
-  Click(window_, 459, 184, 459, 184);
-  EnableCancel();
-  Key(window_, VK_RETURN);
-  Key(window_, 'A');
-  Click(window_, 459, 184, 300, 100);  // released off the button
-  Click(window_, 300, 100, 459, 184);  // pressed off the button
-  Settle();
-  EXPECT_TRUE(IsWindow(window_));
-  EXPECT_FALSE(cancelRequested.load());
-}
-
-// Each way out of either view, on a window of its own: the window goes and the run is
-// cancelled. In the error view Open log first leaves the window as it is.
-TEST(MainWindowExit, EveryWayOutOfBothViews) {
-  static std::wstring opened;
-  openFolderForTests = [](const std::wstring& folder) { opened = folder; };
-  struct Case {
-    const char* name;
-    bool errorView;
-    void (*act)(HWND);
-    bool logsCancel;
-  } cases[] = {
-      {"Escape", false, [](HWND w) { Key(w, VK_ESCAPE); }, true},
-      {"Cancel, at its edges", false, [](HWND w) { Click(w, 404, 166, 514, 202); }, true},
-      {"close box", false, CloseBox, false},
-      {"error view: Escape", true, [](HWND w) { Key(w, VK_ESCAPE); }, false},
-      {"error view: Close", true, [](HWND w) { Click(w, 459, 184, 459, 184); }, false},
-      {"error view: close box", true, CloseBox, false},
-  };
-  const std::wstring logs = ResolveInstallDir() + L"\\logs";
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    testing::ScopedWindowState state;
-    const HWND window = CreateMainWindow(GetModuleHandleW(nullptr));
-    ASSERT_NE(window, nullptr);
-    EnableCancel();
-    const testing::ProcessLogTail log;
-    if (c.errorView) {
-      ShowError(L"Something failed.");
-      EXPECT_FALSE(cancelAvailable.load());
-      SetStatus(L"Ignored\nnow", 50);  // the error view keeps its texts
-      EXPECT_EQ(Shown().statusLine, currentUiStrings->labelError);
-      EXPECT_EQ(Shown().detailLine, L"Something failed.");
-      Click(window, 300, 184, 300, 184);
-      Settle();
-      EXPECT_TRUE(IsWindow(window));
-      EXPECT_FALSE(cancelRequested.load());
-      EXPECT_EQ(opened, logs);
-      EXPECT_TRUE(Has(log.Text(), "] [INFO] Opening the log folder: " +
-                                      std::filesystem::path(logs).string() + "\n"));
-    }
-    c.act(window);
-    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }));
-    EXPECT_TRUE(cancelRequested.load());
-    EXPECT_EQ(Has(log.Text(), "] [INFO] User cancelled the update\n"), c.logsCancel);
-    testing::AwaitNoMainWindow();
-  }
-  openFolderForTests = nullptr;
-}
-
-// Records what the window tells the taskbar button: the last state and value of 100.
-class FakeTaskbar : public ITaskbarList3 {
- public:
-  std::pair<TBPFLAG, ULONGLONG> shown{TBPF_INDETERMINATE, 0};
-
-  HRESULT STDMETHODCALLTYPE SetProgressState(HWND, TBPFLAG state) override {
-    shown = {state, 0};
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE SetProgressValue(HWND, ULONGLONG done, ULONGLONG total) override {
-    if (total == 100) shown.second = done;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE HrInit() override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE AddTab(HWND) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE DeleteTab(HWND) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE ActivateTab(HWND) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE SetActiveAlt(HWND) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE MarkFullscreenWindow(HWND, WINBOOL) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE RegisterTab(HWND, HWND) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE UnregisterTab(HWND) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE SetTabOrder(HWND, HWND) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE SetTabActive(HWND, HWND, DWORD) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE ThumbBarAddButtons(HWND, UINT, LPTHUMBBUTTON) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE ThumbBarUpdateButtons(HWND, UINT, LPTHUMBBUTTON) override {
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE ThumbBarSetImageList(HWND, HIMAGELIST) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE SetOverlayIcon(HWND, HICON, LPCWSTR) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE SetThumbnailTooltip(HWND, LPCWSTR) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE SetThumbnailClip(HWND, RECT*) override { return S_OK; }
-};
-
-// The texts, the progress, the taskbar messages and the taskbar button each call leaves, in
-// order. An error after a cancel is neither shown nor logged.
-TEST_F(MainWindowTest, StatusAndErrorsFromAnotherThread) {
   const auto taskbarMessages = [&] {
     int count = 0;
     MSG message{};
@@ -211,7 +191,12 @@ TEST_F(MainWindowTest, StatusAndErrorsFromAnotherThread) {
   FakeTaskbar taskbar;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.status);
-    OnWorker(c.report);
+    // The GUI thread serves what the worker sends to its windows, leaving the posted taskbar
+    // messages queued for counting.
+    std::future<void> worker = std::async(std::launch::async, c.report);
+    EXPECT_TRUE(PumpUntil(
+        [&] { return worker.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+        nullptr, std::chrono::seconds(10), WM_TASKBAR_PROGRESS - 1));
     const UiState shown = Shown();
     EXPECT_EQ(shown.statusLine, c.status);
     EXPECT_EQ(shown.detailLine, c.detail);

@@ -20,14 +20,26 @@
 namespace kestrivon::win {
 namespace {
 
-using testing::Near;
-using testing::PixelAt;
-
 // GDI+'s PNG encoder.
 constexpr CLSID kPngEncoder = {
     0x557CF406, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
 constexpr float kTrackMiddle = 141;  // y of the progress bar's middle line
 constexpr Gdiplus::ARGB kGemTop = 0xFFB3E5FF;
+
+Gdiplus::ARGB PixelAt(const UniqueBitmap& bitmap, int x, int y) {
+  Gdiplus::ARGB colour = 0;
+  Gdiplus::DllExports::GdipBitmapGetPixel(bitmap.Get(), x, y, &colour);
+  return colour;
+}
+
+// Every channel within `tolerance` (anti-aliasing blends edges).
+bool Near(Gdiplus::ARGB a, Gdiplus::ARGB b, int tolerance = 6) {
+  for (int shift = 0; shift < 32; shift += 8) {
+    const auto channel = [shift](Gdiplus::ARGB c) { return static_cast<int>((c >> shift) & 0xFF); };
+    if (std::abs(channel(a) - channel(b)) > tolerance) return false;
+  }
+  return true;
+}
 
 // The fill's gradient runs from blue to light blue; the track is dark.
 bool IsFill(Gdiplus::ARGB colour) { return (colour & 0xFF) > 0xC0; }

@@ -1,5 +1,5 @@
 // The update prompt under Wine: a worker asks, the GUI thread runs the prompt, and a third
-// thread plays the user, with keys, the mouse, the close box or a quit message.
+// thread plays the user.
 
 #include "win/ui/update_prompt.h"
 
@@ -20,46 +20,18 @@ namespace {
 
 constexpr wchar_t kPromptClass[] = L"Kestrivon_Update_Dialog";
 
-std::vector<PromptRow> Rows(size_t count) {
-  return std::vector<PromptRow>(count, {L"Java", L"21.0.4", L"21.0.5", 50644378});
-}
-
 void PostKey(HWND prompt, WPARAM key) { PostMessageW(prompt, WM_KEYDOWN, key, 0); }
 void PostClick(HWND prompt, int pressX, int releaseX, int y) {
   PostMessageW(prompt, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(pressX, y));
   PostMessageW(prompt, WM_LBUTTONUP, 0, MAKELPARAM(releaseX, y));
 }
 
-class UpdatePromptTest : public testing::MainWindowFixture {
- protected:
-  // A worker asks about `rows`; the user's thread answers with `act` on the prompt, once it
-  // is shown (only after its owner was disabled). Returns the worker's answer; the GUI thread
-  // (this one) pumps meanwhile.
-  bool Ask(const std::vector<PromptRow>& rows, const std::function<void(HWND)>& act) {
-    auto worker = std::async(std::launch::async, [&] { return AskConfirmation(rows); });
-    std::thread user([&] {
-      for (int i = 0; i < 1000; ++i) {
-        const HWND prompt = FindWindowW(kPromptClass, nullptr);
-        if (prompt != nullptr && IsWindowVisible(prompt)) return act(prompt);
-        Sleep(10);
-      }
-      ADD_FAILURE() << "no prompt shown";
-    });
-    EXPECT_TRUE(testing::PumpUntil(
-        [&] { return worker.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
-        &quitCode_));
-    user.join();
-    EXPECT_EQ(FindWindowW(kPromptClass, nullptr), nullptr);
-    EXPECT_TRUE(IsWindowEnabled(window_));
-    return worker.get();
-  }
+using UpdatePromptTest = testing::MainWindowFixture;
 
-  int quitCode_ = -1;  // of a quit message the prompt passed on
-};
-
-// Ten rows, of which eight are shown, with the owner hanging off the work area's
-// bottom-right corner. A quit message also closes the prompt, and is passed on to the main
-// loop. While open the prompt stays inside the work area and its owner is disabled.
+// Ten rows, of which eight are shown, with the owner off the work area's bottom-right corner:
+// the prompt stays inside the work area and its owner is disabled while it is open. A quit
+// message is passed on to the main loop. No rows ask nothing; after a cancel or without a
+// window the answer is no.
 TEST_F(UpdatePromptTest, TheUsersAnswerReachesTheWorker) {
   MONITORINFO monitor{sizeof(MONITORINFO), {}, {}, 0};
   GetMonitorInfoW(MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY), &monitor);
@@ -68,6 +40,8 @@ TEST_F(UpdatePromptTest, TheUsersAnswerReachesTheWorker) {
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   constexpr int kButtonY = 436 - 45;
   const DWORD guiThread = GetCurrentThreadId();
+  const std::vector<PromptRow> rows(10, {L"Java", L"21.0.4", L"21.0.5", 50644378});
+  int quitCode = -1;
   bool stillOpen = false, ownerDisabled = false;
   RECT client{}, frame{}, inside{};
   struct Case {
@@ -96,24 +70,37 @@ TEST_F(UpdatePromptTest, TheUsersAnswerReachesTheWorker) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(Ask(Rows(10), c.act), c.accepted);
+    auto worker = std::async(std::launch::async, [&] { return AskConfirmation(rows); });
+    std::thread user([&] {
+      for (int i = 0; i < 1000; ++i) {
+        const HWND prompt = FindWindowW(kPromptClass, nullptr);
+        if (prompt != nullptr && IsWindowVisible(prompt)) return c.act(prompt);
+        Sleep(10);
+      }
+      ADD_FAILURE() << "no prompt shown";
+    });
+    EXPECT_TRUE(testing::PumpUntil(
+        [&] { return worker.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+        &quitCode));
+    user.join();
+    EXPECT_EQ(FindWindowW(kPromptClass, nullptr), nullptr);
+    EXPECT_TRUE(IsWindowEnabled(window_));
+    EXPECT_EQ(worker.get(), c.accepted);
   }
-  EXPECT_EQ(quitCode_, 7);
+  EXPECT_EQ(quitCode, 7);
   EXPECT_TRUE(stillOpen);
   EXPECT_TRUE(ownerDisabled);
   EXPECT_EQ(client.right, 624);
   EXPECT_EQ(client.bottom, 436);
   IntersectRect(&inside, &frame, &work);
   EXPECT_TRUE(EqualRect(&inside, &frame));
-}
 
-TEST_F(UpdatePromptTest, NoQuestionWithoutAWindowAfterACancelOrWithoutRows) {
   EXPECT_TRUE(ShowUpdatePrompt(window_, {}));
   cancelRequested = true;
-  EXPECT_FALSE(AskConfirmation(Rows(1)));
+  EXPECT_FALSE(AskConfirmation(rows));
   cancelRequested = false;
   DestroyWindow(window_);
-  EXPECT_FALSE(AskConfirmation(Rows(1)));
+  EXPECT_FALSE(AskConfirmation(rows));
 }
 
 }  // namespace
