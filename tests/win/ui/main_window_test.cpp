@@ -1,15 +1,20 @@
-// The main window under Wine, driven by real messages: creation, every way out of both views
-// (a button fires only when pressed and released on it), status updates from another thread,
-// the taskbar button and the log lines of the user's actions.
+// The main window and its update prompt under Wine, driven by real messages: creation, every
+// way out of both views (a button fires only when pressed and released on it), status updates
+// from another thread, the taskbar button, the log lines of the user's actions, and the prompt
+// a worker's question opens, answered from a third thread.
 
 #include "win/ui/main_window.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <string>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "tests/support/process_log.h"
 #include "tests/support/ui_test_support.h"
@@ -17,11 +22,31 @@
 #include "win/ui/download_status.h"
 #include "win/ui/ui_state.h"
 #include "win/ui/ui_strings.h"
+#include "win/ui/update_prompt.h"
 
 namespace kestrivon::win {
 namespace {
 
-using testing::PumpUntil;
+// Dispatches this thread's messages (up to `lastMessage`, 0 for all) until `done` or the time
+// limit; false on time-out. A quit message is kept in `quitCode` when asked for.
+bool PumpUntil(const std::function<bool()>& done, int* quitCode = nullptr,
+               std::chrono::milliseconds limit = std::chrono::seconds(10), UINT lastMessage = 0) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    MSG message{};
+    while (PeekMessageW(&message, nullptr, 0, lastMessage, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        if (quitCode != nullptr) *quitCode = static_cast<int>(message.wParam);
+        continue;
+      }
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+  return true;
+}
 
 bool Has(const std::string& text, const std::string& line) {
   return text.find(line) != std::string::npos;
@@ -39,7 +64,30 @@ void Click(HWND window, int pressX, int pressY, int releaseX, int releaseY) {
 void Key(HWND window, WPARAM key) { SendMessageW(window, WM_KEYDOWN, key, 0); }
 void CloseBox(HWND window) { PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0); }
 
-using MainWindowTest = testing::MainWindowFixture;
+// A real main window for the life of a test, with the shown state reset around it.
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Open(); }
+  void TearDown() override { Close(); }
+  void Open() {
+    testing::ScopedWindowState::Clear();
+    window_ = win::CreateMainWindow(GetModuleHandleW(nullptr));
+    ASSERT_NE(window_, nullptr);
+  }
+  // Waits until the window is gone and takes every message left in this thread's queue,
+  // including the quit message its destruction posts, so that the next window starts clean.
+  void Close() {
+    if (IsWindow(window_)) DestroyWindow(window_);
+    PumpUntil([] { return win::mainWindow.load() == nullptr; });
+    MSG message{};
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message != WM_QUIT) DispatchMessageW(&message);
+    }
+  }
+
+  testing::ScopedWindowState state_;
+  HWND window_ = nullptr;
+};
 
 // Every input on either view, each on a window of its own, and what follows from it.
 TEST_F(MainWindowTest, EveryWayOutOfBothViews) {
@@ -208,6 +256,85 @@ TEST_F(MainWindowTest, OpensCentredAndShowsWhatAnotherThreadReports) {
   EXPECT_TRUE(errorShown.load());
   EXPECT_FALSE(Has(log.Text(), "Too late"));
   EXPECT_TRUE(Has(log.Text(), "] [ERROR] Shown\n"));
+}
+
+constexpr wchar_t kPromptClass[] = L"Kestrivon_Update_Dialog";
+
+using UpdatePromptTest = MainWindowTest;
+
+// Ten rows, of which eight are shown, with the owner off the work area's bottom-right corner:
+// the prompt stays inside the work area and its owner is disabled while it is open. A quit
+// message is passed on to the main loop. No rows ask nothing; after a cancel or without a
+// window the answer is no.
+TEST_F(UpdatePromptTest, TheUsersAnswerReachesTheWorker) {
+  MONITORINFO monitor{sizeof(MONITORINFO), {}, {}, 0};
+  GetMonitorInfoW(MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY), &monitor);
+  const RECT work = monitor.rcWork;
+  SetWindowPos(window_, nullptr, work.right - 100, work.bottom - 40, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  constexpr int kButtonY = 436 - 45;
+  const DWORD guiThread = GetCurrentThreadId();
+  const std::vector<PromptRow> rows(10, {L"Java", L"21.0.4", L"21.0.5", 50644378});
+  int quitCode = -1;
+  bool stillOpen = false, ownerDisabled = false;
+  RECT client{}, frame{}, inside{};
+  struct Case {
+    const char* name;
+    std::function<void(HWND)> act;
+    bool accepted;
+  } cases[] = {
+      {"Enter", [](HWND p) { Key(p, VK_RETURN); }, true},
+      {"Escape", [](HWND p) { Key(p, VK_ESCAPE); }, false},
+      {"close box", CloseBox, false},
+      {"Update button", [](HWND p) { Click(p, 529, kButtonY, 529, kButtonY); }, true},
+      {"Cancel button", [](HWND p) { Click(p, 389, kButtonY, 389, kButtonY); }, false},
+      {"quit message", [&](HWND) { PostThreadMessageW(guiThread, WM_QUIT, 7, 0); }, false},
+      {"press on Update, release on Cancel, another key, then Enter",
+       [&](HWND p) {
+         ownerDisabled = !IsWindowEnabled(window_);
+         GetClientRect(p, &client);
+         GetWindowRect(p, &frame);
+         Click(p, 529, kButtonY, 389, kButtonY);
+         Key(p, 'A');
+         Sleep(100);
+         stillOpen = IsWindow(p);
+         Key(p, VK_RETURN);
+       },
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto worker = std::async(std::launch::async, [&] { return AskConfirmation(rows); });
+    std::thread user([&] {
+      for (int i = 0; i < 1000; ++i) {
+        const HWND prompt = FindWindowW(kPromptClass, nullptr);
+        if (prompt != nullptr && IsWindowVisible(prompt)) return c.act(prompt);
+        Sleep(10);
+      }
+      ADD_FAILURE() << "no prompt shown";
+    });
+    EXPECT_TRUE(PumpUntil(
+        [&] { return worker.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+        &quitCode));
+    user.join();
+    EXPECT_EQ(FindWindowW(kPromptClass, nullptr), nullptr);
+    EXPECT_TRUE(IsWindowEnabled(window_));
+    EXPECT_EQ(worker.get(), c.accepted);
+  }
+  EXPECT_EQ(quitCode, 7);
+  EXPECT_TRUE(stillOpen);
+  EXPECT_TRUE(ownerDisabled);
+  EXPECT_EQ(client.right, 624);
+  EXPECT_EQ(client.bottom, 436);
+  IntersectRect(&inside, &frame, &work);
+  EXPECT_TRUE(EqualRect(&inside, &frame));
+
+  EXPECT_TRUE(ShowUpdatePrompt(window_, {}));
+  cancelRequested = true;
+  EXPECT_FALSE(AskConfirmation(rows));
+  cancelRequested = false;
+  DestroyWindow(window_);
+  EXPECT_FALSE(AskConfirmation(rows));
 }
 
 }  // namespace
