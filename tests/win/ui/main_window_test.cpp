@@ -48,10 +48,6 @@ bool PumpUntil(const std::function<bool()>& done, int* quitCode = nullptr,
   return true;
 }
 
-bool Has(const std::string& text, const std::string& line) {
-  return text.find(line) != std::string::npos;
-}
-
 UiState Shown() {
   const std::lock_guard lock(uiStateMutex);
   return uiState;
@@ -137,9 +133,10 @@ TEST_F(MainWindowTest, EveryWayOutOfBothViews) {
               std::chrono::milliseconds(closes ? 10000 : 100));
     EXPECT_EQ(!IsWindow(window_), closes);
     EXPECT_EQ(cancelRequested.load(), closes);
-    EXPECT_EQ(Has(log.Text(), "] [INFO] User cancelled the update\n"), c.outcome == kClosesLogged);
+    EXPECT_EQ(log.Text().contains("] [INFO] User cancelled the update\n"),
+              c.outcome == kClosesLogged);
     EXPECT_EQ(opened, c.outcome == kOpensLog ? logs : L"");
-    EXPECT_EQ(Has(log.Text(), "] [INFO] Opening the log folder: " +
+    EXPECT_EQ(log.Text().contains("] [INFO] Opening the log folder: " +
                                   std::filesystem::path(logs).string() + "\n"),
               c.outcome == kOpensLog);
     Close();
@@ -182,22 +179,9 @@ class FakeTaskbar : public ITaskbarList3 {
   HRESULT SetThumbnailClip(HWND, RECT*) override { return S_OK; }
 };
 
-// The window opens centred, fixed in size and showing "Preparing". Then the texts, the
-// progress, the taskbar messages and the taskbar button each call from another thread leaves,
-// in order. An error after a cancel is neither shown nor logged.
-TEST_F(MainWindowTest, OpensCentredAndShowsWhatAnotherThreadReports) {
-  EXPECT_EQ(mainWindow.load(), window_);
-  EXPECT_EQ(Shown().statusLine, currentUiStrings->statusPreparing);
-  RECT client{}, frame{};
-  GetClientRect(window_, &client);
-  EXPECT_EQ(client.right, 544);
-  EXPECT_EQ(client.bottom, 222);
-  EXPECT_EQ(GetWindowLongW(window_, GWL_STYLE) & 0x00CF0000, 0x00CA0000);
-  GetWindowRect(window_, &frame);
-  MONITORINFO monitor{sizeof(MONITORINFO), {}, {}, 0};
-  GetMonitorInfoW(MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY), &monitor);
-  EXPECT_NEAR(frame.left - monitor.rcWork.left, monitor.rcWork.right - frame.right, 1);
-  EXPECT_NEAR(frame.top - monitor.rcWork.top, monitor.rcWork.bottom - frame.bottom, 1);
+// The texts, the progress, the taskbar messages and the taskbar button each call from another
+// thread leaves, in order. An error after a cancel is neither shown nor logged.
+TEST_F(MainWindowTest, ShowsWhatAnotherThreadReports) {
   const auto taskbarMessages = [&] {
     int count = 0;
     MSG message{};
@@ -254,22 +238,31 @@ TEST_F(MainWindowTest, OpensCentredAndShowsWhatAnotherThreadReports) {
     EXPECT_EQ(taskbar.shown, std::pair(c.state, c.value));
   }
   EXPECT_TRUE(errorShown.load());
-  EXPECT_FALSE(Has(log.Text(), "Too late"));
-  EXPECT_TRUE(Has(log.Text(), "] [ERROR] Shown\n"));
+  EXPECT_FALSE(log.Text().contains("Too late"));
+  EXPECT_TRUE(log.Text().contains("] [ERROR] Shown\n"));
 }
 
 constexpr wchar_t kPromptClass[] = L"Kestrivon_Update_Dialog";
 
-using UpdatePromptTest = MainWindowTest;
-
-// Ten rows, of which eight are shown, with the owner off the work area's bottom-right corner:
-// the prompt stays inside the work area and its owner is disabled while it is open. A quit
-// message is passed on to the main loop. No rows ask nothing; after a cancel or without a
-// window the answer is no.
-TEST_F(UpdatePromptTest, TheUsersAnswerReachesTheWorker) {
+// The window opens centred, fixed in size and showing "Preparing". Then the prompt, with ten
+// rows of which eight are shown and the owner off the work area's bottom-right corner: it stays
+// inside the work area and its owner is disabled while it is open. A quit message is passed on
+// to the main loop. No rows ask nothing; after a cancel or without a window the answer is no.
+TEST_F(MainWindowTest, OpensCentredAndThePromptsAnswerReachesTheWorker) {
+  EXPECT_EQ(mainWindow.load(), window_);
+  EXPECT_EQ(Shown().statusLine, currentUiStrings->statusPreparing);
+  RECT client{}, frame{}, inside{};
+  GetClientRect(window_, &client);
+  EXPECT_EQ(client.right, 544);
+  EXPECT_EQ(client.bottom, 222);
+  EXPECT_EQ(GetWindowLongW(window_, GWL_STYLE) & 0x00CF0000, 0x00CA0000);
+  GetWindowRect(window_, &frame);
   MONITORINFO monitor{sizeof(MONITORINFO), {}, {}, 0};
   GetMonitorInfoW(MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY), &monitor);
   const RECT work = monitor.rcWork;
+  EXPECT_NEAR(frame.left - work.left, work.right - frame.right, 1);
+  EXPECT_NEAR(frame.top - work.top, work.bottom - frame.bottom, 1);
+
   SetWindowPos(window_, nullptr, work.right - 100, work.bottom - 40, 0, 0,
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   constexpr int kButtonY = 436 - 45;
@@ -277,7 +270,6 @@ TEST_F(UpdatePromptTest, TheUsersAnswerReachesTheWorker) {
   const std::vector<PromptRow> rows(10, {L"Java", L"21.0.4", L"21.0.5", 50644378});
   int quitCode = -1;
   bool stillOpen = false, ownerDisabled = false;
-  RECT client{}, frame{}, inside{};
   struct Case {
     const char* name;
     std::function<void(HWND)> act;

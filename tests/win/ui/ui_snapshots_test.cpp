@@ -103,7 +103,7 @@ class UiSnapshotsOwnProcess : public ::testing::Test {
   std::filesystem::path folder_;
 };
 
-TEST_F(UiSnapshotsOwnProcess, MainWindow) {
+TEST_F(UiSnapshotsOwnProcess, MainWindowAndErrorView) {
   // No Cancel, the shard at rest; 700 ms later it is out.
   SetStatus(currentUiStrings->statusPreparing, 0);
   const UniqueBitmap preparing = Main(L"main-preparing.png");
@@ -169,11 +169,9 @@ TEST_F(UiSnapshotsOwnProcess, MainWindow) {
       L"for all of the words that it holds, which is the case here",
       60);
   Main(L"main-long-status.png");
-}
 
-// A still grey logo, a red status line, the detail, no progress bar, Close light and Open log
-// dark.
-TEST_F(UiSnapshotsOwnProcess, ErrorView) {
+  // The error view: a still grey logo, a red status line, the detail, no progress bar, Close
+  // light and Open log dark.
   for (const UiLanguage language : {UiLanguage::Russian, UiLanguage::English}) {
     Language(language);
     // The state ShowError leaves, without writing to the process log.
