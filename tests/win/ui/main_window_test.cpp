@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -60,28 +61,38 @@ void Click(HWND window, int pressX, int pressY, int releaseX, int releaseY) {
 void Key(HWND window, WPARAM key) { SendMessageW(window, WM_KEYDOWN, key, 0); }
 void CloseBox(HWND window) { PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0); }
 
-// A real main window for the life of a test, with the shown state reset around it.
+// A real main window for the life of a test. The flags and texts the window calls share are
+// cleared before each window and after the last.
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override { Open(); }
-  void TearDown() override { Close(); }
+  void TearDown() override {
+    Close();
+    ClearWindowState();
+  }
+  static void ClearWindowState() {
+    errorShown = false;
+    cancelAvailable = false;
+    cancelRequested = false;
+    const std::lock_guard lock(uiStateMutex);
+    uiState = {};
+  }
   void Open() {
-    testing::ScopedWindowState::Clear();
-    window_ = win::CreateMainWindow(GetModuleHandleW(nullptr));
+    ClearWindowState();
+    window_ = CreateMainWindow(GetModuleHandleW(nullptr));
     ASSERT_NE(window_, nullptr);
   }
   // Waits until the window is gone and takes every message left in this thread's queue,
   // including the quit message its destruction posts, so that the next window starts clean.
   void Close() {
     if (IsWindow(window_)) DestroyWindow(window_);
-    PumpUntil([] { return win::mainWindow.load() == nullptr; });
+    PumpUntil([] { return mainWindow.load() == nullptr; });
     MSG message{};
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
       if (message.message != WM_QUIT) DispatchMessageW(&message);
     }
   }
 
-  testing::ScopedWindowState state_;
   HWND window_ = nullptr;
 };
 

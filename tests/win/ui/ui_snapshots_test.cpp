@@ -99,7 +99,6 @@ class UiSnapshotsOwnProcess : public ::testing::Test {
         static_cast<uint64_t>(percent) * 506443, 50644300);
   }
 
-  testing::ScopedWindowState state_;
   std::filesystem::path folder_;
 };
 
@@ -175,7 +174,10 @@ TEST_F(UiSnapshotsOwnProcess, MainWindowAndErrorView) {
   for (const UiLanguage language : {UiLanguage::Russian, UiLanguage::English}) {
     Language(language);
     // The state ShowError leaves, without writing to the process log.
-    testing::SetShownState(currentUiStrings->labelError, currentUiStrings->errorDownloadFailed, 0);
+    errorShown = false;
+    SetStatus(
+        std::wstring(currentUiStrings->labelError) + L"\n" + currentUiStrings->errorDownloadFailed,
+        0);
     errorShown = true;
     Main(language == UiLanguage::English ? L"main-error.png" : L"main-error-ru.png");
   }
