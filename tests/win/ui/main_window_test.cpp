@@ -62,14 +62,11 @@ void Key(HWND window, WPARAM key) { SendMessageW(window, WM_KEYDOWN, key, 0); }
 void CloseBox(HWND window) { PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0); }
 
 // A real main window for the life of a test. The flags and texts the window calls share are
-// cleared before each window and after the last.
+// cleared before and after each window.
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override { Open(); }
-  void TearDown() override {
-    Close();
-    ClearWindowState();
-  }
+  void TearDown() override { Close(); }
   static void ClearWindowState() {
     errorShown = false;
     cancelAvailable = false;
@@ -91,6 +88,7 @@ class MainWindowTest : public ::testing::Test {
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
       if (message.message != WM_QUIT) DispatchMessageW(&message);
     }
+    ClearWindowState();
   }
 
   HWND window_ = nullptr;

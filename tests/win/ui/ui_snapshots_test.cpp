@@ -93,11 +93,6 @@ class UiSnapshotsOwnProcess : public ::testing::Test {
            [&](Gdiplus::GpGraphics* graphics) { PaintUpdatePrompt(graphics, state); });
   }
   static void Language(UiLanguage language) { currentUiStrings = &GetUiStrings(language); }
-  // `percent` of a 48.3 MB download, through the real progress text.
-  static void ShowDownload(int percent) {
-    DownloadProgressReporter(currentUiStrings->statusDownloadingJava, 0, 100)(
-        static_cast<uint64_t>(percent) * 506443, 50644300);
-  }
 
   std::filesystem::path folder_;
 };
@@ -111,23 +106,24 @@ TEST_F(UiSnapshotsOwnProcess, MainWindowAndErrorView) {
   EXPECT_TRUE(Near(PixelAt(Main(nullptr, 1.0f, {}, 700), 64, 30), kBackgroundColor));
 
   cancelAvailable = true;
-  Language(UiLanguage::Russian);
-  ShowDownload(45);
-  Main(L"main-download-45-ru.png");
-  Language(UiLanguage::English);
   // The fill from the track's start to its end point in DIPs (0: none), and Cancel's border.
   struct Case {
     const wchar_t* name;
+    UiLanguage language;
     float scale;
     int percent;
     float fillEnd;
-  } cases[] = {{nullptr, 1, 1, 0},
-               {nullptr, 1, 100, 514},
-               {L"main-150.png", 1.5f, 45, 247.8f},
-               {L"main-download-45.png", 1, 45, 247.8f}};
+  } cases[] = {{L"main-download-45-ru.png", UiLanguage::Russian, 1, 45, 247.8f},
+               {nullptr, UiLanguage::English, 1, 1, 0},
+               {nullptr, UiLanguage::English, 1, 100, 514},
+               {L"main-150.png", UiLanguage::English, 1.5f, 45, 247.8f},
+               {L"main-download-45.png", UiLanguage::English, 1, 45, 247.8f}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.percent << " % at " << c.scale);
-    ShowDownload(c.percent);
+    Language(c.language);
+    // `percent` of a 48.3 MB download, through the real progress text.
+    DownloadProgressReporter(currentUiStrings->statusDownloadingJava, 0, 100)(
+        static_cast<uint64_t>(c.percent) * 506443, 50644300);
     const UniqueBitmap bitmap = Main(c.name, c.scale);
     const auto at = [&](float x, float y) {
       return PixelAt(bitmap, static_cast<int>(x * c.scale), static_cast<int>(y * c.scale));
