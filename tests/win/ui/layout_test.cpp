@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <utility>
-#include <vector>
 
 #include "win/ui/logo.h"
 #include "win/ui/paint.h"
@@ -31,17 +30,17 @@ TEST(Layout, StatusFontShrinksByHalfPointsDownToTenWithoutMeasuringTen) {
     int measurements;
   } cases[] = {{430, 12, 1}, {440, 11.5f, 2}, {480, 10.5f, 4}, {2000, 10, 4}};
   for (const Case& c : cases) {
-    std::vector<float> asked;
+    int measurements = 0;
     const float size = ChooseStatusFontSize([&](float points) {
-      asked.push_back(points);
+      ++measurements;
       return c.widthAt12 * points / 12.0f;
     });
     EXPECT_EQ(size, c.size) << c.widthAt12;
-    EXPECT_EQ(static_cast<int>(asked.size()), c.measurements) << c.widthAt12;
+    EXPECT_EQ(measurements, c.measurements) << c.widthAt12;
   }
 }
 
-TEST(Layout, WindowPlacement) {
+TEST(Layout, WindowPlacementAndPromptTexts) {
   const auto xy = [](PixelPoint p) { return std::pair(p.x, p.y); };
   // The main window is centred in the work area, but never moved left of or above it.
   const PixelRect work{100, 50, 1100, 850};
@@ -61,9 +60,7 @@ TEST(Layout, WindowPlacement) {
   for (const Case& c : cases) {
     EXPECT_EQ(xy(PlacePrompt(c.owner, work, c.width, c.height)), std::pair(c.x, c.y));
   }
-}
-
-TEST(Layout, PromptVersionsText) {
+  // The prompt's row texts, with and without a size.
   EXPECT_EQ(PromptVersionsText({L"Java", L"not installed", L"21.0.5", 50644378}, L" MB"),
             L"not installed \u2192 21.0.5  \u00B7  48.3 MB");
   EXPECT_EQ(PromptVersionsText({L"L", L"1.2.0", L"1.3.0", 0}, L" MB"), L"1.2.0 \u2192 1.3.0");
