@@ -1,7 +1,6 @@
 // The program's resources as Windows and GDI+ read them: the icon and the embedded fonts from
-// this executable (linked in as into the program), the version information from a probe
-// program that carries the program's resources; and the system families that stand in for
-// missing fonts.
+// this executable (linked in as into the program), the version information from a probe that
+// carries the program's resources; and the system families that stand in for missing fonts.
 
 #include <windows.h>
 
@@ -43,9 +42,8 @@ TEST(ProgramResources, IconAndVersionInformation) {
   const auto text = [&](const wchar_t* key) {
     const std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + key;
     wchar_t* value = nullptr;
-    return VerQueryValueW(info.data(), path.c_str(), reinterpret_cast<void**>(&value), &bytes)
-               ? std::wstring(value)
-               : L"(none)";
+    VerQueryValueW(info.data(), path.c_str(), reinterpret_cast<void**>(&value), &bytes);
+    return std::wstring(value != nullptr ? value : L"(none)");
   };
   EXPECT_EQ(text(L"FileVersion"), version);
   EXPECT_EQ(text(L"ProductName"), L"Kestrivon Updater");

@@ -76,10 +76,9 @@ class UiSnapshotsOwnProcess : public ::testing::Test {
     UniqueBitmap bitmap = RenderOffscreen(width, height, scale, painter);
     if (name == nullptr) return bitmap;
     const std::wstring path = (folder_ / name).wstring();
-    EXPECT_EQ(
-        Gdiplus::DllExports::GdipSaveImageToFile(bitmap.Get(), path.c_str(), &kPngEncoder, nullptr),
-        Gdiplus::Ok)
-        << name;
+    const auto saved =
+        Gdiplus::DllExports::GdipSaveImageToFile(bitmap.Get(), path.c_str(), &kPngEncoder, nullptr);
+    EXPECT_EQ(saved, Gdiplus::Ok) << name;
     return bitmap;
   }
   UniqueBitmap Main(const wchar_t* name, float scale = 1.0f, const MainButtonStates& buttons = {},

@@ -1,6 +1,5 @@
 // The catalogues' decoding, locale classification, and the language choice under the Wine
-// process's locale. The catalogue's completeness is checked when it compiles; its texts are not
-// repeated here.
+// process's locale. The catalogue's completeness is checked when it compiles.
 
 #include "win/ui/ui_strings.h"
 
