@@ -35,10 +35,26 @@ namespace fs = std::filesystem;
 using testing::ReadFileBytes;
 using testing::TempDir;
 
-// Runs `exe` to its end; its exit code, or -1.
-int RunProbe(const fs::path& exe, const std::vector<std::wstring>& arguments) {
-  return static_cast<int>(
-      testing::RunAndWait(exe.wstring(), JoinQuotedArguments(arguments)).value_or(-1));
+// Runs `exe` to its end (a minute at most); its exit code, or -1.
+int RunProbe(const fs::path& exe, std::vector<std::wstring> arguments) {
+  arguments.insert(arguments.begin(), exe.wstring());
+  std::wstring commandLine = JoinQuotedArguments(arguments);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    return -1;
+  }
+  const UniqueHandle thread(process.hThread);
+  const UniqueHandle owner(process.hProcess);
+  DWORD exitCode = 0;
+  if (WaitForSingleObject(owner.Get(), 60000) != WAIT_OBJECT_0 ||
+      !GetExitCodeProcess(owner.Get(), &exitCode)) {
+    TerminateProcess(owner.Get(), 255);
+    return -1;
+  }
+  return static_cast<int>(exitCode);
 }
 
 std::string SystemText(uint32_t code) { return Utf8FromWide(FormatSystemError(code)); }
