@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <process.h>
+
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -35,26 +37,10 @@ namespace fs = std::filesystem;
 using testing::ReadFileBytes;
 using testing::TempDir;
 
-// Runs `exe` to its end (a minute at most); its exit code, or -1.
-int RunProbe(const fs::path& exe, std::vector<std::wstring> arguments) {
-  arguments.insert(arguments.begin(), exe.wstring());
-  std::wstring commandLine = JoinQuotedArguments(arguments);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    return -1;
-  }
-  const UniqueHandle thread(process.hThread);
-  const UniqueHandle owner(process.hProcess);
-  DWORD exitCode = 0;
-  if (WaitForSingleObject(owner.Get(), 60000) != WAIT_OBJECT_0 ||
-      !GetExitCodeProcess(owner.Get(), &exitCode)) {
-    TerminateProcess(owner.Get(), 255);
-    return -1;
-  }
-  return static_cast<int>(exitCode);
+// Runs `exe` to its end: its exit code, or -1.
+int RunProbe(const fs::path& exe, const std::vector<std::wstring>& arguments) {
+  const std::wstring quoted = JoinQuotedArguments(arguments);
+  return static_cast<int>(_wspawnl(_P_WAIT, exe.c_str(), L"probe", quoted.c_str(), nullptr));
 }
 
 std::string SystemText(uint32_t code) { return Utf8FromWide(FormatSystemError(code)); }

@@ -1,7 +1,5 @@
-// WinHttpDownloader against the local TLS content server (tools/content_server.py): downloads
-// to a file (what reaches the disk, what the server sees, which failures are worth another
-// attempt), the in-memory fetch used for the manifest, and cancellation. The engine's retries
-// and fallbacks over it run in the end-to-end runs.
+// WinHttpDownloader against the local TLS content server (tools/content_server.py); the
+// engine's retries and fallbacks over it run in the end-to-end runs.
 
 #include "win/net/winhttp_downloader.h"
 
@@ -43,10 +41,6 @@ core::DownloadPolicy Policy(int64_t windowSeconds, uint64_t minBytesPerSecond = 
   return {1, 5, minBytesPerSecond, windowSeconds, "test"};
 }
 
-std::string Failure(const std::expected<std::string, std::string>& text) {
-  return text ? "(no failure)" : text.error();
-}
-
 // Byte i of a /generate/N body.
 std::string PatternBytes(std::size_t length) {
   std::string bytes(length, '\0');
@@ -59,9 +53,8 @@ std::wstring WindowsPath(std::string_view unixPath) {
   return L"Z:" + std::wstring(unixPath.begin(), unixPath.end());
 }
 
-// CTest starts the content server before these tests and names its state file in
-// KESTRIVON_CONTENT_SERVER. The tests skip when no server was started for the run (the full
-// run of the test executable), and fail when one was announced but is unusable.
+// CTest starts the content server and names its state file in KESTRIVON_CONTENT_SERVER; with
+// none (the full run of the test executable) the tests skip, with an unusable one they fail.
 class WinHttpDownloaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -97,8 +90,7 @@ class WinHttpDownloaderTest : public ::testing::Test {
     }
     return found;
   }
-  // A query value that makes a request unique in the request log. Wine reuses process ids
-  // from run to run; the start time tells runs apart.
+  // Unique in the request log: Wine reuses process ids from run to run, the start time not.
   static std::string Tag() {
     static const uint64_t run = GetTickCount64();
     static int counter = 0;
@@ -113,12 +105,12 @@ class WinHttpDownloaderTest : public ::testing::Test {
     return result ? Outcome("ok", false)
                   : Outcome(result.error().message, result.error().retryable);
   }
-  std::expected<std::string, std::string> FetchText(const std::string& url,
-                                                    int64_t timeoutMilliseconds = 15000) {
+  // The body, or "error: " and the reason.
+  std::string FetchText(const std::string& url, int64_t timeoutMilliseconds = 15000) {
     const auto started = Clock::now();
     auto result = downloader.FetchText(WideFromUtf8(url), timeoutMilliseconds, 5242880);
     elapsed = Clock::now() - started;
-    return result;
+    return result ? *result : "error: " + result.error();
   }
 
   kestrivon::testing::TempDir folder;
@@ -213,12 +205,10 @@ TEST_F(WinHttpDownloaderTest, FailuresWhichOfThemAreRetryableAndTheTimeOuts) {
 
 // With the host's manifest limit of 5 MiB, and a time-out of its own.
 TEST_F(WinHttpDownloaderTest, FetchTextKeepsExactlyTheCapAndEndsByItsTimeOut) {
-  const auto atCap = FetchText(Url("/generate/5242880?" + Tag()));
-  ASSERT_TRUE(atCap) << atCap.error();
-  EXPECT_TRUE(*atCap == PatternBytes(5242880));
-  EXPECT_EQ(Failure(FetchText(Url("/generate/5242881?" + Tag()))), "larger than 5120 KiB");
-  const auto silent = FetchText(Url("/generate/10?delay=20000&" + Tag()), 500);
-  EXPECT_TRUE(Failure(silent).starts_with("no connection (WinHTTP error ")) << Failure(silent);
+  EXPECT_TRUE(FetchText(Url("/generate/5242880?" + Tag())) == PatternBytes(5242880));
+  EXPECT_EQ(FetchText(Url("/generate/5242881?" + Tag())), "error: larger than 5120 KiB");
+  const std::string silent = FetchText(Url("/generate/10?delay=20000&" + Tag()), 500);
+  EXPECT_TRUE(silent.starts_with("error: no connection (WinHTTP error ")) << silent;
   EXPECT_LT(elapsed, 5s);
 }
 
@@ -258,7 +248,7 @@ TEST_F(WinHttpCancelOwnProcess, CancelEndsABlockedReadAndAPauseAndStaysSet) {
   EXPECT_FALSE(downloader.WaitFor(10000));
   EXPECT_LT(Clock::now() - started, 500ms);
   EXPECT_EQ(Fetch(Url("/generate/10?" + Tag())), Outcome("cancelled", false));
-  EXPECT_EQ(Failure(FetchText(Url("/generate/10?" + Tag()))), "cancelled");
+  EXPECT_EQ(FetchText(Url("/generate/10?" + Tag())), "error: cancelled");
 }
 
 // A cancellation that lands after the last check but before the new request's handles can be
