@@ -24,11 +24,8 @@ inline FileTree ReadTree(const std::filesystem::path& root) {
   for (auto it = std::filesystem::recursive_directory_iterator(root, error);
        !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
     const std::string name = it->path().lexically_relative(root).generic_string();
-    if (it->is_directory()) {
-      tree[name + "/"] = "";
-    } else {
-      tree[name] = ReadFileBytes(it->path());
-    }
+    const bool folder = it->is_directory();
+    tree[folder ? name + "/" : name] = folder ? "" : ReadFileBytes(it->path());
   }
   return tree;
 }
@@ -36,12 +33,8 @@ inline FileTree ReadTree(const std::filesystem::path& root) {
 inline void WriteTree(const std::filesystem::path& root, const FileTree& tree) {
   for (const auto& [name, content] : tree) {
     const std::filesystem::path path = root / name;
-    if (name.ends_with('/')) {
-      std::filesystem::create_directories(path);
-    } else {
-      std::filesystem::create_directories(path.parent_path());
-      WriteFileBytes(path, content);
-    }
+    std::filesystem::create_directories(name.ends_with('/') ? path : path.parent_path());
+    if (!name.ends_with('/')) WriteFileBytes(path, content);
   }
 }
 

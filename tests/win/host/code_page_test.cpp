@@ -1,7 +1,5 @@
-// Text conversions: UTF-8 / UTF-16 across width changes and embedded NULs, code pages against
-// the real conversions and the prefix's machine registry, and the app link's endpoint path,
-// which must fit the process's ANSI code page (the exchange itself is tested natively: Wine has
-// no AF_UNIX sockets).
+// Text conversions and code pages against the real conversions and the prefix's registry, and
+// the app link's endpoint path (the exchange itself is tested natively: Wine has no AF_UNIX).
 
 #include "win/host/code_page.h"
 

@@ -12,7 +12,6 @@
 #include <chrono>
 #include <filesystem>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -88,12 +87,11 @@ TEST(LauncherStartOwnProcess, LauncherGetsOurArgumentsOrAnError) {
                 fs::copy_options::overwrite_existing);
   ASSERT_TRUE(StartLauncher(installDir.wstring()));
 
-  // The sample launcher's record of its start, once it is there (at most 30 s).
+  // The sample launcher's record of its start, one line once it is whole (at most 30 s).
   std::string line;
-  for (int wait = 0; wait < 300 && line.empty(); ++wait) {
+  for (int wait = 0; wait < 300 && !line.ends_with('\n'); ++wait) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    std::istringstream lines(testing::ReadFileBytes(installDir / "launcher-run.jsonl"));
-    std::getline(lines, line);
+    line = testing::ReadFileBytes(installDir / "launcher-run.jsonl");
   }
   const nlohmann::json run = nlohmann::json::parse(line, nullptr, false);
   ASSERT_TRUE(run.is_object()) << line;
