@@ -1,7 +1,6 @@
 #pragma once
 
-// Whole folders as values, for before-and-after comparisons, and a handle that pins a file
-// or folder the way a running program does.
+// Whole folders as values, and a handle that pins a file or folder as a running program does.
 
 #include <windows.h>
 
@@ -38,9 +37,8 @@ inline void WriteTree(const std::filesystem::path& root, const FileTree& tree) {
   }
 }
 
-// Open for reading, by default shared for reading and writing but not for deletion: the file
-// or folder can be neither deleted nor renamed while this lives. Windows also refuses to rename
-// a folder with such a file inside; Wine does not, but honours a handle on the folder itself.
+// Not shared for deletion, so neither deleted nor renamed while this lives. Windows also refuses
+// to rename a folder with such a file inside; Wine only honours a handle on the folder itself.
 inline win::UniqueFile HoldOpen(const std::filesystem::path& path,
                                 DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE) {
   return win::UniqueFile(CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,

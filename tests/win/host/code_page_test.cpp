@@ -31,8 +31,7 @@ TEST(TextEncoding, RoundTripsAcrossWidthChanges) {
   EXPECT_EQ(Utf8FromWide(std::wstring(L"a\0b", 3)), std::string("a\0b", 3));
 }
 
-// A path outside the system code page is refused in the end-to-end runs; these are the
-// exactness rules behind it, the same for paths (UTF-16) and texts (UTF-8).
+// The rules behind refusing paths outside the system code page, for UTF-16 and UTF-8 alike.
 TEST(CodePage, ConversionIsExactOrNone) {
   const std::string russian = "C:\\\xd0\x98\xd0\xb3\xd1\x80\xd1\x8b";  // C:\Игры
   const struct {

@@ -1,6 +1,5 @@
-// The file toolkit on a real (Wine) file system: a directory swap whose second move fails, a
-// rename that waits out a lock, type tests, and removal and creation beyond MAX_PATH (so the
-// long-path form against the real API).
+// The file toolkit on a real (Wine) file system, beyond MAX_PATH too: the long-path form
+// against the real API.
 
 #include "win/host/file_ops.h"
 
@@ -61,8 +60,7 @@ TEST(FileOps, FailedSwapIsUndoneRenamesWaitOutALockAndDeepTreesGo) {
   release.join();
   EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(150));
 
-  // Past MAX_PATH, yet short enough for Wine to list; with forward slashes, which the
-  // long-path form does not take as they are.
+  // Past MAX_PATH yet short enough for Wine to list, with '/' that the long-path form converts.
   const fs::path tree = root.path() / L"tree";
   const std::wstring deep =
       tree.wstring() + L"/" + std::wstring(120, L'd') + L"/" + std::wstring(120, L'e');

@@ -1,6 +1,5 @@
-// Component installation on real files: the runtime staged, checked and swapped in with a
-// backup, every failure (a cancelled extraction too) leaving the previous install as it was;
-// the launcher over the install directory after its "app" folder.
+// Component installation on real files: every failure (a cancelled extraction too) leaves the
+// previous install as it was.
 
 #include "win/host/install_component.h"
 

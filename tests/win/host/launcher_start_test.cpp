@@ -1,6 +1,5 @@
-// Argument quoting through the real CommandLineToArgvW, and real starts of the sample
-// launcher, which records its arguments (its environment and working directory are checked by
-// the end-to-end runs).
+// Argument quoting through the real CommandLineToArgvW, and real starts of the sample launcher
+// (its environment and working directory are checked by the end-to-end runs).
 
 #include "win/host/launcher_start.h"
 
@@ -35,8 +34,7 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(LauncherStart, QuotedArgumentsSplitBackUnchanged) {
-  // Generated arguments of spaces, tabs, other breaks, quotes and backslash runs (empty ones
-  // too), four to a command line.
+  // Spaces, tabs, other breaks, quotes and backslash runs (empty too), four to a command line.
   std::mt19937 random(20261206);
   const std::wstring alphabet = L" \t\"\\\\\\a\n\v\r";
   std::uniform_int_distribution<size_t> length(0, 12);
@@ -56,9 +54,8 @@ TEST(LauncherStart, QuotedArgumentsSplitBackUnchanged) {
   }
 }
 
-// The process-wide log and error view: this runs in a process of its own, started by CTest
-// with an app link and other awkward arguments (CMakeLists.txt), which must reach the launcher
-// unchanged.
+// The process-wide log and error view: a process of its own, started by CTest with awkward
+// arguments (CMakeLists.txt) that must reach the launcher unchanged.
 TEST(LauncherStartOwnProcess, LauncherGetsOurArgumentsOrAnError) {
   if (!testing::RunsInOwnProcess()) GTEST_SKIP() << "needs a process of its own";
   const testing::TempDir root;

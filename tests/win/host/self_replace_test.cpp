@@ -1,7 +1,5 @@
-// The updater's self-replacement with a real process: a probe updater (updater_probe.cpp) is
-// copied into an install directory and applies a package to itself. Every failure leaves
-// its file runnable under its own name; a success starts the new file, which finds the
-// instance mutex free, and leaves a backup that the next start removes.
+// The updater's self-replacement with a real process: a probe updater (updater_probe.cpp) in an
+// install directory applies a package to itself.
 
 #include "win/host/self_replace.h"
 
@@ -66,8 +64,7 @@ TEST(SelfReplace, NewUpdaterTakesOverOrTheRunningOneIsKept) {
       {Fault::NewFileNotStartable,
        "[ERROR] The new updater didn't start; restoring the previous one\n"},
   };
-  // The probe reads its install directory (with spaces) from the registry, which this process
-  // has read for itself already.
+  // The probe reads its install directory from the registry; this process has read its own.
   ResolveInstallDir();
   for (const auto& [fault, logLine] : cases) {
     SCOPED_TRACE(logLine);
@@ -99,8 +96,7 @@ TEST(SelfReplace, NewUpdaterTakesOverOrTheRunningOneIsKept) {
       ASSERT_TRUE(held);
     }
 
-    // 0: the new updater was started and the mutex released; 1: the probe kept its file and
-    // holds the instance mutex again.
+    // 0: the new updater started, the mutex released; 1: the file kept, the mutex held again.
     const bool replaced = fault == Fault::None;
     EXPECT_EQ(RunProbe(exe, {L"apply", package.wstring()}), replaced ? 0 : 1);
     held.Reset();

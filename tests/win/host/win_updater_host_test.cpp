@@ -20,8 +20,7 @@ namespace {
 using core::Component;
 using core::Stage;
 
-// Cancel is never offered while the updater replaces itself, nor once the components are done;
-// a component is installed when its main executable is a file.
+// Never while the updater replaces itself, nor once the components are done.
 TEST(WinUpdaterHost, CancelIsOfferedWhileWorkCanBeCancelledAndInstalledMeansAFile) {
   const std::pair<Stage, bool> run[] = {
       {Stage::Preparing, false},

@@ -5,7 +5,6 @@
 
 #include <windows.h>
 
-#include <filesystem>
 #include <regex>
 #include <string>
 
@@ -15,7 +14,6 @@
 #include "tests/support/file_tree.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wine_test_support.h"
-#include "win/host/process_state.h"
 
 namespace kestrivon::win {
 namespace {

@@ -50,8 +50,7 @@ TEST(DownloadProgressReporter, FirstReportShowsMegabytesPercentAndOverallPercent
   }
 }
 
-// An unknown total shows nothing and leaves the first report due; then each new percent is
-// shown, and the same percent again only after 200 ms.
+// An unknown total leaves the first report due; a percent is shown again only after 200 ms.
 TEST(DownloadProgressReporter, ShowsEachNewPercentAndTheSamePercentAgainAfter200Ms) {
   std::vector<Shown> shown;
   const auto progress = Reporter(shown, 0, 100);

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -79,8 +80,7 @@ class WinHttpDownloaderTest : public ::testing::Test {
   std::string Url(std::string_view pathAndQuery) const {
     return fmt::format("https://localhost:{}{}", port_, pathAndQuery);
   }
-  // The server's request log entries (method, userAgent, tls, status, ...) whose path and
-  // query are exactly `pathAndQuery`, oldest first.
+  // The server's request log entries (method, userAgent, tls, ...) for `pathAndQuery`.
   std::vector<nlohmann::json> RequestsFor(std::string_view pathAndQuery) const {
     std::vector<nlohmann::json> found;
     std::ifstream in{std::filesystem::path(requestLog_)};
@@ -136,9 +136,8 @@ TEST_F(WinHttpDownloaderTest, WritesTheWholeBodyWithAndWithoutContentLength) {
     ASSERT_EQ(Fetch(Url(path)), Outcome("ok", false));
     EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(size));
     ASSERT_GT(progress.size(), 1u);
-    for (std::size_t i = 1; i < progress.size(); ++i) {
-      EXPECT_GT(progress[i].first, progress[i - 1].first) << "call " << i;
-    }
+    EXPECT_EQ(std::ranges::adjacent_find(progress, [](auto& a, auto& b) { return b <= a; }),
+              progress.end());
     EXPECT_EQ(progress.back(), std::make_pair(size, announced ? size : 0u));
     const auto requests = RequestsFor(path);
     ASSERT_EQ(requests.size(), 1u);
@@ -150,10 +149,8 @@ TEST_F(WinHttpDownloaderTest, WritesTheWholeBodyWithAndWithoutContentLength) {
   }
 }
 
-// Refused before any request, or failed: no file for an answer other than 200, and only
-// temporary failures are worth another attempt; a body that breaks off, stalls or crawls must
-// not pass for a whole one, and a silent server is given up by the time-outs. A server with an
-// untrusted certificate is refused in the end-to-end runs.
+// No file for an answer other than 200; a body that breaks off, stalls or crawls must not pass
+// for a whole one. An untrusted certificate is refused in the end-to-end runs.
 TEST_F(WinHttpDownloaderTest, FailuresWhichOfThemAreRetryableAndTheTimeOuts) {
   const std::string refused = fmt::format("localhost:{}/generate/10?{}", port_, Tag());
   const std::string notHttps = "only HTTPS URLs are allowed";
@@ -251,9 +248,8 @@ TEST_F(WinHttpCancelOwnProcess, CancelEndsABlockedReadAndAPauseAndStaysSet) {
   EXPECT_EQ(FetchText(Url("/generate/10?" + Tag())), "error: cancelled");
 }
 
-// A cancellation that lands after the last check but before the new request's handles can be
-// closed finds nothing to close; the request must still stop at once, not when the silent
-// server's time-out fires.
+// A cancellation after the last check but before the new request's handles can be closed
+// finds nothing to close; the request must still stop at once, not at the time-out.
 TEST_F(WinHttpCancelOwnProcess, CancelBeforeTheHandlesAreListedStopsTheRequest) {
   if (!testing::RunsInOwnProcess()) GTEST_SKIP() << "needs a process of its own";
   handleOpenedHookForTests = [] { RequestCancel(); };
