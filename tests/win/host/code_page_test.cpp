@@ -21,7 +21,7 @@
 namespace kestrivon::win {
 namespace {
 
-TEST(TextEncoding, RoundTripsAcrossWidthChanges) {
+TEST(CodePage, ConversionsAreExactOrNone) {
   // Two-byte Cyrillic, a three-byte sign and a four-byte character (a surrogate pair).
   const std::string utf8 = "\xD0\x9F\xD1\x83\xD1\x82\xD1\x8C \xE2\x82\xAC \xF0\x9F\x8E\xAE";
   const std::wstring wide = L"Путь \u20AC \U0001F3AE";
@@ -29,10 +29,8 @@ TEST(TextEncoding, RoundTripsAcrossWidthChanges) {
   EXPECT_EQ(Utf8FromWide(wide), utf8);
   EXPECT_EQ(WideFromUtf8(std::string("a\0b", 3)), std::wstring(L"a\0b", 3));
   EXPECT_EQ(Utf8FromWide(std::wstring(L"a\0b", 3)), std::string("a\0b", 3));
-}
 
-// The rules behind refusing paths outside the system code page, for UTF-16 and UTF-8 alike.
-TEST(CodePage, ConversionIsExactOrNone) {
+  // The rules behind refusing paths outside the system code page, for UTF-16 and UTF-8 alike.
   const std::string russian = "C:\\\xd0\x98\xd0\xb3\xd1\x80\xd1\x8b";  // C:\Игры
   const struct {
     std::string text;

@@ -28,8 +28,8 @@ std::string Stamped(const std::string& text) {
   return std::regex_replace(text, std::regex(R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\])"), "[T]");
 }
 
-// One folder through four runs of the program.
-TEST(LogFile, RotatesOncePerRunPastOneMebibyteAndDropsWhatItCannotWrite) {
+// One folder through four runs of the program, then paths and system error texts.
+TEST(LogFile, RotatesOncePerRunDropsWhatItCannotWriteAndNamesItsPaths) {
   TempDir folder;
   const std::wstring logs = (folder.path() / L"a\\logs").wstring();
   LogFile(logs).Write(L"[INFO] Starting");  // missing folders are made
@@ -69,9 +69,7 @@ TEST(LogFile, RotatesOncePerRunPastOneMebibyteAndDropsWhatItCannotWrite) {
   EXPECT_EQ(
       Stamped(ReadFileBytes(paths.FilePath())),
       "[T] [INFO] Starting\n\n[T] [WARN] first\nsecond\n[T] [ERROR] Путь: C:\\Игры\\Kestrivon\n");
-}
 
-TEST(LogFile, PathAtADriveRootAndSystemErrorTexts) {
   // An install directory at a drive root must not give "D:\\logs".
   EXPECT_EQ(LogFile(L"D:\\").FilePath(), L"D:\\Kestrivon_Updater.log");
   // System error texts come without their line break.

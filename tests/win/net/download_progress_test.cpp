@@ -25,7 +25,7 @@ core::ProgressCallback Reporter(std::vector<Shown>& shown, int base, int span) {
                                   });
 }
 
-TEST(DownloadProgressReporter, FirstReportShowsMegabytesPercentAndOverallPercent) {
+TEST(DownloadProgressReporter, ShowsMegabytesAndPercentsEachNewPercentOnceIn200Ms) {
   const struct {
     uint64_t done, total;
     int base, span;
@@ -48,10 +48,8 @@ TEST(DownloadProgressReporter, FirstReportShowsMegabytesPercentAndOverallPercent
     Reporter(shown, c.base, c.span)(c.done, c.total);
     EXPECT_EQ(shown, std::vector<Shown>{c.expected});
   }
-}
 
-// An unknown total leaves the first report due; a percent is shown again only after 200 ms.
-TEST(DownloadProgressReporter, ShowsEachNewPercentAndTheSamePercentAgainAfter200Ms) {
+  // An unknown total leaves the first report due; a percent is shown again only after 200 ms.
   std::vector<Shown> shown;
   const auto progress = Reporter(shown, 0, 100);
   progress(5 * kMiB, 0);
