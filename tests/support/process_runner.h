@@ -1,6 +1,7 @@
 #pragma once
 
-// The folder that helper programs are built into, beside the test executable.
+// The folder of the running test executable (without a trailing backslash), where helper
+// programs are built.
 
 #include <windows.h>
 
@@ -8,7 +9,6 @@
 
 namespace kestrivon::testing {
 
-// The folder of the running test executable, without a trailing backslash.
 inline std::wstring TestExeFolder() {
   std::wstring path(32768, L'\0');
   path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));

@@ -21,7 +21,7 @@
 namespace kestrivon::win {
 namespace {
 
-TEST(CodePage, ConversionsAreExactOrNone) {
+TEST(CodePage, ConversionsAreExactOrNoneAndTheAnsiCodePageIsRead) {
   // Two-byte Cyrillic, a three-byte sign and a four-byte character (a surrogate pair).
   const std::string utf8 = "\xD0\x9F\xD1\x83\xD1\x82\xD1\x8C \xE2\x82\xAC \xF0\x9F\x8E\xAE";
   const std::wstring wide = L"Путь \u20AC \U0001F3AE";
@@ -51,13 +51,11 @@ TEST(CodePage, ConversionsAreExactOrNone) {
   }
   EXPECT_EQ(Utf8ToCodePage("C:\\\xff", kCodePageUtf8), std::nullopt) << "not UTF-8";
   EXPECT_EQ(Utf8ToCodePage("", 1252), std::nullopt);
-}
 
-TEST(CodePage, SystemAnsiCodePageComesFromTheMachineRegistry) {
-  // 0: unusable, the system locale's code page instead.
-  const std::pair<std::wstring, uint32_t> cases[] = {
+  // The system's ANSI code page from the machine registry; 0: unusable, the locale's instead.
+  const std::pair<std::wstring, uint32_t> acpValues[] = {
       {L"874 Thai", 874}, {L"0", 0}, {L"cp1250", 0}, {L"99999999999", 0}};
-  for (const auto& [stored, expected] : cases) {
+  for (const auto& [stored, expected] : acpValues) {
     testing::ScopedRegistryValue value(
         HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", L"ACP", stored);
     ASSERT_TRUE(value.Ok());
