@@ -22,17 +22,15 @@ namespace {
 namespace fs = std::filesystem;
 using testing::FileTree;
 using testing::ReadTree;
-using testing::TempDir;
-using testing::WriteTree;
 using Clock = std::chrono::steady_clock;
 
 TEST(FileOps, FailedSwapIsUndoneRenamesWaitOutALockAndDeepTreesGo) {
-  TempDir root;
-  WriteTree(root.path(), {{"file.txt", "x"},
-                          {"runtime/old.txt", "old"},
-                          {"staged/new.txt", "new"},
-                          {"temp/", ""},
-                          {"tree/read-only.txt", "z"}});
+  testing::TempDir root;
+  testing::WriteTree(root.path(), {{"file.txt", "x"},
+                                   {"runtime/old.txt", "old"},
+                                   {"staged/new.txt", "new"},
+                                   {"temp/", ""},
+                                   {"tree/read-only.txt", "z"}});
   const FileTree before = ReadTree(root.path());
   const fs::path staged = root.path() / L"staged";
   UniqueFile lock = testing::HoldOpen(staged);

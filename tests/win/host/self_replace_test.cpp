@@ -31,7 +31,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ReadFileBytes;
-using testing::TempDir;
 
 // Runs `exe` to its end: its exit code, or -1.
 int RunProbe(const fs::path& exe, const std::vector<std::wstring>& arguments) {
@@ -54,7 +53,7 @@ TEST(SelfReplace, NewUpdaterTakesOverOrTheRunningOneIsKept) {
   ResolveInstallDir();
   for (const auto& [fault, logLine] : cases) {
     SCOPED_TRACE(logLine);
-    const TempDir root;
+    const testing::TempDir root;
     const fs::path dir = root.path() / L"My Games" / L"Kestrivon";
     const fs::path exe =
         dir / (fault == Fault::WrongName ? L"MyUpdater.exe" : L"KestrivonUpdater.exe");

@@ -20,7 +20,6 @@ namespace {
 
 using kestrivon::testing::TempDir;
 using testing::ReadFileBytes;
-using testing::WriteFileBytes;
 
 constexpr uint64_t kMiB = 1048576;
 // `text` with the local time stamp that starts every record replaced by "[T]".
@@ -34,8 +33,8 @@ TEST(LogFile, RotatesOncePerRunDropsWhatItCannotWriteAndNamesItsPaths) {
   const std::wstring logs = (folder.path() / L"a\\logs").wstring();
   LogFile(logs).Write(L"[INFO] Starting");  // missing folders are made
   const LogFile paths(logs);
-  ASSERT_TRUE(WriteFileBytes(paths.FilePath(), std::string(kMiB, 'x')));
-  ASSERT_TRUE(WriteFileBytes(paths.PreviousPath(), "older generation"));
+  ASSERT_TRUE(testing::WriteFileBytes(paths.FilePath(), std::string(kMiB, 'x')));
+  ASSERT_TRUE(testing::WriteFileBytes(paths.PreviousPath(), "older generation"));
   {
     // Exactly 1 MiB stays; grown past it during the run, the file is still not rotated.
     LogFile run(logs);

@@ -100,7 +100,9 @@ class WinHttpDownloaderTest : public ::testing::Test {
   Outcome Fetch(const std::string& url, const core::DownloadPolicy& policy = Policy(5)) {
     progress.clear();
     const auto started = Clock::now();
-    const auto result = downloader.Download(url, destination, policy, record);
+    const auto result = downloader.Download(
+        url, destination, policy,
+        [this](uint64_t done, uint64_t total) { progress.emplace_back(done, total); });
     elapsed = Clock::now() - started;
     return result ? Outcome("ok", false)
                   : Outcome(result.error().message, result.error().retryable);
@@ -117,9 +119,6 @@ class WinHttpDownloaderTest : public ::testing::Test {
   std::filesystem::path destination = folder.path() / L"download.bin";
   WinHttpDownloader downloader;
   std::vector<std::pair<uint64_t, uint64_t>> progress;
-  const core::ProgressCallback record = [this](uint64_t done, uint64_t total) {
-    progress.emplace_back(done, total);
-  };
   Clock::duration elapsed{};
   int port_ = 0;
   std::wstring requestLog_;
