@@ -1,7 +1,6 @@
 #pragma once
 
-// Whole folders as values, for before-and-after comparisons, and a handle that pins a file
-// or folder the way a running program does.
+// Whole folders as values, and a handle that pins a file or folder as a running program does.
 
 #include <windows.h>
 
@@ -24,11 +23,8 @@ inline FileTree ReadTree(const std::filesystem::path& root) {
   for (auto it = std::filesystem::recursive_directory_iterator(root, error);
        !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
     const std::string name = it->path().lexically_relative(root).generic_string();
-    if (it->is_directory()) {
-      tree[name + "/"] = "";
-    } else {
-      tree[name] = ReadFileBytes(it->path());
-    }
+    const bool folder = it->is_directory();
+    tree[folder ? name + "/" : name] = folder ? "" : ReadFileBytes(it->path());
   }
   return tree;
 }
@@ -36,18 +32,13 @@ inline FileTree ReadTree(const std::filesystem::path& root) {
 inline void WriteTree(const std::filesystem::path& root, const FileTree& tree) {
   for (const auto& [name, content] : tree) {
     const std::filesystem::path path = root / name;
-    if (name.ends_with('/')) {
-      std::filesystem::create_directories(path);
-    } else {
-      std::filesystem::create_directories(path.parent_path());
-      WriteFileBytes(path, content);
-    }
+    std::filesystem::create_directories(name.ends_with('/') ? path : path.parent_path());
+    if (!name.ends_with('/')) WriteFileBytes(path, content);
   }
 }
 
-// Open for reading, by default shared for reading and writing but not for deletion: the file
-// or folder can be neither deleted nor renamed while this lives. Windows also refuses to rename
-// a folder with such a file inside; Wine does not, but honours a handle on the folder itself.
+// Not shared for deletion, so neither deleted nor renamed while this lives. Windows also refuses
+// to rename a folder with such a file inside; Wine only honours a handle on the folder itself.
 inline win::UniqueFile HoldOpen(const std::filesystem::path& path,
                                 DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE) {
   return win::UniqueFile(CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,

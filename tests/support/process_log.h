@@ -1,7 +1,6 @@
 #pragma once
 
-// What the process-wide log (WriteLogLine, under the install directory fixed at its first
-// use) receives from the moment a tail is made.
+// What the process-wide log (WriteLogLine) receives from the moment a tail is made.
 
 #include <atomic>
 #include <string>

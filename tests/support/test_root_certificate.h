@@ -15,8 +15,7 @@
 
 namespace kestrivon::testing {
 
-// Adds a DER certificate to the local machine's ROOT store (replacing an equal one); empty
-// text on success, else the reason.
+// Adds a DER certificate to the machine's ROOT store: "" on success, else the reason.
 inline std::string InstallRootCertificate(const std::wstring& derFile) {
   const std::string der = ReadFileBytes(derFile);
   if (der.empty()) return "can't read the test CA";

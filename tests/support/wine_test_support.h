@@ -1,7 +1,6 @@
 #pragma once
 
-// Helpers shared by the Windows tests: registry values set for the life of a test, file
-// contents, and the guard of tests that need a process of their own.
+// Helpers shared by the Windows tests: scoped registry values, file contents, own processes.
 
 #include <windows.h>
 
@@ -73,8 +72,7 @@ inline bool WriteFileBytes(const std::filesystem::path& path, std::string_view b
   return static_cast<bool>(out);
 }
 
-// Suites named "...OwnProcess" test once-per-process state; CTest runs each of them alone with
-// KESTRIVON_OWN_PROCESS set. They skip themselves in an ordinary full run.
+// CTest runs "...OwnProcess" suites alone with KESTRIVON_OWN_PROCESS set; else they skip.
 inline bool RunsInOwnProcess() {
   const char* flag = std::getenv("KESTRIVON_OWN_PROCESS");
   return flag != nullptr && flag[0] == '1';

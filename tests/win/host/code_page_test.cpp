@@ -1,7 +1,5 @@
-// Text conversions: UTF-8 / UTF-16 across width changes and embedded NULs, code pages against
-// the real conversions and the prefix's machine registry, and the app link's endpoint path,
-// which must fit the process's ANSI code page (the exchange itself is tested natively: Wine has
-// no AF_UNIX sockets).
+// Text conversions and code pages against the real conversions and the prefix's registry, and
+// the app link's endpoint path (the exchange itself is tested natively: Wine has no AF_UNIX).
 
 #include "win/host/code_page.h"
 
@@ -23,7 +21,7 @@
 namespace kestrivon::win {
 namespace {
 
-TEST(TextEncoding, RoundTripsAcrossWidthChanges) {
+TEST(CodePage, ConversionsAreExactOrNoneAndTheAnsiCodePageIsRead) {
   // Two-byte Cyrillic, a three-byte sign and a four-byte character (a surrogate pair).
   const std::string utf8 = "\xD0\x9F\xD1\x83\xD1\x82\xD1\x8C \xE2\x82\xAC \xF0\x9F\x8E\xAE";
   const std::wstring wide = L"Путь \u20AC \U0001F3AE";
@@ -31,11 +29,8 @@ TEST(TextEncoding, RoundTripsAcrossWidthChanges) {
   EXPECT_EQ(Utf8FromWide(wide), utf8);
   EXPECT_EQ(WideFromUtf8(std::string("a\0b", 3)), std::wstring(L"a\0b", 3));
   EXPECT_EQ(Utf8FromWide(std::wstring(L"a\0b", 3)), std::string("a\0b", 3));
-}
 
-// A path outside the system code page is refused in the end-to-end runs; these are the
-// exactness rules behind it, the same for paths (UTF-16) and texts (UTF-8).
-TEST(CodePage, ConversionIsExactOrNone) {
+  // The rules behind refusing paths outside the system code page, for UTF-16 and UTF-8 alike.
   const std::string russian = "C:\\\xd0\x98\xd0\xb3\xd1\x80\xd1\x8b";  // C:\Игры
   const struct {
     std::string text;
@@ -56,13 +51,11 @@ TEST(CodePage, ConversionIsExactOrNone) {
   }
   EXPECT_EQ(Utf8ToCodePage("C:\\\xff", kCodePageUtf8), std::nullopt) << "not UTF-8";
   EXPECT_EQ(Utf8ToCodePage("", 1252), std::nullopt);
-}
 
-TEST(CodePage, SystemAnsiCodePageComesFromTheMachineRegistry) {
-  // 0: unusable, the system locale's code page instead.
-  const std::pair<std::wstring, uint32_t> cases[] = {
+  // The system's ANSI code page from the machine registry; 0: unusable, the locale's instead.
+  const std::pair<std::wstring, uint32_t> acpValues[] = {
       {L"874 Thai", 874}, {L"0", 0}, {L"cp1250", 0}, {L"99999999999", 0}};
-  for (const auto& [stored, expected] : cases) {
+  for (const auto& [stored, expected] : acpValues) {
     testing::ScopedRegistryValue value(
         HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", L"ACP", stored);
     ASSERT_TRUE(value.Ok());

@@ -1,7 +1,5 @@
-// Install-path validation against the real registry of the Wine prefix and the install
-// directory fixed per process. The instance mutex is driven by the self-replacement tests and
-// the end-to-end runs; the executable path beyond MAX_PATH is checked by the probe updater
-// itself, started from a deep folder (CMakeLists.txt).
+// Install-path validation against the real registry of the Wine prefix, and the install
+// directory fixed per process (the instance mutex: self-replacement tests and end-to-end runs).
 
 #include "win/host/process_state.h"
 

@@ -1,15 +1,13 @@
-// The updater's self-replacement with a real process: a probe updater (updater_probe.cpp) is
-// copied into an install directory and applies a package to itself. Every failure leaves
-// its file runnable under its own name; a success starts the new file, which finds the
-// instance mutex free, and leaves a backup that the next start removes.
+// The updater's self-replacement with a real process: a probe updater (updater_probe.cpp) in an
+// install directory applies a package to itself.
 
 #include "win/host/self_replace.h"
 
 #include <windows.h>
 
+#include <process.h>
+
 #include <chrono>
-#include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -33,93 +31,71 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ReadFileBytes;
-using testing::TempDir;
 
-// Runs `exe` to its end; its exit code, or -1.
+// Runs `exe` to its end: its exit code, or -1.
 int RunProbe(const fs::path& exe, const std::vector<std::wstring>& arguments) {
-  return static_cast<int>(
-      testing::RunAndWait(exe.wstring(), JoinQuotedArguments(arguments)).value_or(-1));
-}
-
-std::string SystemText(uint32_t code) { return Utf8FromWide(FormatSystemError(code)); }
-
-// An install directory with spaces holding the probe as its updater; the probe reads it from
-// the registry, which this process has read for itself already.
-struct Install {
-  explicit Install(const wchar_t* exeName)
-      : exe(dir / exeName), installPath((ResolveInstallDir(), dir.wstring())) {
-    fs::create_directories(dir / L"temp");
-    fs::copy_file(fs::path(testing::TestExeFolder()) / L"kestrivon_win_updater_probe.exe", exe);
-    old = ReadFileBytes(exe);
-  }
-  std::string Log() const { return ReadFileBytes(dir / L"logs\\Kestrivon_Updater.log"); }
-
-  TempDir root;
-  fs::path dir = root.path() / L"My Games" / L"Kestrivon";
-  fs::path package = dir / L"temp\\updater package.zip";
-  fs::path exe;
-  fs::path backup = exe.wstring() + L".backup";
-  std::string old;
-  testing::ScopedInstallPath installPath;
-};
-
-// The same program marked for another machine (ARM64): a valid file that cannot start here.
-std::string ForAnotherMachine(std::string exe) {
-  uint32_t header = 0;
-  std::memcpy(&header, exe.data() + 0x3c, sizeof(header));
-  exe[header + 4] = '\x64';
-  exe[header + 5] = '\xAA';
-  return exe;
+  const std::wstring quoted = JoinQuotedArguments(arguments);
+  return static_cast<int>(_wspawnl(_P_WAIT, exe.c_str(), L"probe", quoted.c_str(), nullptr));
 }
 
 TEST(SelfReplace, NewUpdaterTakesOverOrTheRunningOneIsKept) {
   enum class Fault { None, WrongName, UpdaterPinned, NewFileUnreadable, NewFileNotStartable };
+  const std::string sharing = Utf8FromWide(FormatSystemError(ERROR_SHARING_VIOLATION));
   const std::pair<Fault, std::string> cases[] = {
       {Fault::None, "] [INFO] New updater started; exiting.\n"},
       {Fault::WrongName, "[WARN] The updater package doesn't contain MyUpdater.exe\n"},
-      {Fault::UpdaterPinned,
-       "[ERROR] Failed to move the current updater aside: " + SystemText(ERROR_SHARING_VIOLATION)},
-      {Fault::NewFileUnreadable,
-       "[ERROR] Failed to copy the new updater: " + SystemText(ERROR_SHARING_VIOLATION)},
+      {Fault::UpdaterPinned, "[ERROR] Failed to move the current updater aside: " + sharing},
+      {Fault::NewFileUnreadable, "[ERROR] Failed to copy the new updater: " + sharing},
       {Fault::NewFileNotStartable,
        "[ERROR] The new updater didn't start; restoring the previous one\n"},
   };
+  // The probe reads its install directory from the registry; this process has read its own.
+  ResolveInstallDir();
   for (const auto& [fault, logLine] : cases) {
     SCOPED_TRACE(logLine);
-    Install install(fault == Fault::WrongName ? L"MyUpdater.exe" : L"KestrivonUpdater.exe");
+    const testing::TempDir root;
+    const fs::path dir = root.path() / L"My Games" / L"Kestrivon";
+    const fs::path exe =
+        dir / (fault == Fault::WrongName ? L"MyUpdater.exe" : L"KestrivonUpdater.exe");
+    const fs::path backup = exe.wstring() + L".backup";
+    const fs::path package = dir / L"temp\\updater package.zip";
+    const testing::ScopedInstallPath installPath(dir.wstring());
+    fs::create_directories(dir / L"temp");
+    fs::copy_file(fs::path(testing::TestExeFolder()) / L"kestrivon_win_updater_probe.exe", exe);
+    const std::string old = ReadFileBytes(exe);
     // Trailing bytes keep it a program.
     const std::string replacement =
-        fault == Fault::NewFileNotStartable ? ForAnotherMachine(install.old) : install.old + "new";
+        fault == Fault::NewFileNotStartable ? "not a program" : old + "new";
     ASSERT_TRUE(testing::ZipWriter()
                     .AddDirectory("bin/")
                     .AddFile("bin/KestrivonUpdater.exe", replacement, testing::kStored)
-                    .WriteTo(install.package));
+                    .WriteTo(package));
     UniqueFile held;
-    if (fault == Fault::UpdaterPinned) held = testing::HoldOpen(install.exe);
+    if (fault == Fault::UpdaterPinned) held = testing::HoldOpen(exe);
     if (fault == Fault::NewFileUnreadable) {
       // Writable but not readable by others: extraction succeeds, the copy cannot read it.
-      const fs::path unpacked = install.dir / L"temp\\updater-unpacked\\KestrivonUpdater.exe";
+      const fs::path unpacked = dir / L"temp\\updater-unpacked\\KestrivonUpdater.exe";
       fs::create_directories(unpacked.parent_path());
       held.Reset(CreateFileW(unpacked.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
                              CREATE_ALWAYS, 0, nullptr));
       ASSERT_TRUE(held);
     }
 
-    // 0: the new updater was started and the mutex released; 1: the probe kept its file and
-    // holds the instance mutex again.
+    // 0: the new updater started, the mutex released; 1: the file kept, the mutex held again.
     const bool replaced = fault == Fault::None;
-    EXPECT_EQ(RunProbe(install.exe, {L"apply", install.package.wstring()}), replaced ? 0 : 1);
+    EXPECT_EQ(RunProbe(exe, {L"apply", package.wstring()}), replaced ? 0 : 1);
     held.Reset();
-    const fs::path started = install.dir / L"started.txt";
+    const fs::path started = dir / L"started.txt";
     for (int i = 0; replaced && i < 200 && !fs::exists(started); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     EXPECT_EQ(ReadFileBytes(started), replaced ? "mutex 1\n" : "") << "mutex kept, or a start";
-    EXPECT_TRUE(ReadFileBytes(install.exe) == (replaced ? replacement : install.old));
-    EXPECT_TRUE(ReadFileBytes(install.backup) == (replaced ? install.old : ""));
-    EXPECT_NE(install.Log().find(logLine), std::string::npos) << install.Log();
-    EXPECT_EQ(RunProbe(install.exe, {L"start"}), 0);
-    EXPECT_FALSE(fs::exists(install.backup)) << "the next start leaves a backup";
+    EXPECT_TRUE(ReadFileBytes(exe) == (replaced ? replacement : old));
+    EXPECT_TRUE(ReadFileBytes(backup) == (replaced ? old : ""));
+    const std::string log = ReadFileBytes(dir / L"logs\\Kestrivon_Updater.log");
+    EXPECT_NE(log.find(logLine), std::string::npos) << log;
+    EXPECT_EQ(RunProbe(exe, {L"start"}), 0);
+    EXPECT_FALSE(fs::exists(backup)) << "the next start leaves a backup";
   }
 }
 

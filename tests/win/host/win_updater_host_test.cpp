@@ -1,5 +1,4 @@
-// The Windows host's own behaviour: the Cancel button across a run's stages, the
-// installed-component test, and the failure message with the install path.
+// The Windows host's own behaviour: the Cancel button, the installed test, the failure text.
 
 #include "win/host/win_updater_host.h"
 
@@ -22,7 +21,7 @@ using core::Component;
 using core::Stage;
 
 // Never while the updater replaces itself, nor once the components are done.
-TEST(WinUpdaterHost, CancelButtonIsOfferedWhileWorkCanBeCancelled) {
+TEST(WinUpdaterHost, CancelIsOfferedWhileWorkCanBeCancelledAndInstalledMeansAFile) {
   const std::pair<Stage, bool> run[] = {
       {Stage::Preparing, false},
       {Stage::DownloadingUpdater, true},
@@ -34,24 +33,20 @@ TEST(WinUpdaterHost, CancelButtonIsOfferedWhileWorkCanBeCancelled) {
       {Stage::ComponentsDone, false},
       {Stage::UpdatingComponents, true},
   };
+  testing::TempDir dir;
   {
-    WinUpdaterHost host(L"C:\\Games\\Kestrivon", nullptr);
+    WinUpdaterHost host(dir.path().wstring(), nullptr);
     for (const auto& [stage, offered] : run) {
       host.SetStage(stage, Component::Jre, 10);
       EXPECT_EQ(cancelAvailable.load(), offered) << static_cast<int>(stage);
     }
+    EXPECT_FALSE(host.IsInstalled(Component::Launcher));
+    std::filesystem::create_directories(dir.path() / L"runtime\\bin\\java.exe");
+    ASSERT_TRUE(testing::WriteFileBytes(dir.path() / L"KestrivonLauncher.exe", "MZ"));
+    EXPECT_TRUE(host.IsInstalled(Component::Launcher));
+    EXPECT_FALSE(host.IsInstalled(Component::Jre)) << "a folder named java.exe is no runtime";
   }
   EXPECT_FALSE(cancelAvailable.load()) << "the button must not outlive the host";
-}
-
-TEST(WinUpdaterHost, InstalledMeansTheMainExecutableIsAFile) {
-  testing::TempDir dir;
-  WinUpdaterHost host(dir.path().wstring(), nullptr);
-  EXPECT_FALSE(host.IsInstalled(Component::Launcher));
-  std::filesystem::create_directories(dir.path() / L"runtime\\bin\\java.exe");
-  ASSERT_TRUE(testing::WriteFileBytes(dir.path() / L"KestrivonLauncher.exe", "MZ"));
-  EXPECT_TRUE(host.IsInstalled(Component::Launcher));
-  EXPECT_FALSE(host.IsInstalled(Component::Jre)) << "a folder named java.exe is no runtime";
 }
 
 // ShowError switches the process to the error view for good.

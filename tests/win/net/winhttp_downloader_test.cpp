@@ -1,12 +1,11 @@
-// WinHttpDownloader against the local TLS content server (tools/content_server.py): downloads
-// to a file (what reaches the disk, what the server sees, which failures are worth another
-// attempt), the in-memory fetch used for the manifest, and cancellation. The engine's retries
-// and fallbacks over it run in the end-to-end runs.
+// WinHttpDownloader against the local TLS content server (tools/content_server.py); the
+// engine's retries and fallbacks over it run in the end-to-end runs.
 
 #include "win/net/winhttp_downloader.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -43,10 +42,6 @@ core::DownloadPolicy Policy(int64_t windowSeconds, uint64_t minBytesPerSecond = 
   return {1, 5, minBytesPerSecond, windowSeconds, "test"};
 }
 
-std::string Failure(const std::expected<std::string, std::string>& text) {
-  return text ? "(no failure)" : text.error();
-}
-
 // Byte i of a /generate/N body.
 std::string PatternBytes(std::size_t length) {
   std::string bytes(length, '\0');
@@ -59,9 +54,8 @@ std::wstring WindowsPath(std::string_view unixPath) {
   return L"Z:" + std::wstring(unixPath.begin(), unixPath.end());
 }
 
-// CTest starts the content server before these tests and names its state file in
-// KESTRIVON_CONTENT_SERVER. The tests skip when no server was started for the run (the full
-// run of the test executable), and fail when one was announced but is unusable.
+// CTest starts the content server and names its state file in KESTRIVON_CONTENT_SERVER; with
+// none (the full run of the test executable) the tests skip, with an unusable one they fail.
 class WinHttpDownloaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -86,8 +80,7 @@ class WinHttpDownloaderTest : public ::testing::Test {
   std::string Url(std::string_view pathAndQuery) const {
     return fmt::format("https://localhost:{}{}", port_, pathAndQuery);
   }
-  // The server's request log entries (method, userAgent, tls, status, ...) whose path and
-  // query are exactly `pathAndQuery`, oldest first.
+  // The server's request log entries (method, userAgent, tls, ...) for `pathAndQuery`.
   std::vector<nlohmann::json> RequestsFor(std::string_view pathAndQuery) const {
     std::vector<nlohmann::json> found;
     std::ifstream in{std::filesystem::path(requestLog_)};
@@ -97,8 +90,7 @@ class WinHttpDownloaderTest : public ::testing::Test {
     }
     return found;
   }
-  // A query value that makes a request unique in the request log. Wine reuses process ids
-  // from run to run; the start time tells runs apart.
+  // Unique in the request log: Wine reuses process ids from run to run, the start time not.
   static std::string Tag() {
     static const uint64_t run = GetTickCount64();
     static int counter = 0;
@@ -108,34 +100,32 @@ class WinHttpDownloaderTest : public ::testing::Test {
   Outcome Fetch(const std::string& url, const core::DownloadPolicy& policy = Policy(5)) {
     progress.clear();
     const auto started = Clock::now();
-    const auto result = downloader.Download(url, destination, policy, record);
+    const auto result = downloader.Download(
+        url, destination, policy,
+        [this](uint64_t done, uint64_t total) { progress.emplace_back(done, total); });
     elapsed = Clock::now() - started;
     return result ? Outcome("ok", false)
                   : Outcome(result.error().message, result.error().retryable);
   }
-  // With the host's manifest limit of 5 MiB.
-  std::expected<std::string, std::string> FetchText(const std::string& url,
-                                                    int64_t timeoutMilliseconds = 15000) {
+  // The body, or "error: " and the reason.
+  std::string FetchText(const std::string& url, int64_t timeoutMilliseconds = 15000) {
     const auto started = Clock::now();
     auto result = downloader.FetchText(WideFromUtf8(url), timeoutMilliseconds, 5242880);
     elapsed = Clock::now() - started;
-    return result;
+    return result ? *result : "error: " + result.error();
   }
 
   kestrivon::testing::TempDir folder;
   std::filesystem::path destination = folder.path() / L"download.bin";
   WinHttpDownloader downloader;
   std::vector<std::pair<uint64_t, uint64_t>> progress;
-  const core::ProgressCallback record = [this](uint64_t done, uint64_t total) {
-    progress.emplace_back(done, total);
-  };
   Clock::duration elapsed{};
   int port_ = 0;
   std::wstring requestLog_;
 };
 
 // The server sees one GET with the updater's user agent, over TLS 1.2 or later.
-TEST_F(WinHttpDownloaderTest, WritesTheWholeBodyWithAndWithoutContentLength) {
+TEST_F(WinHttpDownloaderTest, WholeBodiesWithAndWithoutContentLengthAndInMemory) {
   constexpr uint64_t size = 600000;  // more than two transfer buffers
   for (const bool announced : {true, false}) {
     SCOPED_TRACE(announced ? "with Content-Length" : "without Content-Length");
@@ -145,9 +135,8 @@ TEST_F(WinHttpDownloaderTest, WritesTheWholeBodyWithAndWithoutContentLength) {
     ASSERT_EQ(Fetch(Url(path)), Outcome("ok", false));
     EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(size));
     ASSERT_GT(progress.size(), 1u);
-    for (std::size_t i = 1; i < progress.size(); ++i) {
-      EXPECT_GT(progress[i].first, progress[i - 1].first) << "call " << i;
-    }
+    EXPECT_EQ(std::ranges::adjacent_find(progress, [](auto& a, auto& b) { return b <= a; }),
+              progress.end());
     EXPECT_EQ(progress.back(), std::make_pair(size, announced ? size : 0u));
     const auto requests = RequestsFor(path);
     ASSERT_EQ(requests.size(), 1u);
@@ -157,78 +146,64 @@ TEST_F(WinHttpDownloaderTest, WritesTheWholeBodyWithAndWithoutContentLength) {
     const std::string tls = requests[0].value("tls", "");
     EXPECT_TRUE(tls == "TLSv1.2" || tls == "TLSv1.3") << tls;
   }
-}
 
-// Refused before any request, or failed: no file for an answer other than 200, and only
-// temporary failures are worth another attempt; a body that breaks off must not pass for a
-// whole one. A server with an untrusted certificate is refused in the end-to-end runs.
-TEST_F(WinHttpDownloaderTest, FailuresAndWhichOfThemAreRetryable) {
-  const std::string refused = fmt::format("localhost:{}/generate/10?{}", port_, Tag());
-  const Outcome notHttps("only HTTPS URLs are allowed", false);
-  const std::pair<std::string, Outcome> cases[] = {
-      {"http://" + refused, notHttps},
-      {"https:/", notHttps},
-      {"https://", {"malformed URL", false}},
-      {Url("/generate/10?status=404"), {"HTTP 404", false}},
-      {Url("/generate/10?status=204"), {"HTTP 204", false}},
-      {Url("/generate/10?status=408"), {"HTTP 408", true}},
-      {Url("/generate/10?status=429"), {"HTTP 429", true}},
-      {Url("/generate/10?status=500"), {"HTTP 500", true}},
-      {Url("/generate/300000?drop=1000"), {"connection closed after 1000 of 300000 bytes", true}},
-  };
-  for (const auto& [url, outcome] : cases) {
-    EXPECT_EQ(Fetch(url), outcome) << url;
-    EXPECT_TRUE(url.ends_with("drop=1000") || !std::filesystem::exists(destination)) << url;
-  }
-  EXPECT_TRUE(RequestsFor(refused.substr(refused.find('/'))).empty()) << "a request went out";
-  EXPECT_EQ(Fetch("HTTPS://" + refused), Outcome("ok", false)) << "the scheme has no case";
-
-  destination = folder.path() / L"missing\\download.bin";
-  EXPECT_EQ(Fetch(Url("/generate/10")), Outcome("can't create the file (error 3)", false));
-}
-
-TEST_F(WinHttpDownloaderTest, SilentServerEndsByTheTimeOuts) {
-  // Nothing after the first 1,000 bytes of the body.
-  auto [message, retryable] = Fetch(Url("/generate/600000?stall=1000&hold=30&" + Tag()), Policy(1));
-  EXPECT_TRUE(message.starts_with("read failed (WinHTTP error ")) << message;
-  EXPECT_TRUE(retryable);
-  EXPECT_GE(elapsed, 900ms);
-  EXPECT_LT(elapsed, 8s);
-
-  // No answer at all: the wait for the headers has the same limit.
-  std::tie(message, retryable) = Fetch(Url("/generate/10?delay=20000&" + Tag()), Policy(1));
-  EXPECT_TRUE(message.starts_with("no connection (WinHTTP error ")) << message;
-  EXPECT_TRUE(retryable);
-  EXPECT_LT(elapsed, 8s);
-
-  // The manifest fetch is given up after its own time-out.
-  const auto text = FetchText(Url("/generate/10?delay=20000&" + Tag()), 500);
-  EXPECT_TRUE(Failure(text).starts_with("no connection (WinHTTP error ")) << Failure(text);
+  // In memory with the host's manifest limit of 5 MiB, and a time-out of its own.
+  EXPECT_TRUE(FetchText(Url("/generate/5242880?" + Tag())) == PatternBytes(5242880));
+  EXPECT_EQ(FetchText(Url("/generate/5242881?" + Tag())), "error: larger than 5120 KiB");
+  const std::string silent = FetchText(Url("/generate/10?delay=20000&" + Tag()), 500);
+  EXPECT_TRUE(silent.starts_with("error: no connection (WinHTTP error ")) << silent;
   EXPECT_LT(elapsed, 5s);
 }
 
-TEST_F(WinHttpDownloaderTest, MinimumSpeedIsJudgedAtTheEndOfEachWindow) {
-  // 100 KB/s against a rule of 1 MB/s per 1-second window; the whole body would take 20 s.
-  const auto [message, retryable] =
-      Fetch(Url("/generate/2000000?rate=100000&" + Tag()), Policy(1, 1000000));
-  std::smatch match;
-  ASSERT_TRUE(std::regex_match(message, match, std::regex("too slow: ([0-9]+) KiB in 1 s")))
-      << message;
-  EXPECT_LT(std::stoul(match[1]), 1000000u / 1024);
-  EXPECT_TRUE(retryable);
-  EXPECT_LT(elapsed, 8s);
-
+// No file for an answer other than 200; a body that breaks off, stalls or crawls must not pass
+// for a whole one. An untrusted certificate is refused in the end-to-end runs.
+TEST_F(WinHttpDownloaderTest, FailuresWhichOfThemAreRetryableAndTheTimeOuts) {
+  const std::string refused = fmt::format("localhost:{}/generate/10?{}", port_, Tag());
+  const std::string notHttps = "only HTTPS URLs are allowed";
+  struct Case {
+    std::string url;
+    std::string message;  // a regular expression
+    bool retryable;
+    core::DownloadPolicy policy = Policy(5);
+    Clock::duration atLeast = 0s;
+  };
+  const Case cases[] = {
+      {"http://" + refused, notHttps, false},
+      {"https:/", notHttps, false},
+      {"https://", "malformed URL", false},
+      {Url("/generate/10?status=404"), "HTTP 404", false},
+      {Url("/generate/10?status=204"), "HTTP 204", false},
+      {Url("/generate/10?status=408"), "HTTP 408", true},
+      {Url("/generate/10?status=429"), "HTTP 429", true},
+      {Url("/generate/10?status=500"), "HTTP 500", true},
+      {Url("/generate/300000?drop=1000"), "connection closed after 1000 of 300000 bytes", true},
+      // Nothing after the first 1,000 bytes of the body; no answer at all.
+      {Url("/generate/600000?stall=1000&hold=30&" + Tag()), R"(read failed \(WinHTTP error \d+\))",
+       true, Policy(1), 900ms},
+      {Url("/generate/10?delay=20000&" + Tag()), R"(no connection \(WinHTTP error \d+\))", true,
+       Policy(1)},
+      // 100 KB/s against a rule of 1 MB/s per 1-second window; the whole body would take 20 s.
+      {Url("/generate/2000000?rate=100000&" + Tag()), R"(too slow: \d{1,3} KiB in 1 s)", true,
+       Policy(1, 1000000)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url);
+    const auto [message, retryable] = Fetch(c.url, c.policy);
+    EXPECT_TRUE(std::regex_match(message, std::regex(c.message))) << message;
+    EXPECT_EQ(retryable, c.retryable);
+    EXPECT_GE(elapsed, c.atLeast);
+    EXPECT_LT(elapsed, 8s);
+    EXPECT_TRUE(!c.message.starts_with("HTTP ") || !std::filesystem::exists(destination));
+  }
+  EXPECT_TRUE(RequestsFor(refused.substr(refused.find('/'))).empty()) << "a request went out";
+  EXPECT_EQ(Fetch("HTTPS://" + refused), Outcome("ok", false)) << "the scheme has no case";
   // 30,000 bytes at 20,000 B/s: slower than the rule, but done before its 3-second window.
   EXPECT_EQ(Fetch(Url("/generate/30000?rate=20000&" + Tag()), Policy(3, 1000000)),
             Outcome("ok", false));
   EXPECT_EQ(std::filesystem::file_size(destination), 30000u);
-}
 
-TEST_F(WinHttpDownloaderTest, FetchTextKeepsABodyOfExactlyTheCapAndRefusesOneByteMore) {
-  const auto atCap = FetchText(Url("/generate/5242880?" + Tag()));
-  ASSERT_TRUE(atCap) << atCap.error();
-  EXPECT_TRUE(*atCap == PatternBytes(5242880));
-  EXPECT_EQ(Failure(FetchText(Url("/generate/5242881?" + Tag()))), "larger than 5120 KiB");
+  destination = folder.path() / L"missing\\download.bin";
+  EXPECT_EQ(Fetch(Url("/generate/10")), Outcome("can't create the file (error 3)", false));
 }
 
 // The cancellation flag never resets, so this runs in a process of its own.
@@ -267,12 +242,11 @@ TEST_F(WinHttpCancelOwnProcess, CancelEndsABlockedReadAndAPauseAndStaysSet) {
   EXPECT_FALSE(downloader.WaitFor(10000));
   EXPECT_LT(Clock::now() - started, 500ms);
   EXPECT_EQ(Fetch(Url("/generate/10?" + Tag())), Outcome("cancelled", false));
-  EXPECT_EQ(Failure(FetchText(Url("/generate/10?" + Tag()))), "cancelled");
+  EXPECT_EQ(FetchText(Url("/generate/10?" + Tag())), "error: cancelled");
 }
 
-// A cancellation that lands after the last check but before the new request's handles can be
-// closed finds nothing to close; the request must still stop at once, not when the silent
-// server's time-out fires.
+// A cancellation after the last check but before the new request's handles can be closed
+// finds nothing to close; the request must still stop at once, not at the time-out.
 TEST_F(WinHttpCancelOwnProcess, CancelBeforeTheHandlesAreListedStopsTheRequest) {
   if (!testing::RunsInOwnProcess()) GTEST_SKIP() << "needs a process of its own";
   handleOpenedHookForTests = [] { RequestCancel(); };
