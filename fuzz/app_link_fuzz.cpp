@@ -14,28 +14,10 @@
 #include "fuzz/fuzz_check.h"
 #include "win/host/app_link.h"
 
-namespace {
-
-namespace fs = std::filesystem;
-namespace win = kestrivon::win;
-using kestrivon::fuzz::Check;
-
-void CheckLink(std::string_view text) {
-  if (!win::IsAppLink(text)) return;
-  const auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
-  Check(text.size() >= 13 && text.size() <= 4096 &&
-            kestrivon::core::EqualsIgnoringAsciiCase(text.substr(0, 12), "kestrivon://") &&
-            std::none_of(text.begin(), text.end(), control),
-        "link outside the rule");
-  const std::string request = win::AppLinkRequest(text);
-  Check(request.size() == text.size() + 6 && request.starts_with("OPEN ") &&
-            request.find('\n') == request.size() - 1,
-        "request is not one line");
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  namespace fs = std::filesystem;
+  namespace win = kestrivon::win;
+  using kestrivon::fuzz::Check;
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
   std::vector<std::string> arguments;
@@ -49,7 +31,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::find_if(arguments.begin(), arguments.end(),
                    [](const std::string& argument) { return win::IsAppLink(argument); });
   Check(first == arguments.end() ? !found : found == *first, "not the first app link");
-  for (const std::string& argument : arguments) CheckLink(argument);
+  for (const std::string& link : arguments) {
+    if (!win::IsAppLink(link)) continue;
+    const auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
+    Check(link.size() >= 13 && link.size() <= 4096 &&
+              kestrivon::core::EqualsIgnoringAsciiCase(link.substr(0, 12), "kestrivon://") &&
+              std::none_of(link.begin(), link.end(), control),
+          "link outside the rule");
+    const std::string request = win::AppLinkRequest(link);
+    Check(request.size() == link.size() + 6 && request.starts_with("OPEN ") &&
+              request.find('\n') == request.size() - 1,
+          "request is not one line");
+  }
   (void)win::IsAppLinkAccepted(bytes);
 
   const auto endpoint = win::ParseAppLinkEndpoint(bytes);

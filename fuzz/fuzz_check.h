@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
-#include <utility>
 
 namespace kestrivon::fuzz {
 
@@ -22,23 +21,21 @@ inline void Check(bool condition, std::string_view what, std::string_view detail
   std::abort();
 }
 
-// <KESTRIVON_FUZZ_TMP or /dev/shm>/kestrivon-fuzz-<name>-<pid>, made on first use and removed
+// <KESTRIVON_FUZZ_TMP or /dev/shm>/kestrivon-fuzz-<name>-<pid>, made when missing and removed
 // when the process exits.
 inline const std::filesystem::path& ScratchFolder(std::string_view name) {
   struct Folder {
     std::filesystem::path path;
-    explicit Folder(std::filesystem::path at) : path(std::move(at)) {
-      std::filesystem::create_directories(path);
-    }
     ~Folder() {
       std::error_code ignored;
       std::filesystem::remove_all(path, ignored);
     }
   };
   const char* base = std::getenv("KESTRIVON_FUZZ_TMP");
-  static const Folder folder(
+  static const Folder folder{
       std::filesystem::path(base != nullptr ? base : "/dev/shm") /
-      ("kestrivon-fuzz-" + std::string(name) + "-" + std::to_string(getpid())));
+      ("kestrivon-fuzz-" + std::string(name) + "-" + std::to_string(getpid()))};
+  std::filesystem::create_directories(folder.path);
   return folder.path;
 }
 

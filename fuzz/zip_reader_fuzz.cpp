@@ -21,20 +21,6 @@ namespace fs = std::filesystem;
 namespace archive = kestrivon::archive;
 using kestrivon::fuzz::Check;
 
-constexpr std::string_view kSentinel = "sentinel: must never change";
-
-// <scratch folder>/jail/{archive.zip, out/, sentinel}: the scratch folder must hold only the
-// jail, and the jail only these.
-const fs::path& Jail() {
-  static const fs::path jail = [] {
-    const fs::path folder = kestrivon::fuzz::ScratchFolder("zip") / "jail";
-    fs::create_directories(folder);
-    std::ofstream(folder / "sentinel", std::ios::binary) << kSentinel;
-    return folder;
-  }();
-  return jail;
-}
-
 void CheckOnlyNames(const fs::path& folder, const std::set<std::string>& allowed) {
   for (const auto& item : fs::directory_iterator(folder)) {
     Check(allowed.contains(item.path().filename().string()),
@@ -42,14 +28,18 @@ void CheckOnlyNames(const fs::path& folder, const std::set<std::string>& allowed
   }
 }
 
-void ReadInMemory(std::string_view bytes) {
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  constexpr std::string_view kSentinel = "sentinel: must never change";
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   archive::ZipReader reader;
   const auto read = [bytes](uint64_t offset, void* buffer, size_t count) -> size_t {
     return offset < bytes.size() ? bytes.copy(static_cast<char*>(buffer), count, offset) : 0;
   };
-  if (!reader.Open(read, bytes.size())) return;
   std::vector<char> name(archive::ZipReader::kNameBufferSize);
-  for (uint64_t i = 0; i < reader.EntryCount(); ++i) {
+  const bool opened = reader.Open(read, bytes.size());
+  for (uint64_t i = 0; opened && i < reader.EntryCount(); ++i) {
     const auto length = reader.EntryName(i, name);
     Check(!length || *length < name.size(), "name not cut to the buffer");
     (void)reader.IsDirectory(i);
@@ -62,15 +52,12 @@ void ReadInMemory(std::string_view bytes) {
     });
     Check(!result || produced == stat->uncompressedSize, "size differs and reported success");
   }
-}
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  ReadInMemory(bytes);
-
-  const fs::path& jail = Jail();
+  // <scratch folder>/jail/{archive.zip, out/, sentinel}: the scratch folder must hold only the
+  // jail, and the jail only these.
+  const fs::path jail = kestrivon::fuzz::ScratchFolder("zip") / "jail";
+  fs::create_directories(jail);
+  std::ofstream(jail / "sentinel", std::ios::binary | std::ios::trunc) << kSentinel;
   std::ofstream(jail / "archive.zip", std::ios::binary | std::ios::trunc) << bytes;
   archive::ExtractOptions options;
   for (const bool strip : {false, true}) {

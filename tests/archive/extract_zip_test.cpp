@@ -59,25 +59,27 @@ ZipWriter Files(std::initializer_list<std::string> names) {
   return writer;
 }
 
+// Components of 200 bytes at most, as any file system holds them.
+std::string DeepPath(size_t length) {
+  std::string path(length, 'p');
+  for (size_t at = 200; at < length; at += 201) path[at] = '/';
+  return path;
+}
+
 class ExtractZipTest : public ::testing::Test {
  protected:
-  ExtractZipTest() {
-    options_.progress = [this](uint64_t done, uint64_t all) { progress_.emplace_back(done, all); };
-  }
-
-  std::string Extract(const ZipWriter& writer, const ExtractOptions& options = {}) {
+  std::string Extract(const ZipWriter& writer) {
     EXPECT_TRUE(writer.WriteTo(archive_));
-    return Run(options);
+    return Run();
   }
 
-  std::string Run(const ExtractOptions& options = {}) {
-    const auto result = ExtractZip(archive_, out_, options);
+  std::string Run() {
+    const auto result = ExtractZip(archive_, out_, options_);
     return result ? "ok" : result.error();
   }
 
   std::string ArchiveText() const { return core::PathToUtf8(archive_); }
 
-  Progress progress_;
   ExtractOptions options_;
   kestrivon::testing::TempDir temp_;
   const fs::path root_ = temp_.path();
@@ -89,73 +91,45 @@ TEST_F(ExtractZipTest, ExtractsFilesAndFoldersAndReportsProgress) {
   kestrivon::testing::LogCapture log;
   out_ = root_ / "not" / "yet" / "there";
   options_.stripTopLevelFolder = true;
+  Progress progress;
+  options_.progress = [&progress](uint64_t done, uint64_t all) {
+    progress.emplace_back(done, all);
+  };
   const std::string big = testing::Text(3 << 20);
   // Left out silently, and so needing no file name whatever their bytes: the last two.
   ZipWriter writer = Files({"jdk/", "jdk/bin/", "jdk/empty/", "jdk/lib/deep/er/x",
                             "jdk/\xC3\xA9t\xC3\xA9", "META-INF/x", "__MACOSX/\xFF"});
-  ASSERT_EQ(Extract(writer.AddFile("jdk\\bin\\java.exe", big), options_), "ok");
+  ASSERT_EQ(Extract(writer.AddFile("jdk\\bin\\java.exe", big)), "ok");
   EXPECT_EQ(TreeOf(out_), (Tree{"bin/", "bin/java.exe", "empty/", "lib/", "lib/deep/",
                                 "lib/deep/er/", "lib/deep/er/x", "\xC3\xA9t\xC3\xA9"}));
   EXPECT_EQ(ReadFile(out_ / "bin" / "java.exe"), big);
   EXPECT_EQ(ReadFile(out_ / "lib/deep/er/x"), "jdk/lib/deep/er/x");
   // Files only are counted; the total includes the two folders but no skipped entry.
-  EXPECT_EQ(progress_, (Progress{{1, 5}, {2, 5}, {3, 5}}));
+  EXPECT_EQ(progress, (Progress{{1, 5}, {2, 5}, {3, 5}}));
   EXPECT_EQ(
       log.Texts(),
       (Tree{"[INFO] Extracting " + ArchiveText() + " without its top-level folder \"jdk\"",
             "[INFO] Extracted " + ArchiveText() + " (3 files) to " + core::PathToUtf8(out_)}));
 
-  // An existing file is replaced, not appended to or left longer.
-  ASSERT_EQ(Extract(ZipWriter().AddFile("bin/java.exe", "new")), "ok");
-  EXPECT_EQ(ReadFile(out_ / "bin" / "java.exe"), "new");
-}
-
-TEST_F(ExtractZipTest, CancellationStopsBetweenEntriesAndKeepsWhatWasWritten) {
-  int polls = 0;
-  ExtractOptions options;
-  options.cancelled = [&polls] { return ++polls > 2; };
-  EXPECT_EQ(Extract(Files({"a", "b", "c"}), options), "cancelled");
-  EXPECT_EQ(TreeOf(out_), (Tree{"a", "b"}));
-  EXPECT_EQ(polls, 3);
-}
-
-TEST_F(ExtractZipTest, EntryPathLengthAndCountAtTheirEdges) {
-  // Components of 200 bytes at most, as any file system holds them. The longest path goes far
+  // An existing file is replaced, not appended to or left longer. The longest path goes far
   // beyond the 260 characters that only the long form reaches on Windows.
-  auto pathOf = [](size_t length) {
-    std::string path(length, 'p');
-    for (size_t at = 200; at < length; at += 201) path[at] = '/';
-    return path;
-  };
-  const fs::path longest = out_ / core::PathFromUtf8(pathOf(1024));
-  ASSERT_EQ(Extract(ZipWriter().AddFile(pathOf(1024), "deep")), "ok");
+  const fs::path longest = out_ / core::PathFromUtf8(DeepPath(1024));
+  ASSERT_EQ(Extract(ZipWriter().AddFile("bin/java.exe", "new").AddFile(DeepPath(1024), "deep")),
+            "ok");
+  EXPECT_EQ(ReadFile(out_ / "bin" / "java.exe"), "new");
   EXPECT_EQ(ReadFile(longest), "deep");
   // Leaf first: mingw's directory iteration, and so remove_all, fails at this length.
   for (fs::path item = longest; item != out_; item = item.parent_path()) {
     ASSERT_TRUE(fs::remove(core::LongPath(item))) << core::PathToUtf8(item);
   }
-  EXPECT_EQ(Extract(ZipWriter().AddFile(pathOf(1025), "x")), "entry path too long (1025 chars)");
-  // A longer name is cut by the 2,048-byte name buffer before any check.
-  EXPECT_EQ(Extract(ZipWriter().AddFile(pathOf(5000), "x")), "entry path too long (2047 chars)");
-
-  ZipWriter many;
-  for (int i = 0; i < 100'000; ++i) many.AddFile("__MACOSX/" + std::to_string(i), "", kStored);
-  EXPECT_EQ(Extract(many), "ok");  // all skipped
-  many.AddFile("one-more", "", kStored);
-  EXPECT_EQ(Extract(many), "archive has too many entries (100001)");
 }
 
 TEST_F(ExtractZipTest, ArchiveFileProblems) {
   EXPECT_EQ(Run(), "can't read " + ArchiveText());
-  std::ofstream(archive_).flush();
-  EXPECT_EQ(Run(), "can't read " + ArchiveText());
-  std::ofstream(archive_) << "this is not a zip archive at all";
-  EXPECT_EQ(Run(), "not a valid ZIP archive: " + ArchiveText());
-  const fs::path belowAFile = archive_ / "sub";
-  const auto below = ExtractZip(archive_, belowAFile, {});
-  ASSERT_FALSE(below);
-  EXPECT_TRUE(below.error().starts_with("can't create " + core::PathToUtf8(belowAFile) + ": "))
-      << below.error();
+  std::ofstream(archive_) << "not a zip archive";
+  out_ = archive_ / "below-a-file";
+  const std::string below = Run();
+  EXPECT_TRUE(below.starts_with("can't create " + core::PathToUtf8(out_) + ": ")) << below;
   // A sparse file: the size is judged before a byte is read.
   fs::resize_file(archive_, 2048 * kMiB + 1);
   EXPECT_EQ(Run(), "archive too large (2048 MiB): " + ArchiveText());
@@ -168,6 +142,7 @@ struct Row {
   Tree tree = {};       // the files of an "ok" row end with their names
   bool strip = false;
   std::string onlyFile = {};
+  int cancelAfter = -1;  // the number of entries begun before the extraction is cancelled
 };
 
 std::vector<Row> Rows(const fs::path& archive, const fs::path& out) {
@@ -184,7 +159,15 @@ std::vector<Row> Rows(const fs::path& archive, const fs::path& out) {
                                    .AddFile("updater.exe", "second")
                                    .Build();
 
+  // Skipped entries count too.
+  ZipWriter many;
+  for (int i = 0; i <= 100'000; ++i) many.AddFile("__MACOSX/" + std::to_string(i), "", kStored);
+
   return {
+      {"empty file", "", "can't read " + core::PathToUtf8(archive)},
+      {"not a ZIP archive", "PK not a zip",
+       "not a valid ZIP archive: " + core::PathToUtf8(archive)},
+      {"cancelled", bytes({"a", "b", "c"}), "cancelled", {"a", "b"}, false, {}, 2},
       // Only a top-level folder that holds every entry is dropped, listed or not.
       {"strip, no folder entry", bytes({"jdk/bin/java", "jdk\\release"}), "ok", stripped, true},
       {"strip, two folders", bytes({"a/x", "b/y"}), "ok", {"a/", "a/x", "b/", "b/y"}, true},
@@ -225,9 +208,13 @@ std::vector<Row> Rows(const fs::path& archive, const fs::path& out) {
        {"dos/"}},
       // A stub before the archive, counted in the offsets.
       {"self-extracting",
-       ZipWriter({.prefix = stub}).AddFile("a.txt", "a.txt").Build(),
+       ZipWriter{.prefix = stub}.AddFile("a.txt", "a.txt").Build(),
        "ok",
        {"a.txt"}},
+      {"entry path too long", bytes({DeepPath(1025)}), "entry path too long (1025 chars)"},
+      // A longer name is cut by the 2,048-byte name buffer before any check.
+      {"name beyond the buffer", bytes({DeepPath(5000)}), "entry path too long (2047 chars)"},
+      {"too many entries", many.Build(), "archive has too many entries (100001)"},
       // Refused by the declared sizes before a byte is written.
       {"ZIP64 uncompressed size 2^64 - 1",
        one({.name = "big", .data = "a", .uncompressedSize = UINT64_MAX, .zip64 = true}),
@@ -252,7 +239,9 @@ TEST_F(ExtractZipTest, EachArchiveEndsAsDesignedInsideItsFolder) {
     std::ofstream(archive_, std::ios::binary | std::ios::trunc) << row.bytes;
     options_.onlyFile = row.onlyFile;
     options_.stripTopLevelFolder = row.strip;
-    const std::string outcome = Run(options_);
+    int begun = 0;
+    options_.cancelled = [&] { return ++begun > row.cancelAfter && row.cancelAfter >= 0; };
+    const std::string outcome = Run();
     if (row.outcome.ends_with('*')) {
       EXPECT_TRUE(outcome.starts_with(row.outcome.substr(0, row.outcome.size() - 1))) << outcome;
     } else {
