@@ -55,7 +55,6 @@ TEST(EntryNameText, OnlyWellFormedUtf8CanBecomeAPath) {
        }) {
     EXPECT_FALSE(IsUtf8PathText(bad)) << PrintableName(bad);
   }
-  // The escaped log form of such names is in the extraction tests.
 }
 
 }  // namespace

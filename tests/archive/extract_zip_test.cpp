@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "archive/extract_limits.h"
 #include "core/long_path.h"
 #include "core/path_utf8.h"
 #include "tests/support/log_capture.h"
@@ -124,15 +125,34 @@ TEST_F(ExtractZipTest, ExtractsFilesAndFoldersAndReportsProgress) {
   }
 }
 
-TEST_F(ExtractZipTest, ArchiveFileProblems) {
-  EXPECT_EQ(Run(), "can't read " + ArchiveText());
-  std::ofstream(archive_) << "not a zip archive";
-  out_ = archive_ / "below-a-file";
-  const std::string below = Run();
-  EXPECT_TRUE(below.starts_with("can't create " + core::PathToUtf8(out_) + ": ")) << below;
-  // A sparse file: the size is judged before a byte is read.
-  fs::resize_file(archive_, 2048 * kMiB + 1);
-  EXPECT_EQ(Run(), "archive too large (2048 MiB): " + ArchiveText());
+// One past the archive size and entry count limits is refused above, by whole archives.
+TEST(ExtractLimits, EachLimitAtItsEdge) {
+  EntryLimits total;
+  for (int i = 0; i < 6; ++i) ASSERT_TRUE(total.Admit("p", 5 * kMiB, 500 * kMiB));
+  const std::pair<std::expected<void, std::string>, std::string> cases[] = {
+      {CheckArchiveSize(2048 * kMiB, "a.zip"), ""},
+      {CheckDiskSpace(100 * kMiB, 300 * kMiB), ""},
+      {CheckDiskSpace(100 * kMiB, 300 * kMiB - 1),
+       "not enough disk space (need 300 MiB, have 299 MiB)"},
+      {CheckEntryCount(0, "a.zip"), "archive is empty: a.zip"},
+      {CheckEntryCount(100'000, "a.zip"), ""},
+      {EntryLimits().Admit("stored.bin", 500 * kMiB, 500 * kMiB), ""},
+      {EntryLimits().Admit("big.bin", 500 * kMiB + 1, 500 * kMiB + 1),
+       "entry too large (500 MiB): big.bin"},
+      // Size comes before ratio.
+      {EntryLimits().Admit("big.bin", 1, 600 * kMiB), "entry too large (600 MiB): big.bin"},
+      {EntryLimits().Admit("a", 1024, 100 * 1024), ""},
+      {EntryLimits().Admit("a", 1024, 101 * 1024), "suspicious compression ratio for a"},
+      // Integer division: 101 KiB - 1 over 1 KiB is still 100.
+      {EntryLimits().Admit("a", 1024, 101 * 1024 - 1), ""},
+      // Nothing to divide by: no ratio to judge.
+      {EntryLimits().Admit("a", 0, 100 * kMiB), ""},
+      {total.Admit("p", kMiB, 72 * kMiB), ""},  // exactly 3072 MiB
+      {total.Admit("p", 0, 1), "extracted size exceeds 3072 MiB"}};
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto& [result, error] = cases[i];
+    EXPECT_EQ(result ? "" : result.error(), error) << i;
+  }
 }
 
 struct Row {
@@ -230,6 +250,7 @@ std::vector<Row> Rows(const fs::path& archive, const fs::path& out) {
 // Each archive, hostile or not, ends as designed and writes no more than it declares (1 KiB at
 // most); nothing outside the folder appears or changes.
 TEST_F(ExtractZipTest, EachArchiveEndsAsDesignedInsideItsFolder) {
+  EXPECT_EQ(Run(), "can't read " + ArchiveText());  // none yet
   constexpr std::string_view kSentinel = "sentinel: must never change";
   const fs::path sentinel = root_ / "sentinel";
   std::ofstream(sentinel, std::ios::binary) << kSentinel;
@@ -239,8 +260,9 @@ TEST_F(ExtractZipTest, EachArchiveEndsAsDesignedInsideItsFolder) {
     std::ofstream(archive_, std::ios::binary | std::ios::trunc) << row.bytes;
     options_.onlyFile = row.onlyFile;
     options_.stripTopLevelFolder = row.strip;
-    int begun = 0;
-    options_.cancelled = [&] { return ++begun > row.cancelAfter && row.cancelAfter >= 0; };
+    options_.cancelled = [begun = 0, after = row.cancelAfter]() mutable {
+      return after >= 0 && ++begun > after;
+    };
     const std::string outcome = Run();
     if (row.outcome.ends_with('*')) {
       EXPECT_TRUE(outcome.starts_with(row.outcome.substr(0, row.outcome.size() - 1))) << outcome;
@@ -260,6 +282,13 @@ TEST_F(ExtractZipTest, EachArchiveEndsAsDesignedInsideItsFolder) {
     EXPECT_EQ(outside, (Tree{"in.zip", "sentinel"}));
     EXPECT_EQ(ReadFile(sentinel), kSentinel);
   }
+
+  out_ = archive_ / "below-a-file";
+  const std::string below = Run();
+  EXPECT_TRUE(below.starts_with("can't create " + core::PathToUtf8(out_) + ": ")) << below;
+  // A sparse file: the size is judged before a byte is read.
+  fs::resize_file(archive_, 2048 * kMiB + 1);
+  EXPECT_EQ(Run(), "archive too large (2048 MiB): " + ArchiveText());
 }
 
 }  // namespace
