@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "archive/entry_path.h"
 #include "archive/extract_limits.h"
 #include "core/long_path.h"
 #include "core/path_utf8.h"
@@ -69,11 +70,6 @@ std::string DeepPath(size_t length) {
 
 class ExtractZipTest : public ::testing::Test {
  protected:
-  std::string Extract(const ZipWriter& writer) {
-    EXPECT_TRUE(writer.WriteTo(archive_));
-    return Run();
-  }
-
   std::string Run() {
     const auto result = ExtractZip(archive_, out_, options_);
     return result ? "ok" : result.error();
@@ -100,7 +96,8 @@ TEST_F(ExtractZipTest, ExtractsFilesAndFoldersAndReportsProgress) {
   // Left out silently, and so needing no file name whatever their bytes: the last two.
   ZipWriter writer = Files({"jdk/", "jdk/bin/", "jdk/empty/", "jdk/lib/deep/er/x",
                             "jdk/\xC3\xA9t\xC3\xA9", "META-INF/x", "__MACOSX/\xFF"});
-  ASSERT_EQ(Extract(writer.AddFile("jdk\\bin\\java.exe", big)), "ok");
+  ASSERT_TRUE(writer.AddFile("jdk\\bin\\java.exe", big).WriteTo(archive_));
+  ASSERT_EQ(Run(), "ok");
   EXPECT_EQ(TreeOf(out_), (Tree{"bin/", "bin/java.exe", "empty/", "lib/", "lib/deep/",
                                 "lib/deep/er/", "lib/deep/er/x", "\xC3\xA9t\xC3\xA9"}));
   EXPECT_EQ(ReadFile(out_ / "bin" / "java.exe"), big);
@@ -115,13 +112,63 @@ TEST_F(ExtractZipTest, ExtractsFilesAndFoldersAndReportsProgress) {
   // An existing file is replaced, not appended to or left longer. The longest path goes far
   // beyond the 260 characters that only the long form reaches on Windows.
   const fs::path longest = out_ / core::PathFromUtf8(DeepPath(1024));
-  ASSERT_EQ(Extract(ZipWriter().AddFile("bin/java.exe", "new").AddFile(DeepPath(1024), "deep")),
-            "ok");
+  ASSERT_TRUE(
+      ZipWriter().AddFile("bin/java.exe", "new").AddFile(DeepPath(1024), "deep").WriteTo(archive_));
+  ASSERT_EQ(Run(), "ok");
   EXPECT_EQ(ReadFile(out_ / "bin" / "java.exe"), "new");
   EXPECT_EQ(ReadFile(longest), "deep");
   // Leaf first: mingw's directory iteration, and so remove_all, fails at this length.
   for (fs::path item = longest; item != out_; item = item.parent_path()) {
     ASSERT_TRUE(fs::remove(core::LongPath(item))) << core::PathToUtf8(item);
+  }
+}
+
+TEST(NormalizeEntryPath, EachNameIsAcceptedSkippedOrUnsafe) {
+  const std::pair<std::string_view, std::string_view> accepted[] = {
+      {"bin//lib///x.dll", "bin/lib/x.dll"},
+      {"folder/", "folder"},
+      {"a\\/b", "a/b"},
+      {"lib/META-INF/x", "lib/META-INF/x"},  // only a first component meta-inf is dropped
+      {"..a/b..c/.hidden", "..a/b..c/.hidden"},
+      // Junk names count as whole components only.
+      {"thumbs.db.bak/x.ds_store/__macosx_", "thumbs.db.bak/x.ds_store/__macosx_"},
+  };
+  for (const auto& [name, expected] : accepted) {
+    std::string normalized;
+    EXPECT_EQ(NormalizeEntryPath(name, normalized), EntryPathVerdict::Accept) << name;
+    EXPECT_EQ(normalized, expected) << name;
+  }
+  // The others leave no path behind.
+  const std::pair<EntryPathVerdict, std::vector<std::string_view>> refused[] = {
+      {EntryPathVerdict::Unsafe,
+       {"/etc/passwd", "\\windows\\x", "/", "//server/share", "C:x", "c:/x", "z:\\x.dll", "..",
+        "../x", "a/../b", "a/b/..", "..\\x", "a\\..\\..\\b", "a/.\\..\\b", "ok/..//x",
+        // ".." is unsafe even where a later rule would only skip the name.
+        "META-INF/../x", "__MACOSX/../x"}},
+      {EntryPathVerdict::Skip,
+       {"", "META-INF/MANIFEST.MF", "meta-inf", "Meta-Inf/x", "__MACOSX/a/._b", "a/__macosx/b",
+        "a/.DS_Store", "THUMBS.DB", "x/Desktop.INI", "a/./b", "./a", "a/b.", "a./b", "a/...",
+        "a /b", "a/b:c", "1:x", "a/stream:$DATA"}}};
+  for (const auto& [verdict, names] : refused) {
+    for (std::string_view name : names) {
+      std::string normalized = "left over";
+      EXPECT_EQ(NormalizeEntryPath(name, normalized), verdict) << name;
+      EXPECT_EQ(normalized, "") << name;
+    }
+  }
+}
+
+TEST(EntryNameText, OnlyWellFormedUtf8CanBecomeAPath) {
+  EXPECT_TRUE(IsUtf8PathText("plain/\xC3\xA9/\xF0\x9F\x98\x80"));
+  for (std::string_view bad : {
+           std::string_view("caf\xE9"),           // Latin-1
+           std::string_view("\xC0\xAF"),          // overlong '/'
+           std::string_view("\xED\xA0\x80"),      // surrogate
+           std::string_view("\xF4\x90\x80\x80"),  // beyond U+10FFFF
+           std::string_view("\xE2\x82"),          // cut sequence
+           std::string_view("a\0b", 3),           // NUL would cut the file name
+       }) {
+    EXPECT_FALSE(IsUtf8PathText(bad)) << PrintableName(bad);
   }
 }
 
@@ -165,28 +212,29 @@ struct Row {
   int cancelAfter = -1;  // the number of entries begun before the extraction is cancelled
 };
 
-std::vector<Row> Rows(const fs::path& archive, const fs::path& out) {
+// Each archive, hostile or not, ends as designed and writes no more than it declares (1 KiB at
+// most); nothing outside the folder appears or changes.
+TEST_F(ExtractZipTest, EachArchiveEndsAsDesignedInsideItsFolder) {
+  EXPECT_EQ(Run(), "can't read " + ArchiveText());  // none yet
+  constexpr std::string_view kSentinel = "sentinel: must never change";
+  const fs::path sentinel = root_ / "sentinel";
+  std::ofstream(sentinel, std::ios::binary) << kSentinel;
   const std::string unsafe = "unsafe entry path in archive: ";
   const std::string conflict = "conflicting entry path in archive: ";
   const auto one = [](ZipWriterEntry entry) { return ZipWriter().Add(std::move(entry)).Build(); };
   const auto bytes = [](std::initializer_list<std::string> names) { return Files(names).Build(); };
-  const std::string stub = "MZ" + std::string(5000, '\x90');
-
   const Tree stripped = {"bin/", "bin/java", "release"};
-  const std::string notFound = "missing.dll not found in " + core::PathToUtf8(archive);
+  const std::string notFound = "missing.dll not found in " + ArchiveText();
   const std::string onlyFile = Files({"pkg/", "pkg/a", "pkg/updater.exe/"})
                                    .AddFile("pkg/bin/UPDATER.exe", "Updater.exe")
                                    .AddFile("updater.exe", "second")
                                    .Build();
-
   // Skipped entries count too.
   ZipWriter many;
   for (int i = 0; i <= 100'000; ++i) many.AddFile("__MACOSX/" + std::to_string(i), "", kStored);
-
-  return {
-      {"empty file", "", "can't read " + core::PathToUtf8(archive)},
-      {"not a ZIP archive", "PK not a zip",
-       "not a valid ZIP archive: " + core::PathToUtf8(archive)},
+  const Row rows[] = {
+      {"empty file", "", "can't read " + ArchiveText()},
+      {"not a ZIP archive", "PK not a zip", "not a valid ZIP archive: " + ArchiveText()},
       {"cancelled", bytes({"a", "b", "c"}), "cancelled", {"a", "b"}, false, {}, 2},
       // Only a top-level folder that holds every entry is dropped, listed or not.
       {"strip, no folder entry", bytes({"jdk/bin/java", "jdk\\release"}), "ok", stripped, true},
@@ -212,7 +260,7 @@ std::vector<Row> Rows(const fs::path& archive, const fs::path& out) {
            .Add({.name = "up", .data = "..", .externalAttributes = kUnixSymlink})
            .AddFile("up/sentinel", "overwritten")
            .Build(),
-       "can't create " + core::PathToUtf8(out / "up") + ": *",
+       "can't create " + core::PathToUtf8(out_ / "up") + ": *",
        {"up"}},
       // One path, two entries; folders listed twice are harmless.
       {"names differing in case", bytes({"ReadMe.txt", "README.TXT"}), conflict + "README.TXT"},
@@ -228,7 +276,7 @@ std::vector<Row> Rows(const fs::path& archive, const fs::path& out) {
        {"dos/"}},
       // A stub before the archive, counted in the offsets.
       {"self-extracting",
-       ZipWriter{.prefix = stub}.AddFile("a.txt", "a.txt").Build(),
+       ZipWriter{.prefix = "MZ" + std::string(5000, '\x90')}.AddFile("a.txt", "a.txt").Build(),
        "ok",
        {"a.txt"}},
       {"entry path too long", bytes({DeepPath(1025)}), "entry path too long (1025 chars)"},
@@ -245,16 +293,7 @@ std::vector<Row> Rows(const fs::path& archive, const fs::path& out) {
        "failed to extract lie",
        {"lie"}},
   };
-}
-
-// Each archive, hostile or not, ends as designed and writes no more than it declares (1 KiB at
-// most); nothing outside the folder appears or changes.
-TEST_F(ExtractZipTest, EachArchiveEndsAsDesignedInsideItsFolder) {
-  EXPECT_EQ(Run(), "can't read " + ArchiveText());  // none yet
-  constexpr std::string_view kSentinel = "sentinel: must never change";
-  const fs::path sentinel = root_ / "sentinel";
-  std::ofstream(sentinel, std::ios::binary) << kSentinel;
-  for (const Row& row : Rows(archive_, out_)) {
+  for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     fs::remove_all(core::LongPath(out_));
     std::ofstream(archive_, std::ios::binary | std::ios::trunc) << row.bytes;
@@ -264,18 +303,16 @@ TEST_F(ExtractZipTest, EachArchiveEndsAsDesignedInsideItsFolder) {
       return after >= 0 && ++begun > after;
     };
     const std::string outcome = Run();
-    if (row.outcome.ends_with('*')) {
-      EXPECT_TRUE(outcome.starts_with(row.outcome.substr(0, row.outcome.size() - 1))) << outcome;
-    } else {
-      EXPECT_EQ(outcome, row.outcome);
-    }
+    EXPECT_TRUE(row.outcome.ends_with('*')
+                    ? outcome.starts_with(row.outcome.substr(0, row.outcome.size() - 1))
+                    : outcome == row.outcome)
+        << outcome;
     const Tree tree = TreeOf(out_);
     EXPECT_EQ(tree, row.tree);
     for (const std::string& path : tree) {
-      const std::string bytes =
-          path.ends_with('/') ? "" : ReadFile(out_ / core::PathFromUtf8(path));
-      EXPECT_LE(bytes.size(), 1024u) << path;
-      EXPECT_TRUE(outcome != "ok" || path.ends_with('/') || bytes.ends_with(path)) << path;
+      const std::string data = path.ends_with('/') ? "" : ReadFile(out_ / core::PathFromUtf8(path));
+      EXPECT_LE(data.size(), 1024u) << path;
+      EXPECT_TRUE(outcome != "ok" || path.ends_with('/') || data.ends_with(path)) << path;
     }
     Tree outside = TreeOf(root_);
     std::erase_if(outside, [](const std::string& item) { return item.starts_with("out/"); });

@@ -159,7 +159,6 @@ TEST(ZipReader, RefusesBrokenArchivesAndSurvivesEveryCorruption) {
   };
   const std::pair<const char*, std::string> cases[] = {
       {"no end record", std::string(100'000, '\0')},
-      {"end record alone", "PK\x05\x06"},
       {"end signature in trailing bytes", good + "PK\x05\x06" + std::string(30, 'x')},
       {"end record hidden in the comment", both.substr(0, both.size() - 22) + first + last},
       {"a stub the offsets do not count", "MZ" + std::string(5000, '\x90') + good},
