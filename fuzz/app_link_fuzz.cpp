@@ -3,7 +3,6 @@
 // socket exchange itself is left out: it would connect to whatever path the input names.
 
 #include <algorithm>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -14,11 +13,8 @@
 #include "fuzz/fuzz_check.h"
 #include "win/host/app_link.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+void kestrivon::fuzz::TestOneInput(std::string_view bytes) {
   namespace fs = std::filesystem;
-  namespace win = kestrivon::win;
-  using kestrivon::fuzz::Check;
-  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
   std::vector<std::string> arguments;
   for (size_t start = 0; start <= bytes.size();) {
@@ -35,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!win::IsAppLink(link)) continue;
     const auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
     Check(link.size() >= 13 && link.size() <= 4096 &&
-              kestrivon::core::EqualsIgnoringAsciiCase(link.substr(0, 12), "kestrivon://") &&
+              core::EqualsIgnoringAsciiCase(link.substr(0, 12), "kestrivon://") &&
               std::none_of(link.begin(), link.end(), control),
           "link outside the rule");
     const std::string request = win::AppLinkRequest(link);
@@ -54,10 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     Check(bytes.find_first_not_of("\r\n") == std::string_view::npos, "usable endpoint lost");
   }
-  const fs::path& root = kestrivon::fuzz::ScratchFolder("app-link");
+  const fs::path& root = ScratchFolder("app-link");
   std::ofstream(root / win::kAppLinkEndpointFile, std::ios::binary | std::ios::trunc) << bytes;
   Check(win::ReadAppLinkEndpoint(root) ==
             win::ParseAppLinkEndpoint(bytes.substr(0, win::kMaxEndpointFileBytes)),
         "the file reads differently from its bytes");
-  return 0;
 }

@@ -1,11 +1,12 @@
 #pragma once
 
-// The one way a fuzz target reports a broken property (a message, then abort(), which both
-// libFuzzer and the replay test count as a failure), and the scratch folder a target may
-// write into.
+// What every fuzz target shares: its entry point, the one way it reports a broken property (a
+// message, then abort(), which both libFuzzer and the replay test count as a failure), and the
+// scratch folder it may write into. Included by the target's one source file.
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +14,9 @@
 #include <string_view>
 
 namespace kestrivon::fuzz {
+
+// The target's checks on one input.
+void TestOneInput(std::string_view input);
 
 inline void Check(bool condition, std::string_view what, std::string_view detail = {}) {
   if (condition) return;
@@ -40,3 +44,8 @@ inline const std::filesystem::path& ScratchFolder(std::string_view name) {
 }
 
 }  // namespace kestrivon::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  kestrivon::fuzz::TestOneInput(std::string_view(reinterpret_cast<const char*>(data), size));
+  return 0;
+}

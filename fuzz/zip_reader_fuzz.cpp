@@ -9,30 +9,16 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "archive/extract_zip.h"
 #include "archive/zip_reader.h"
 #include "fuzz/fuzz_check.h"
 
-namespace {
-
-namespace fs = std::filesystem;
-namespace archive = kestrivon::archive;
-using kestrivon::fuzz::Check;
-
-void CheckOnlyNames(const fs::path& folder, const std::set<std::string>& allowed) {
-  for (const auto& item : fs::directory_iterator(folder)) {
-    Check(allowed.contains(item.path().filename().string()),
-          "written outside the folder:", item.path().string());
-  }
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+void kestrivon::fuzz::TestOneInput(std::string_view bytes) {
+  namespace fs = std::filesystem;
   constexpr std::string_view kSentinel = "sentinel: must never change";
-  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   archive::ZipReader reader;
   const auto read = [bytes](uint64_t offset, void* buffer, size_t count) -> size_t {
     return offset < bytes.size() ? bytes.copy(static_cast<char*>(buffer), count, offset) : 0;
@@ -55,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // <scratch folder>/jail/{archive.zip, out/, sentinel}: the scratch folder must hold only the
   // jail, and the jail only these.
-  const fs::path jail = kestrivon::fuzz::ScratchFolder("zip") / "jail";
+  const fs::path jail = ScratchFolder("zip") / "jail";
   fs::create_directories(jail);
   std::ofstream(jail / "sentinel", std::ios::binary | std::ios::trunc) << kSentinel;
   std::ofstream(jail / "archive.zip", std::ios::binary | std::ios::trunc) << bytes;
@@ -66,11 +52,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.stripTopLevelFolder = strip;
     (void)archive::ExtractZip(jail / "archive.zip", jail / "out", options);
   }
-  CheckOnlyNames(jail.parent_path(), {"jail"});
-  CheckOnlyNames(jail, {"archive.zip", "out", "sentinel"});
+  const std::pair<fs::path, std::set<std::string>> allowed[] = {
+      {jail.parent_path(), {"jail"}}, {jail, {"archive.zip", "out", "sentinel"}}};
+  for (const auto& [folder, names] : allowed) {
+    for (const auto& item : fs::directory_iterator(folder)) {
+      Check(names.contains(item.path().filename().string()),
+            "written outside the folder:", item.path().string());
+    }
+  }
   std::ifstream sentinel(jail / "sentinel", std::ios::binary);
   Check(!fs::is_symlink(jail / "sentinel") &&
             std::string(std::istreambuf_iterator<char>(sentinel), {}) == kSentinel,
         "sentinel changed");
-  return 0;
 }
