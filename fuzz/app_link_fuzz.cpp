@@ -14,21 +14,16 @@
 #include "win/host/app_link.h"
 
 void kestrivon::fuzz::TestOneInput(std::string_view bytes) {
-  namespace fs = std::filesystem;
-
   std::vector<std::string> arguments;
   for (size_t start = 0; start <= bytes.size();) {
     const size_t end = std::min(bytes.find('\0', start), bytes.size());
     arguments.emplace_back(bytes.substr(start, end - start));
     start = end + 1;
   }
-  const auto found = win::FindAppLink(arguments);
-  const auto first =
-      std::find_if(arguments.begin(), arguments.end(),
-                   [](const std::string& argument) { return win::IsAppLink(argument); });
-  Check(first == arguments.end() ? !found : found == *first, "not the first app link");
+  const std::string* first = nullptr;
   for (const std::string& link : arguments) {
     if (!win::IsAppLink(link)) continue;
+    if (first == nullptr) first = &link;
     const auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
     Check(link.size() >= 13 && link.size() <= 4096 &&
               core::EqualsIgnoringAsciiCase(link.substr(0, 12), "kestrivon://") &&
@@ -39,6 +34,8 @@ void kestrivon::fuzz::TestOneInput(std::string_view bytes) {
               request.find('\n') == request.size() - 1,
           "request is not one line");
   }
+  const auto found = win::FindAppLink(arguments);
+  Check(first == nullptr ? !found : found == *first, "not the first app link");
   (void)win::IsAppLinkAccepted(bytes);
 
   const auto endpoint = win::ParseAppLinkEndpoint(bytes);
@@ -50,7 +47,7 @@ void kestrivon::fuzz::TestOneInput(std::string_view bytes) {
   } else {
     Check(bytes.find_first_not_of("\r\n") == std::string_view::npos, "usable endpoint lost");
   }
-  const fs::path& root = ScratchFolder("app-link");
+  const std::filesystem::path& root = ScratchFolder("app-link");
   std::ofstream(root / win::kAppLinkEndpointFile, std::ios::binary | std::ios::trunc) << bytes;
   Check(win::ReadAppLinkEndpoint(root) ==
             win::ParseAppLinkEndpoint(bytes.substr(0, win::kMaxEndpointFileBytes)),

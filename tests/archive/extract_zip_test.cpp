@@ -123,7 +123,7 @@ TEST_F(ExtractZipTest, ExtractsFilesAndFoldersAndReportsProgress) {
   }
 }
 
-TEST(NormalizeEntryPath, EachNameIsAcceptedSkippedOrUnsafe) {
+TEST(EntryPath, EachNameIsAcceptedSkippedOrUnsafe) {
   const std::pair<std::string_view, std::string_view> accepted[] = {
       {"bin//lib///x.dll", "bin/lib/x.dll"},
       {"folder/", "folder"},
@@ -156,9 +156,7 @@ TEST(NormalizeEntryPath, EachNameIsAcceptedSkippedOrUnsafe) {
       EXPECT_EQ(normalized, "") << name;
     }
   }
-}
-
-TEST(EntryNameText, OnlyWellFormedUtf8CanBecomeAPath) {
+  // Only well-formed UTF-8 can become a path.
   EXPECT_TRUE(IsUtf8PathText("plain/\xC3\xA9/\xF0\x9F\x98\x80"));
   for (std::string_view bad : {
            std::string_view("caf\xE9"),           // Latin-1
