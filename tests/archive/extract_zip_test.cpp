@@ -24,10 +24,8 @@ using testing::kStored;
 using testing::ZipWriter;
 using testing::ZipWriterEntry;
 using Tree = std::vector<std::string>;
-using Progress = std::vector<std::pair<uint64_t, uint64_t>>;
 
 constexpr uint64_t kMiB = uint64_t{1} << 20;
-constexpr uint32_t kUnixSymlink = 0120777u << 16;
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream file(core::LongPath(path), std::ios::binary);
@@ -88,10 +86,8 @@ TEST_F(ExtractZipTest, ExtractsFilesAndFoldersAndReportsProgress) {
   kestrivon::testing::LogCapture log;
   out_ = root_ / "not" / "yet" / "there";
   options_.stripTopLevelFolder = true;
-  Progress progress;
-  options_.progress = [&progress](uint64_t done, uint64_t all) {
-    progress.emplace_back(done, all);
-  };
+  std::vector<std::pair<uint64_t, uint64_t>> progress;
+  options_.progress = [&](uint64_t done, uint64_t all) { progress.emplace_back(done, all); };
   const std::string big = testing::Text(3 << 20);
   // Left out silently, and so needing no file name whatever their bytes: the last two.
   ZipWriter writer =
@@ -105,7 +101,7 @@ TEST_F(ExtractZipTest, ExtractsFilesAndFoldersAndReportsProgress) {
   EXPECT_EQ(ReadFile(out_ / "bin" / "java.exe"), big);
   EXPECT_EQ(ReadFile(out_ / "lib/deep/er/x"), "jdk/lib/deep/er/x");
   // Files only are counted; the total includes the two folders but no skipped entry.
-  EXPECT_EQ(progress, (Progress{{1, 5}, {2, 5}, {3, 5}}));
+  EXPECT_EQ(progress, (decltype(progress){{1, 5}, {2, 5}, {3, 5}}));
   EXPECT_EQ(
       log.Texts(),
       (Tree{"[INFO] Extracting " + ArchiveText() + " without its top-level folder \"jdk\"",
@@ -133,8 +129,7 @@ TEST(EntryPath, EachNameIsAcceptedSkippedOrUnsafe) {
       {"lib/META-INF/x", "lib/META-INF/x"},  // only a first component meta-inf is dropped
       {"..a/b..c/.hidden", "..a/b..c/.hidden"},
       // Junk names count as whole components only.
-      {"thumbs.db.bak/x.ds_store/__macosx_", "thumbs.db.bak/x.ds_store/__macosx_"},
-  };
+      {"thumbs.db.bak/x.ds_store/__macosx_", "thumbs.db.bak/x.ds_store/__macosx_"}};
   for (const auto& [name, expected] : accepted) {
     std::string normalized;
     EXPECT_EQ(NormalizeEntryPath(name, normalized), EntryPathVerdict::Accept) << name;
@@ -185,8 +180,7 @@ TEST(ExtractLimits, EachLimitAtItsEdge) {
       {total.Admit("p", kMiB, 72 * kMiB), ""},  // exactly 3072 MiB
       {total.Admit("p", 0, 1), "extracted size exceeds 3072 MiB"}};
   for (size_t i = 0; i < std::size(cases); ++i) {
-    const auto& [result, error] = cases[i];
-    EXPECT_EQ(result ? "" : result.error(), error) << i;
+    EXPECT_EQ(cases[i].first ? "" : cases[i].first.error(), cases[i].second) << i;
   }
 }
 
@@ -250,7 +244,7 @@ TEST_F(ExtractZipTest, EachArchiveEndsAsDesignedInsideItsFolder) {
       // A symbolic link is written as a plain file holding the link text.
       {"symbolic link as a folder",
        ZipWriter()
-           .Add({.name = "up", .data = "..", .externalAttributes = kUnixSymlink})
+           .Add({.name = "up", .data = "..", .externalAttributes = 0120777u << 16})
            .AddFile("up/sentinel", "overwritten")
            .Build(),
        "can't create " + core::PathToUtf8(out_ / "up") + ": *",
@@ -284,8 +278,7 @@ TEST_F(ExtractZipTest, EachArchiveEndsAsDesignedInsideItsFolder) {
       {"inflates beyond its size",
        one({.name = "lie", .data = std::string(16 << 20, '\0'), .uncompressedSize = 1024}),
        "failed to extract lie",
-       {"lie"}},
-  };
+       {"lie"}}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     fs::remove_all(core::LongPath(out_));
