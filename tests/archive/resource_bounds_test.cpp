@@ -34,8 +34,7 @@ TEST(ResourceBounds, ExtractionsStayFlat) {
   good.AddDirectory("app/").AddFile("app/big.jar", testing::Text(256 * 1024));
   for (int i = 0; i < 20; ++i) good.AddFile("app/lib/" + std::to_string(i) + ".txt", "small");
   // A failing extraction releases what it holds too.
-  testing::ZipWriter bad;
-  bad.AddFile("a", "1").Add({.name = "b", .data = "2", .crc32 = 1});
+  const auto bad = testing::ZipWriter().AddFile("a", "1").Add({.name = "b", .crc32 = 1});
   ExtractOptions options;
   options.stripTopLevelFolder = true;
   for (const auto& [writer, succeeds] : {std::pair{good, true}, std::pair{bad, false}}) {

@@ -124,7 +124,8 @@ TEST(ZipReader, ReadsEachEntryOrRefusesItFaithfully) {
 
   // A local extra field that grew after the directory was checked pushes the data into the
   // next entry: caught at extraction.
-  ASSERT_TRUE(OpenBytes(reader, Patched(bytes, 28, 200, 2)));
+  const std::string grown = Patched(bytes, 28, 200, 2);
+  ASSERT_TRUE(OpenBytes(reader, grown));
   EXPECT_EQ(ExtractToString(reader, 0), std::unexpected(ZipError::Invalid));
 
   // Beyond the indexing limit the count is known, so that the caller can refuse the archive,
