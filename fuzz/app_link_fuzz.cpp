@@ -3,7 +3,6 @@
 // socket exchange itself is left out: it would connect to whatever path the input names.
 
 #include <algorithm>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -14,42 +13,29 @@
 #include "fuzz/fuzz_check.h"
 #include "win/host/app_link.h"
 
-namespace {
-
-namespace fs = std::filesystem;
-namespace win = kestrivon::win;
-using kestrivon::fuzz::Check;
-
-void CheckLink(std::string_view text) {
-  if (!win::IsAppLink(text)) return;
-  const auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
-  Check(text.size() >= 13 && text.size() <= 4096 &&
-            kestrivon::core::EqualsIgnoringAsciiCase(text.substr(0, 12), "kestrivon://") &&
-            std::none_of(text.begin(), text.end(), control),
-        "link outside the rule");
-  const std::string request = win::AppLinkRequest(text);
-  Check(request.size() == text.size() + 6 && request.starts_with("OPEN ") &&
-            request.find('\n') == request.size() - 1,
-        "request is not one line");
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-
+void kestrivon::fuzz::TestOneInput(std::string_view bytes) {
   std::vector<std::string> arguments;
   for (size_t start = 0; start <= bytes.size();) {
     const size_t end = std::min(bytes.find('\0', start), bytes.size());
     arguments.emplace_back(bytes.substr(start, end - start));
     start = end + 1;
   }
+  const std::string* first = nullptr;
+  for (const std::string& link : arguments) {
+    if (!win::IsAppLink(link)) continue;
+    if (first == nullptr) first = &link;
+    const auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
+    Check(link.size() >= 13 && link.size() <= 4096 &&
+              core::EqualsIgnoringAsciiCase(link.substr(0, 12), "kestrivon://") &&
+              std::none_of(link.begin(), link.end(), control),
+          "link outside the rule");
+    const std::string request = win::AppLinkRequest(link);
+    Check(request.size() == link.size() + 6 && request.starts_with("OPEN ") &&
+              request.find('\n') == request.size() - 1,
+          "request is not one line");
+  }
   const auto found = win::FindAppLink(arguments);
-  const auto first =
-      std::find_if(arguments.begin(), arguments.end(),
-                   [](const std::string& argument) { return win::IsAppLink(argument); });
-  Check(first == arguments.end() ? !found : found == *first, "not the first app link");
-  for (const std::string& argument : arguments) CheckLink(argument);
+  Check(first == nullptr ? !found : found == *first, "not the first app link");
   (void)win::IsAppLinkAccepted(bytes);
 
   const auto endpoint = win::ParseAppLinkEndpoint(bytes);
@@ -61,10 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     Check(bytes.find_first_not_of("\r\n") == std::string_view::npos, "usable endpoint lost");
   }
-  const fs::path& root = kestrivon::fuzz::ScratchFolder("app-link");
+  const std::filesystem::path& root = ScratchFolder("app-link");
   std::ofstream(root / win::kAppLinkEndpointFile, std::ios::binary | std::ios::trunc) << bytes;
   Check(win::ReadAppLinkEndpoint(root) ==
             win::ParseAppLinkEndpoint(bytes.substr(0, win::kMaxEndpointFileBytes)),
         "the file reads differently from its bytes");
-  return 0;
 }

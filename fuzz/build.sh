@@ -21,14 +21,21 @@ if [[ -z $clang ]]; then
 fi
 
 out=build/fuzz
-mkdir -p "$out/obj"
+mkdir -p "$out/obj" "$out/generated/core"
+# The headers CMake generates, from the same values in the top CMakeLists.txt.
+value() { sed -nE "s/^$1 *\"?([^\" )]+).*/\1/p" CMakeLists.txt; }
+version=$(value 'project\(Kestrivon VERSION')
+cdn=$(value 'set\(KESTRIVON_CDN_HOST')
+vendors=$(value 'set\(KESTRIVON_VENDOR_HOSTS')
+sed "s/@PROJECT_VERSION@/$version/" core/version.h.in >"$out/generated/core/version.h"
+sed -e "s/@KESTRIVON_CDN_HOST@/$cdn/" -e "s/@kestrivon_vendor_host_0@/${vendors%%;*}/" \
+  -e "s/@kestrivon_vendor_host_1@/${vendors#*;}/" core/content_hosts.h.in \
+  >"$out/generated/core/content_hosts.h"
 # libstdc++ 12 only offers <expected> when the compiler claims C++20 concepts in full;
 # clang 16 implements what <expected> uses but still reports the older feature level.
 flags=(-std=c++2b -O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined
        -fno-sanitize-recover=undefined -Wno-builtin-macro-redefined
-       -U__cpp_concepts -D__cpp_concepts=202002L -DFMT_HEADER_ONLY=1 -I.
-       '-DKESTRIVON_CDN_HOST="cdn.kestrivon.net"' '-DKESTRIVON_VENDOR_HOST_0="github.com"'
-       '-DKESTRIVON_VENDOR_HOST_1="cdn.azul.com"')
+       -U__cpp_concepts -D__cpp_concepts=202002L -DFMT_HEADER_ONLY=1 -I. -I"$out/generated")
 
 # The engine, the archive code and the host's portable part, once, instrumented for coverage;
 # each target links them.

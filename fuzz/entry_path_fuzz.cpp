@@ -3,7 +3,6 @@
 // or skipped one leaves no path behind. The log form of any name is printable UTF-8.
 
 #include <algorithm>
-#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -12,19 +11,13 @@
 #include "core/path_utf8.h"
 #include "fuzz/fuzz_check.h"
 
-using kestrivon::archive::EntryPathVerdict;
-using kestrivon::fuzz::Check;
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  namespace archive = kestrivon::archive;
-  const std::string_view name(reinterpret_cast<const char*>(data), size);
-
+void kestrivon::fuzz::TestOneInput(std::string_view name) {
   std::string normalized;
-  const EntryPathVerdict verdict = archive::NormalizeEntryPath(name, normalized);
+  const archive::EntryPathVerdict verdict = archive::NormalizeEntryPath(name, normalized);
   Check(archive::IsUtf8PathText(archive::PrintableName(name)), "log form is not UTF-8");
-  if (verdict != EntryPathVerdict::Accept) {
+  if (verdict != archive::EntryPathVerdict::Accept) {
     Check(normalized.empty(), "path left behind by a refusal");
-    return 0;
+    return;
   }
 
   Check(normalized.find_first_of("\\:") == std::string::npos, "accepted path with '\\' or ':'",
@@ -40,17 +33,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   std::string again;
-  Check(archive::NormalizeEntryPath(normalized, again) == EntryPathVerdict::Accept &&
+  Check(archive::NormalizeEntryPath(normalized, again) == archive::EntryPathVerdict::Accept &&
             again == normalized,
         "normalizing twice changes the path", normalized);
 
   if (archive::IsUtf8PathText(normalized)) {
     const std::filesystem::path base = "/destination";
-    const std::filesystem::path joined =
-        (base / kestrivon::core::PathFromUtf8(normalized)).lexically_normal();
+    const std::filesystem::path joined = (base / core::PathFromUtf8(normalized)).lexically_normal();
     const auto inside = joined.lexically_relative(base);
     Check(!inside.empty() && *inside.begin() != "..", "accepted path leaves the folder",
           normalized);
   }
-  return 0;
 }

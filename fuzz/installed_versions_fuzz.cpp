@@ -1,7 +1,6 @@
 // Fuzz target: the installed-version record reader, from text and from the file. Whatever is
 // read must survive a write and a read back unchanged, since every run rewrites the record.
 
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string_view>
@@ -10,24 +9,20 @@
 #include "core/installed_versions.h"
 #include "fuzz/fuzz_check.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  namespace core = kestrivon::core;
-  using kestrivon::fuzz::Check;
+void kestrivon::fuzz::TestOneInput(std::string_view text) {
   const auto fields = [](const core::InstalledVersions& v) {
     return std::tie(v.launcher.version, v.launcher.sha256, v.jre.version, v.jre.sha256,
                     v.updaterArchiveSha256);
   };
-  const std::string_view text(reinterpret_cast<const char*>(data), size);
   const core::InstalledVersions record = core::ParseInstalledVersions(text);
   Check(fields(core::ParseInstalledVersions(core::SerializeInstalledVersions(record))) ==
             fields(record),
         "record changed by a round trip");
 
-  const std::filesystem::path& root = kestrivon::fuzz::ScratchFolder("versions");
+  const std::filesystem::path& root = ScratchFolder("versions");
   const std::filesystem::path file = core::VersionsFilePath(root);
   std::filesystem::create_directories(file.parent_path());
   std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
   Check(fields(core::ReadInstalledVersions(root)) == fields(record),
         "file reads differently from text");
-  return 0;
 }

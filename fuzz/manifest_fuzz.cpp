@@ -2,7 +2,6 @@
 // accepted manifest must hold a usable launcher and usable optional entries, and must be JSON
 // to the shared reader as well.
 
-#include <cstdint>
 #include <string_view>
 
 #include "core/json_read.h"
@@ -10,12 +9,7 @@
 #include "core/verified_download.h"
 #include "fuzz/fuzz_check.h"
 
-using kestrivon::fuzz::Check;
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  namespace core = kestrivon::core;
-  const std::string_view text(reinterpret_cast<const char*>(data), size);
-
+void kestrivon::fuzz::TestOneInput(std::string_view text) {
   const auto manifest = core::ParseManifest(text, core::PlatformKey());
   if (manifest) {
     Check(core::IsValidEntry(manifest->launcher), "accepted manifest with an unusable launcher");
@@ -32,5 +26,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto document = core::ParseJson(text);
   Check(document.has_value() || !manifest, "accepted manifest that is not JSON");
   if (!document) Check(!document.error().empty(), "JSON refusal without a reason");
-  return 0;
 }

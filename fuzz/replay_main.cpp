@@ -1,15 +1,12 @@
 // Replays saved fuzz inputs through a target's LLVMFuzzerTestOneInput without libFuzzer, so
 // that every seed and every crash ever found runs in the ordinary test build. Arguments are
 // folders; their files run in name order. A failed check aborts, and so does a missing folder.
-// (A single input is easier to replay with the libFuzzer build itself.)
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <string>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
@@ -22,11 +19,11 @@ int main(int argc, char** argv) {
   }
   std::sort(files.begin(), files.end());
   for (const fs::path& file : files) {
-    std::ifstream stream(file, std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(stream), {}};
-    // A fresh copy of exactly the input's size, as libFuzzer hands it, so that a read past the
-    // end shows under the address sanitizer.
-    const std::vector<uint8_t> input(bytes.begin(), bytes.end());
+    // Exactly the input's size, as libFuzzer hands it, so that a read past the end shows under
+    // the address sanitizer.
+    std::vector<uint8_t> input(fs::file_size(file));
+    std::ifstream(file, std::ios::binary)
+        .read(reinterpret_cast<char*>(input.data()), static_cast<std::streamsize>(input.size()));
     LLVMFuzzerTestOneInput(input.empty() ? nullptr : input.data(), input.size());
   }
   std::printf("replayed %zu inputs\n", files.size());

@@ -9,47 +9,23 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "archive/extract_zip.h"
 #include "archive/zip_reader.h"
 #include "fuzz/fuzz_check.h"
 
-namespace {
-
-namespace fs = std::filesystem;
-namespace archive = kestrivon::archive;
-using kestrivon::fuzz::Check;
-
-constexpr std::string_view kSentinel = "sentinel: must never change";
-
-// <scratch folder>/jail/{archive.zip, out/, sentinel}: the scratch folder must hold only the
-// jail, and the jail only these.
-const fs::path& Jail() {
-  static const fs::path jail = [] {
-    const fs::path folder = kestrivon::fuzz::ScratchFolder("zip") / "jail";
-    fs::create_directories(folder);
-    std::ofstream(folder / "sentinel", std::ios::binary) << kSentinel;
-    return folder;
-  }();
-  return jail;
-}
-
-void CheckOnlyNames(const fs::path& folder, const std::set<std::string>& allowed) {
-  for (const auto& item : fs::directory_iterator(folder)) {
-    Check(allowed.contains(item.path().filename().string()),
-          "written outside the folder:", item.path().string());
-  }
-}
-
-void ReadInMemory(std::string_view bytes) {
+void kestrivon::fuzz::TestOneInput(std::string_view bytes) {
+  namespace fs = std::filesystem;
+  constexpr std::string_view kSentinel = "sentinel: must never change";
   archive::ZipReader reader;
   const auto read = [bytes](uint64_t offset, void* buffer, size_t count) -> size_t {
     return offset < bytes.size() ? bytes.copy(static_cast<char*>(buffer), count, offset) : 0;
   };
-  if (!reader.Open(read, bytes.size())) return;
   std::vector<char> name(archive::ZipReader::kNameBufferSize);
-  for (uint64_t i = 0; i < reader.EntryCount(); ++i) {
+  const bool opened = reader.Open(read, bytes.size());
+  for (uint64_t i = 0; opened && i < reader.EntryCount(); ++i) {
     const auto length = reader.EntryName(i, name);
     Check(!length || *length < name.size(), "name not cut to the buffer");
     (void)reader.IsDirectory(i);
@@ -62,15 +38,12 @@ void ReadInMemory(std::string_view bytes) {
     });
     Check(!result || produced == stat->uncompressedSize, "size differs and reported success");
   }
-}
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  ReadInMemory(bytes);
-
-  const fs::path& jail = Jail();
+  // <scratch folder>/jail/{archive.zip, out/, sentinel}: the scratch folder must hold only the
+  // jail, and the jail only these.
+  const fs::path jail = ScratchFolder("zip") / "jail";
+  fs::create_directories(jail);
+  std::ofstream(jail / "sentinel", std::ios::binary | std::ios::trunc) << kSentinel;
   std::ofstream(jail / "archive.zip", std::ios::binary | std::ios::trunc) << bytes;
   archive::ExtractOptions options;
   for (const bool strip : {false, true}) {
@@ -79,11 +52,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.stripTopLevelFolder = strip;
     (void)archive::ExtractZip(jail / "archive.zip", jail / "out", options);
   }
-  CheckOnlyNames(jail.parent_path(), {"jail"});
-  CheckOnlyNames(jail, {"archive.zip", "out", "sentinel"});
+  const std::pair<fs::path, std::set<std::string>> allowed[] = {
+      {jail.parent_path(), {"jail"}}, {jail, {"archive.zip", "out", "sentinel"}}};
+  for (const auto& [folder, names] : allowed) {
+    for (const auto& item : fs::directory_iterator(folder)) {
+      Check(names.contains(item.path().filename().string()),
+            "written outside the folder:", item.path().string());
+    }
+  }
   std::ifstream sentinel(jail / "sentinel", std::ios::binary);
   Check(!fs::is_symlink(jail / "sentinel") &&
             std::string(std::istreambuf_iterator<char>(sentinel), {}) == kSentinel,
         "sentinel changed");
-  return 0;
 }

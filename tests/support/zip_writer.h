@@ -35,19 +35,15 @@ struct ZipWriterEntry {
   std::optional<uint64_t> localHeaderOffset{};
 };
 
-// What the archive holds besides its entries.
-struct ZipWriterOptions {
+// The entries in order, and what the archive holds besides them.
+struct ZipWriter {
   bool zip64End = false;  // ZIP64 end record and locator (always written beyond 65,535 entries)
   std::string comment{};
   std::string prefix{};  // before the first entry, counted in every offset, as a stub would be
-};
-
-class ZipWriter {
- public:
-  explicit ZipWriter(ZipWriterOptions options = {}) : options_(std::move(options)) {}
+  std::vector<ZipWriterEntry> entries{};
 
   ZipWriter& Add(ZipWriterEntry entry) {
-    entries_.push_back(std::move(entry));
+    entries.push_back(std::move(entry));
     return *this;
   }
   ZipWriter& AddFile(std::string name, std::string data, uint16_t method = kDeflated) {
@@ -57,10 +53,6 @@ class ZipWriter {
 
   std::string Build() const;
   bool WriteTo(const std::filesystem::path& path) const;
-
- private:
-  ZipWriterOptions options_;
-  std::vector<ZipWriterEntry> entries_;
 };
 
 // Text that deflates about 16 to 1: well, but far from the ratio the extractor refuses.
