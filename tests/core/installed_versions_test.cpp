@@ -37,6 +37,7 @@ TEST(InstalledVersions, WritesTheExactFileTextOrKeepsTheOldRecord) {
             "  },\n"
             "  \"updater_archive_sha256\": \"ff\"\n"
             "}\n");
+  written.close();  // an open file cannot be removed on Windows
   EXPECT_FALSE(fs::exists(config / "versions.json.tmp"));
   EXPECT_EQ(SerializeInstalledVersions(ReadInstalledVersions(dir.path())),
             SerializeInstalledVersions(record));

@@ -29,24 +29,15 @@ UpdateInfo Entry(bool withVendor) {
   return {true, "1.2.3", kCdnUrl, withVendor ? kVendorUrl : "", kBodySha, kBody.size()};
 }
 
-class VerifiedDownloadTest : public ::testing::Test {
- protected:
-  std::expected<void, DownloadFailure> Run(const UpdateInfo& entry) {
-    return DownloadVerified(entry, destination, downloader,
-                            [this](uint64_t, uint64_t) { ++progressReports; });
-  }
-
-  testing::TempDir dir;
-  std::filesystem::path destination = dir.path() / "launcher-package.zip";
+TEST(VerifiedDownload, CdnOnlyRetriesFourTimesWithGrowingPauses) {
+  const testing::TempDir dir;
+  const auto destination = dir.path() / "launcher-package.zip";
   FakeDownloader downloader;
-  testing::LogCapture log;
-  int progressReports = 0;
-};
-
-TEST_F(VerifiedDownloadTest, CdnOnlyRetriesFourTimesWithGrowingPauses) {
   const std::string failure = "no connection (WinHTTP error 12029)";
   downloader.outcomes[kCdnUrl] = {"partial", DownloadError{failure, true}};
-  EXPECT_EQ(Run(Entry(false)).error(), DownloadFailure::Transfer);
+  const testing::LogCapture log;
+  EXPECT_EQ(DownloadVerified(Entry(false), destination, downloader, {}).error(),
+            DownloadFailure::Transfer);
 
   EXPECT_EQ(downloader.waits, (std::vector<int>{1000, 3000, 5000}));
   EXPECT_FALSE(std::filesystem::exists(destination));
@@ -59,15 +50,19 @@ TEST_F(VerifiedDownloadTest, CdnOnlyRetriesFourTimesWithGrowingPauses) {
                "[WARN] Retrying CDN download in 5000 ms (attempt 4/4)", attempt, failed}));
 }
 
-TEST_F(VerifiedDownloadTest, VendorOnceThenCdnWithoutPause) {
+TEST(VerifiedDownload, VendorOnceThenCdnWithoutPause) {
+  const testing::TempDir dir;
+  FakeDownloader downloader;
   downloader.outcomes = {{kVendorUrl, {"short"}}, {kCdnUrl, {kBody}}};
-  ASSERT_TRUE(Run(Entry(true)).has_value());
+  const testing::LogCapture log;
+  int progressReports = 0;
+  ASSERT_TRUE(DownloadVerified(Entry(true), dir.path() / "launcher-package.zip", downloader,
+                               [&progressReports](uint64_t, uint64_t) { ++progressReports; }));
 
   EXPECT_TRUE(downloader.waits.empty());
   EXPECT_EQ(downloader.calls, (Strings{"vendor " + kVendorUrl + " 1 10 65536 20",
                                        "CDN " + kCdnUrl + " 4 10 1024 60"}));
   EXPECT_EQ(progressReports, 2);  // the caller's callback reaches every transfer
-
   EXPECT_EQ(
       log.Texts(),
       (Strings{"[INFO] Downloading from vendor: " + kVendorUrl,

@@ -14,10 +14,8 @@ class LogCapture {
  public:
   LogCapture() {
     core::SetLogSink([this](core::LogLevel level, std::string_view text) {
-      const char* prefix = level == core::LogLevel::Info      ? "[INFO] "
-                           : level == core::LogLevel::Warning ? "[WARN] "
-                                                              : "[ERROR] ";
-      texts_.push_back(prefix + std::string(text));
+      constexpr const char* kPrefixes[] = {"[INFO] ", "[WARN] ", "[ERROR] "};
+      texts_.push_back(kPrefixes[static_cast<int>(level)] + std::string(text));
     });
   }
   ~LogCapture() { core::SetLogSink(nullptr); }
