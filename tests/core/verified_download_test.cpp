@@ -126,31 +126,28 @@ TEST(IsValidEntry, AcceptsOnlyWellFormedEntriesOnAllowedHosts) {
   shouting[8] = static_cast<char>(shouting[8] - 32);  // the host's first letter in upper case
   const struct {
     std::string UpdateInfo::*field;
-    std::string value;
-    bool valid;
+    std::vector<std::string> valid;
+    std::vector<std::string> invalid;
   } cases[] = {
-      {&UpdateInfo::version, "1.2.3-beta", true},
-      {&UpdateInfo::version, "10.20.30.40", true},
-      {&UpdateInfo::version, "1.2", false},
-      {&UpdateInfo::version, "1..3", false},
-      {&UpdateInfo::version, "v1.2.3", false},
-      {&UpdateInfo::url, kCdn, true},
-      {&UpdateInfo::url, shouting, false},
-      {&UpdateInfo::url, kCdn + ".evil/a", false},
-      {&UpdateInfo::url, "https://x@" + host + "/a", false},
-      {&UpdateInfo::url, "http://" + host + "/a", false},
-      {&UpdateInfo::vendorUrl, "", true},
-      {&UpdateInfo::vendorUrl, "https://" + std::string(allowedVendorHosts[1]) + "/j.zip", true},
-      {&UpdateInfo::vendorUrl, kVendor + ".evil/a", false},
-      {&UpdateInfo::sha256, kBodySha.substr(1), false},
-      {&UpdateInfo::sha256, kBodySha + "0", false},
-      {&UpdateInfo::sha256, std::string(63, '0') + "g", false},
-      {&UpdateInfo::sha256, std::string(64, 'A'), true},
+      {&UpdateInfo::version, {"1.2.3-beta", "10.20.30.40"}, {"1.2", "1..3", "v1.2.3"}},
+      {&UpdateInfo::url,
+       {kCdn},
+       {shouting, kCdn + ".evil/a", "https://x@" + host + "/a", "http://" + host + "/a"}},
+      {&UpdateInfo::vendorUrl,
+       {"", "https://" + std::string(allowedVendorHosts[1]) + "/j.zip"},
+       {kVendor + ".evil/a"}},
+      {&UpdateInfo::sha256,
+       {std::string(64, 'A')},
+       {kBodySha.substr(1), kBodySha + "0", std::string(63, '0') + "g"}},
   };
   for (const auto& c : cases) {
-    UpdateInfo entry = Entry(true);
-    entry.*c.field = c.value;
-    EXPECT_EQ(IsValidEntry(entry), c.valid) << c.value;
+    for (const bool valid : {true, false}) {
+      for (const std::string& value : valid ? c.valid : c.invalid) {
+        UpdateInfo entry = Entry(true);
+        entry.*c.field = value;
+        EXPECT_EQ(IsValidEntry(entry), valid) << value;
+      }
+    }
   }
 }
 
