@@ -77,16 +77,16 @@ TEST(ZipPacker, WritesWhatTheUpdatersReaderReadsBack) {
             std::unexpected("file changed while it was packed"));
 
   for (const uint64_t count : {65'534u, 70'000u}) {
-    std::stringstream out;
-    ZipPacker packer(out);
+    std::stringstream archive;
+    ZipPacker packer(archive);
     for (uint64_t index = 0; index < count; ++index) {
       ASSERT_TRUE(packer.AddDirectory(std::to_string(index)));
     }
     ASSERT_TRUE(packer.Finish());
-    const std::vector<Entry> entries = ReadBack(out.str());
-    EXPECT_EQ(entries.size(), count);
-    EXPECT_EQ(entries.back().name, std::to_string(count - 1).append("/"));
-    EXPECT_EQ(out.str().find("PK\x06\x06") != std::string::npos, count > 65'534u);
+    const std::vector<Entry> folders = ReadBack(archive.str());
+    EXPECT_EQ(folders.size(), count);
+    EXPECT_EQ(folders.back().name, std::to_string(count - 1).append("/"));
+    EXPECT_EQ(archive.str().find("PK\x06\x06") != std::string::npos, count > 65'534u);
   }
 }
 
