@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <deque>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -58,11 +57,9 @@ Strings Tail(const FakeHost& host, size_t count) {
 
 class UpdateRunTest : public ::testing::Test {
  protected:
-  UpdateRunTest() { Serve(host); }
-
-  void Serve(FakeHost& target) {
+  UpdateRunTest() {
     for (const Package* package : {&launcher, &jre, &updater}) {
-      target.downloader.outcomes[package->entry.url] = {package->body};
+      host.downloader.outcomes[package->entry.url] = {package->body};
     }
   }
 
@@ -70,7 +67,7 @@ class UpdateRunTest : public ::testing::Test {
   FakeHost& NextRun() {
     FakeHost& next = moreRuns.emplace_back(root);
     next.manifestTexts = host.manifestTexts;
-    Serve(next);
+    next.downloader.outcomes = host.downloader.outcomes;
     return next;
   }
 
@@ -103,8 +100,6 @@ TEST_F(UpdateRunTest, TypicalRoadUpdatesTheOutdatedLauncher) {
   // Versions are never compared; digests in any letter case.
   const InstalledComponent currentJre{"21.0.1", Upper(jre.entry.sha256)};
   Record({{"1.0.0", std::string(64, 'a')}, currentJre, {}});
-  fs::create_directories(root / "temp" / "left-over");
-  std::ofstream(root / "temp" / "left-over" / "old.zip") << "x";
 
   EXPECT_EQ(RunUpdate(host), RunResult::Ready);
   EXPECT_EQ(host.calls,
@@ -117,7 +112,7 @@ TEST_F(UpdateRunTest, TypicalRoadUpdatesTheOutdatedLauncher) {
                      "ComponentsDone 95", "RemovingTemporaryFiles 96"}));
   EXPECT_EQ(Recorded(),
             SerializeInstalledVersions({{"1.1.0", launcher.entry.sha256}, currentJre, {}}));
-  EXPECT_TRUE(fs::is_empty(root / "temp"));  // left-overs and the archive are gone
+  EXPECT_TRUE(fs::is_empty(root / "temp"));  // the archive is gone
   EXPECT_EQ(log.Texts(), (Strings{"[INFO] Updater is up to date (package sha256 none)",
                                   "[INFO] Launcher: 1.0.0 (sha256 aaaaaaaa...) -> 1.1.0 (sha256 " +
                                       launcher.Short() + "): update needed",
@@ -149,21 +144,19 @@ TEST_F(UpdateRunTest, WithoutEntriesTheInstalledCopiesAreUsedOrTheRunEnds) {
                      "[INFO] Launcher: none, no usable manifest entry -> using the installed copy",
                      "[INFO] JRE: none, no usable manifest entry -> using the installed copy"}));
 
-  FakeHost& noLauncher = NextRun();
-  noLauncher.launcherOnDisk = false;
-  fs::create_directories(root / "temp" / "left-over");
-  EXPECT_EQ(RunUpdate(noLauncher), RunResult::Failed);
-  EXPECT_TRUE(fs::is_empty(root / "temp"));
-  EXPECT_EQ(Tail(noLauncher, 2),
-            (Strings{"installed? Launcher", "failure ManifestUnavailable Launcher"}));
-  EXPECT_EQ(log.Texts().back(), "[ERROR] Launcher: no usable manifest entry and not installed");
-
-  PublishManifest(false);
-  FakeHost& noJre = NextRun();
-  noJre.jreOnDisk = false;
-  EXPECT_EQ(RunUpdate(noJre), RunResult::Failed);
-  EXPECT_EQ(noJre.calls.back(), "failure ManifestUnavailable JRE");
-  EXPECT_EQ(log.Texts().back(), "[ERROR] JRE: no usable manifest entry and not installed");
+  // The launcher without any manifest, then the runtime without its manifest entry.
+  for (const std::string name : {"Launcher", "JRE"}) {
+    if (name == "JRE") PublishManifest(false);
+    FakeHost& run = NextRun();
+    run.launcherOnDisk = name != "Launcher";
+    run.jreOnDisk = name != "JRE";
+    fs::create_directories(root / "temp" / "left-over");
+    EXPECT_EQ(RunUpdate(run), RunResult::Failed);
+    EXPECT_TRUE(fs::is_empty(root / "temp"));
+    EXPECT_EQ(Tail(run, 2), (Strings{"installed? " + name, "failure ManifestUnavailable " + name}));
+    EXPECT_EQ(log.Texts().back(),
+              "[ERROR] " + name + ": no usable manifest entry and not installed");
+  }
 }
 
 TEST_F(UpdateRunTest, FailuresAreShownByKindAndEarlierInstallsStayRecorded) {
@@ -173,7 +166,6 @@ TEST_F(UpdateRunTest, FailuresAreShownByKindAndEarlierInstallsStayRecorded) {
   Record(old);
   host.installErrors[Component::Jre] = "disk full";
   EXPECT_EQ(RunUpdate(host), RunResult::Failed);
-  // The launcher's part goes as on the typical road.
   EXPECT_EQ(host.calls.at(7), "confirm Launcher 1.0.0, JRE 17.0.1");
   EXPECT_EQ(Tail(host, 6), (Strings{"DownloadingComponent JRE 55", "progress JRE 55+28",
                                     "InstallingComponent JRE 83",

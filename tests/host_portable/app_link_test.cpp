@@ -1,6 +1,3 @@
-// The link rules by table, and the whole handoff against real AF_UNIX listeners standing in
-// for a running launcher.
-
 #include "win/host/app_link.h"
 
 #include <poll.h>

@@ -73,10 +73,8 @@ class FakeHost : public core::UpdaterHost {
   std::string cancelAt;  // cancellation is requested when a call recorded so is made
   std::map<core::Component, std::string> installErrors;  // installing the others succeeds
 
-  // Record: "Preparing 0", "DownloadingComponent JRE 55" (stages), "fetch", "installed? JRE",
-  // "confirm Launcher 1.0.0, JRE 21.0.2", "confirm updater 1.0.1", "progress JRE 55+28",
-  // "install JRE temp/jre-package.zip 83+12: {bytes}", "failure InstallFailed JRE",
-  // "apply temp/updater-package.zip, recorded {updater digest in versions.json}".
+  // Record, e.g.: "DownloadingComponent JRE 55" (stages), "fetch", "progress JRE 55+28",
+  // "install JRE temp/jre-package.zip 83+12: {bytes}", "apply {package}, recorded {digest}".
   std::vector<std::string> calls;
 
   std::filesystem::path InstallDir() override { return root_; }
