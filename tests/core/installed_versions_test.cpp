@@ -14,7 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A failed write keeps the old record and is logged.
 TEST(InstalledVersions, WritesTheExactFileTextOrKeepsTheOldRecord) {
   testing::TempDir dir;
   testing::LogCapture log;

@@ -71,10 +71,9 @@ TEST(VerifiedDownload, VendorOnceThenCdnWithoutPause) {
                "[INFO] Downloaded and verified launcher-package.zip from CDN"}));
 }
 
-// Where the download stops decides the result, and no file is left: cancellation at the top
-// of an attempt, in a pause or while hashing is Cancelled; the downloader's own "cancelled" is
-// an ordinary failure, so on the last source it stays a transfer failure, as does a transfer
-// failure that follows a file failing verification.
+// Where the download stops decides the result, and no file is left. The downloader's own
+// "cancelled" is an ordinary failure: on the last source it stays a transfer failure, as does
+// a transfer failure after a file that failed verification.
 TEST(VerifiedDownload, ResultByWhereItStops) {
   using enum DownloadFailure;
   const DownloadError cancelled{"cancelled", false};

@@ -48,8 +48,7 @@ TEST(AppLink, IsAppLinkAndFindAppLink) {
 // Yields what the client sent (empty when nobody connected).
 std::future<std::string> FakeLauncher(const std::string& path, std::optional<std::string> reply) {
   const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
+  sockaddr_un address{AF_UNIX, {}};
   // Linux takes a path that fills all 108 bytes, without a NUL.
   std::memcpy(address.sun_path, path.data(), path.size());
   EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <functional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,7 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 using Args = std::vector<std::string>;
 
-// One run of the publisher's command line.
 struct Publish {
   explicit Publish(const Args& args) : code(RunPublish(args, out, err)) {}
   std::ostringstream out;
@@ -35,12 +35,11 @@ std::string ReadFile(const fs::path& file) {
   return std::string(std::istreambuf_iterator<char>(std::ifstream(file).rdbuf()), {});
 }
 
-std::vector<std::string> Listing(const fs::path& folder) {
-  std::vector<std::string> names;
+std::set<std::string> Listing(const fs::path& folder) {
+  std::set<std::string> names;
   for (const auto& item : fs::recursive_directory_iterator(folder)) {
-    names.push_back(item.path().lexically_relative(folder).string());
+    names.insert(item.path().lexically_relative(folder).string());
   }
-  std::sort(names.begin(), names.end());
   return names;
 }
 
@@ -135,7 +134,7 @@ TEST(ReleaseBuild, RefusesWhatTheUpdaterWouldRefuseAndWritesNothing) {
     kestrivon::testing::TempDir temp;
     Args args = WriteInputs(temp.path());
     item.setup(temp.path(), args);
-    const std::vector<std::string> before = Listing(temp.path());
+    const std::set<std::string> before = Listing(temp.path());
 
     const Publish run(args);
     const std::string err = run.err.str();
@@ -162,7 +161,7 @@ TEST(ReleaseBuild, SameInputsGiveTheSameBytesThatPassVerifyUntilTampered) {
 
   const fs::path release = root / "release";
   const fs::path copy = root / "second";
-  const std::vector<std::string> files = Listing(release);
+  const std::set<std::string> files = Listing(release);
   EXPECT_EQ(files, Listing(copy));
   EXPECT_EQ(files.size(), 6u);  // two folders, three packages, the manifest
   // The manifest names each package by its digest, which verify checks.
@@ -172,9 +171,7 @@ TEST(ReleaseBuild, SameInputsGiveTheSameBytesThatPassVerifyUntilTampered) {
   EXPECT_EQ(Publish({"verify", copy.string()}).code, 0);
 
   // Each change is caught by a check that runs before the one that caught the change before.
-  const fs::path jre = copy / *std::find_if(files.begin(), files.end(), [](const std::string& f) {
-                         return f.starts_with("launcher/packages/jre-");
-                       });
+  const fs::path jre = copy / *files.lower_bound("launcher/packages/jre-");
   const std::pair<std::function<void()>, std::string> cases[] = {
       {[&] { WriteFile(jre, std::string(fs::file_size(jre), 'x')); }, "sha256 "},
       {[&] { fs::resize_file(jre, 1000); }, "size 1000 != expected"},

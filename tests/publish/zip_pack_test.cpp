@@ -43,9 +43,8 @@ std::vector<Entry> ReadBack(const std::string& bytes) {
   return entries;
 }
 
-// Entries streamed through AddFile and entries deflated ahead by PrepareEntry (on the
-// publisher's worker threads) must be the same bytes. The ZIP64 end record is written only
-// beyond 65,534 entries.
+// Entries streamed by AddFile and entries deflated ahead by PrepareEntry (on the publisher's
+// worker threads) are the same bytes; the ZIP64 end record comes only beyond 65,534 entries.
 TEST(ZipPacker, WritesWhatTheUpdatersReaderReadsBack) {
   const std::vector<Entry> entries = {
       {"a/", "", 0},

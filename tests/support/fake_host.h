@@ -62,7 +62,6 @@ class FakeHost : public core::UpdaterHost {
  public:
   explicit FakeHost(std::filesystem::path root) : root_(std::move(root)) {}
 
-  // Script.
   FakeDownloader downloader;
   std::deque<std::expected<std::string, std::string>> manifestTexts;  // last one repeats
   bool launcherOnDisk = true;
