@@ -166,7 +166,8 @@ TEST_F(UpdateRunTest, FailuresAreShownByKindAndEarlierInstallsStayRecorded) {
   host.installErrors[Component::Jre] = "disk full";
   EXPECT_EQ(RunUpdate(host), RunResult::Failed);
   EXPECT_EQ(host.calls.at(7), "confirm Launcher 1.0.0, JRE 17.0.1");
-  EXPECT_EQ(Tail(host, 4), (Strings{"InstallingComponent JRE 83",
+  EXPECT_EQ(Tail(host, 6), (Strings{"DownloadingComponent JRE 55", "progress JRE 55+28",
+                                    "InstallingComponent JRE 83",
                                     "install JRE temp/jre-package.zip 83+12: " + jre.body,
                                     "ComponentsDone 55", "failure InstallFailed JRE"}));
   EXPECT_EQ(log.Texts().back(), "[ERROR] Installing JRE failed: disk full");
@@ -216,7 +217,6 @@ TEST_F(UpdateRunTest, CancellationIsObservedWhereItIsChecked) {
     EXPECT_EQ(run.calls.at(8), "UpdatingComponents 55");  // only the runtime's slice of the bar
     EXPECT_EQ(run.calls.back(), installFails ? "ComponentsDone 55" : "RemovingTemporaryFiles 96");
   }
-  // A cancelled run reports no error.
   EXPECT_FALSE(HasLine("[ERROR] Manifest unavailable after 4 attempts"));
   EXPECT_FALSE(HasLine("[ERROR] Installing JRE failed: "));
 }

@@ -38,7 +38,6 @@ TEST(VerifiedDownload, CdnOnlyRetriesFourTimesWithGrowingPauses) {
   const testing::LogCapture log;
   EXPECT_EQ(DownloadVerified(Entry(false), destination, downloader, {}).error(),
             DownloadFailure::Transfer);
-
   EXPECT_EQ(downloader.waits, (std::vector<int>{1000, 3000, 5000}));
   EXPECT_FALSE(std::filesystem::exists(destination));
   const std::string attempt = "[INFO] Downloading from CDN: " + kCdnUrl;
@@ -58,7 +57,6 @@ TEST(VerifiedDownload, VendorOnceThenCdnWithoutPause) {
   int progressReports = 0;
   ASSERT_TRUE(DownloadVerified(Entry(true), dir.path() / "launcher-package.zip", downloader,
                                [&progressReports](uint64_t, uint64_t) { ++progressReports; }));
-
   EXPECT_TRUE(downloader.waits.empty());
   EXPECT_EQ(downloader.calls, (Strings{"vendor " + kVendorUrl + " 1 10 65536 20",
                                        "CDN " + kCdnUrl + " 4 10 1024 60"}));
@@ -69,6 +67,10 @@ TEST(VerifiedDownload, VendorOnceThenCdnWithoutPause) {
                "[WARN] File from vendor failed verification: size 5 != expected 22",
                "[INFO] Falling back to the next source", "[INFO] Downloading from CDN: " + kCdnUrl,
                "[INFO] Downloaded and verified launcher-package.zip from CDN"}));
+
+  downloader.outcomes[kVendorUrl] = {"", DownloadError{"HTTP 503", true}};
+  ASSERT_TRUE(DownloadVerified(Entry(true), dir.path() / "launcher-package.zip", downloader, {}));
+  EXPECT_EQ(log.Texts().at(6), "[WARN] Download from vendor failed: HTTP 503");
 }
 
 // Where the download stops decides the result, and no file is left. The downloader's own

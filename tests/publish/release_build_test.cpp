@@ -135,7 +135,6 @@ TEST(ReleaseBuild, RefusesWhatTheUpdaterWouldRefuseAndWritesNothing) {
     Args args = WriteInputs(temp.path());
     item.setup(temp.path(), args);
     const std::set<std::string> before = Listing(temp.path());
-
     const Publish run(args);
     const std::string err = run.err.str();
     EXPECT_EQ(run.code, item.message.empty() ? 0 : 1) << err;
