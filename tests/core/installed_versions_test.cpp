@@ -14,8 +14,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(InstalledVersions, WritesTheExactFileTextOverALeftOverTemporaryFile) {
+TEST(InstalledVersions, WritesTheExactFileTextOrKeepsTheOldRecord) {
   testing::TempDir dir;
+  testing::LogCapture log;
   const fs::path config = dir.path() / "config";
   fs::create_directories(config);
   std::ofstream(config / "versions.json.tmp") << std::string(10000, 'x');
@@ -35,9 +36,24 @@ TEST(InstalledVersions, WritesTheExactFileTextOverALeftOverTemporaryFile) {
             "  },\n"
             "  \"updater_archive_sha256\": \"ff\"\n"
             "}\n");
+  written.close();  // an open file cannot be removed on Windows
   EXPECT_FALSE(fs::exists(config / "versions.json.tmp"));
   EXPECT_EQ(SerializeInstalledVersions(ReadInstalledVersions(dir.path())),
             SerializeInstalledVersions(record));
+
+  // The temporary file cannot be created: its name is taken by a folder.
+  fs::create_directories(config / "versions.json.tmp");
+  EXPECT_FALSE(WriteInstalledVersions(dir.path(), {{"3.0.0", ""}, {}, ""}));
+  EXPECT_EQ(ReadInstalledVersions(dir.path()).launcher.version, "1.4.0");
+  // The rename fails: the record's name is taken by a non-empty folder.
+  fs::remove_all(config);
+  fs::create_directories(config / "versions.json" / "inner");
+  EXPECT_FALSE(WriteInstalledVersions(dir.path(), {{"3.0.0", ""}, {}, ""}));
+  ASSERT_EQ(log.Texts().size(), 2u);
+  EXPECT_EQ(log.Texts()[0], "[ERROR] Can't write " + (config / "versions.json.tmp").string());
+  EXPECT_TRUE(log.Texts()[1].starts_with("[ERROR] Can't replace " +
+                                         (config / "versions.json").string() + ": "))
+      << log.Texts()[1];
 }
 
 TEST(InstalledVersions, ReadingIsLenient) {
@@ -48,27 +64,6 @@ TEST(InstalledVersions, ReadingIsLenient) {
   for (const char* text : {"", "[]", "{", "{\"launcher\":{\"version\":\"1\"}} x"}) {
     EXPECT_TRUE(ParseInstalledVersions(text).launcher.version.empty()) << text;
   }
-}
-
-TEST(InstalledVersions, FailuresKeepTheOldRecordAndAreLogged) {
-  testing::TempDir dir;
-  testing::LogCapture log;
-  const fs::path config = dir.path() / "config";
-  // The temporary file cannot be created: its name is taken by a folder.
-  fs::create_directories(config / "versions.json.tmp");
-  std::ofstream(config / "versions.json") << R"({"launcher":{"version":"old"}})";
-  EXPECT_FALSE(WriteInstalledVersions(dir.path(), {{"3.0.0", ""}, {}, ""}));
-  EXPECT_EQ(ReadInstalledVersions(dir.path()).launcher.version, "old");
-
-  // The rename fails: the record's name is taken by a non-empty folder.
-  fs::remove_all(config);
-  fs::create_directories(config / "versions.json" / "inner");
-  EXPECT_FALSE(WriteInstalledVersions(dir.path(), {{"3.0.0", ""}, {}, ""}));
-  ASSERT_EQ(log.Texts().size(), 2u);
-  EXPECT_EQ(log.Texts()[0], "[ERROR] Can't write " + (config / "versions.json.tmp").string());
-  EXPECT_TRUE(log.Texts()[1].starts_with("[ERROR] Can't replace " +
-                                         (config / "versions.json").string() + ": "))
-      << log.Texts()[1];
 }
 
 }  // namespace

@@ -1,19 +1,13 @@
 #include "core/manifest.h"
 
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/content_hosts.h"
-#include "tests/support/fake_host.h"
-#include "tests/support/log_capture.h"
-#include "tests/support/temp_dir.h"
 
 namespace kestrivon::core {
 namespace {
-
-using Strings = std::vector<std::string>;
 
 const std::string kCdnUrl = "https://" + std::string(cdnHost) + "/l.zip";
 
@@ -65,33 +59,6 @@ TEST(ParseManifest, RefusesWhatTheRunCannotUse) {
               std::string_view(size) == "10737418240")
         << size;
   }
-}
-
-// Failed and invalid attempts are retried with pauses; cancellation ends the loop silently.
-TEST(FetchManifest, RetriesWithPausesUntilCancelled) {
-  testing::TempDir dir;
-  testing::LogCapture log;
-  testing::FakeHost host{dir.path()};
-  host.manifestTexts = {std::unexpected(std::string("HTTP 503")), std::string("not json"),
-                        Win(R"("launcher":{})"), Win(Launcher())};
-  EXPECT_TRUE(FetchManifest(host).has_value());
-  EXPECT_EQ(host.calls, Strings(4, "fetch"));
-  EXPECT_EQ(host.downloader.waits, (std::vector<int>{500, 1500, 3000}));
-  const Strings texts = log.Texts();
-  ASSERT_EQ(texts.size(), 3u);
-  EXPECT_EQ(texts[0], "[WARN] Manifest download failed (attempt 1/4): HTTP 503");
-  EXPECT_TRUE(texts[1].starts_with("[WARN] Invalid manifest (attempt 2/4): malformed JSON: "));
-  EXPECT_EQ(texts[2],
-            "[WARN] Invalid manifest (attempt 3/4): launcher entry is missing or invalid");
-
-  for (const size_t wait : {2u, 0u}) {  // the second pause, or before the first attempt
-    testing::FakeHost cancelled{dir.path()};
-    cancelled.downloader.cancelDuringWait = static_cast<int>(wait);
-    cancelled.downloader.cancelled = wait == 0;
-    EXPECT_FALSE(FetchManifest(cancelled).has_value());
-    EXPECT_EQ(cancelled.calls, Strings(wait, "fetch"));
-  }
-  EXPECT_EQ(log.lines().size(), 5u);  // two more failures, but no error line
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <deque>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -58,11 +57,9 @@ Strings Tail(const FakeHost& host, size_t count) {
 
 class UpdateRunTest : public ::testing::Test {
  protected:
-  UpdateRunTest() { Serve(host); }
-
-  void Serve(FakeHost& target) {
+  UpdateRunTest() {
     for (const Package* package : {&launcher, &jre, &updater}) {
-      target.downloader.outcomes[package->entry.url] = {package->body};
+      host.downloader.outcomes[package->entry.url] = {package->body};
     }
   }
 
@@ -70,7 +67,7 @@ class UpdateRunTest : public ::testing::Test {
   FakeHost& NextRun() {
     FakeHost& next = moreRuns.emplace_back(root);
     next.manifestTexts = host.manifestTexts;
-    Serve(next);
+    next.downloader.outcomes = host.downloader.outcomes;
     return next;
   }
 
@@ -86,10 +83,7 @@ class UpdateRunTest : public ::testing::Test {
   }
   std::string Recorded() { return SerializeInstalledVersions(ReadInstalledVersions(root)); }
 
-  bool HasLine(const std::string& text) const {
-    const Strings texts = log.Texts();
-    return std::find(texts.begin(), texts.end(), text) != texts.end();
-  }
+  bool HasLine(const std::string& text) const { return std::ranges::count(log.Texts(), text); }
 
   testing::TempDir dir;
   fs::path root = dir.path() / "Kestrivon";
@@ -106,8 +100,6 @@ TEST_F(UpdateRunTest, TypicalRoadUpdatesTheOutdatedLauncher) {
   // Versions are never compared; digests in any letter case.
   const InstalledComponent currentJre{"21.0.1", Upper(jre.entry.sha256)};
   Record({{"1.0.0", std::string(64, 'a')}, currentJre, {}});
-  fs::create_directories(root / "temp" / "left-over");
-  std::ofstream(root / "temp" / "left-over" / "old.zip") << "x";
 
   EXPECT_EQ(RunUpdate(host), RunResult::Ready);
   EXPECT_EQ(host.calls,
@@ -120,7 +112,7 @@ TEST_F(UpdateRunTest, TypicalRoadUpdatesTheOutdatedLauncher) {
                      "ComponentsDone 95", "RemovingTemporaryFiles 96"}));
   EXPECT_EQ(Recorded(),
             SerializeInstalledVersions({{"1.1.0", launcher.entry.sha256}, currentJre, {}}));
-  EXPECT_TRUE(fs::is_empty(root / "temp"));  // left-overs and the archive are gone
+  EXPECT_TRUE(fs::is_empty(root / "temp"));  // the archive is gone
   EXPECT_EQ(log.Texts(), (Strings{"[INFO] Updater is up to date (package sha256 none)",
                                   "[INFO] Launcher: 1.0.0 (sha256 aaaaaaaa...) -> 1.1.0 (sha256 " +
                                       launcher.Short() + "): update needed",
@@ -130,45 +122,49 @@ TEST_F(UpdateRunTest, TypicalRoadUpdatesTheOutdatedLauncher) {
                                   "[INFO] Launcher 1.1.0 installed"}));
 }
 
-TEST_F(UpdateRunTest, WithoutManifestTheInstalledCopiesAreUsed) {
+// Failed and invalid manifests are fetched again after pauses. Without a usable entry the
+// installed copy is used; without one either, the run ends, yet cleans up at its start.
+TEST_F(UpdateRunTest, WithoutEntriesTheInstalledCopiesAreUsedOrTheRunEnds) {
+  host.manifestTexts = {std::unexpected(std::string("HTTP 503")), std::string(),
+                        std::string(R"({"win":{"launcher":{}}})")};
   EXPECT_EQ(RunUpdate(host), RunResult::Ready);
   EXPECT_EQ(host.calls,
             (Strings{"Preparing 0", "CheckingForUpdates 10", "fetch", "fetch", "fetch", "fetch",
                      "ManifestUnavailable 15", "CheckingComponents 20", "installed? Launcher",
                      "installed? JRE", "NoUpdatesRequired 95", "RemovingTemporaryFiles 96"}));
-  EXPECT_TRUE(HasLine("[ERROR] Manifest unavailable after 4 attempts"));
-  EXPECT_EQ(log.Texts().back(),
-            "[INFO] JRE: none, no usable manifest entry -> using the installed copy");
+  EXPECT_EQ(host.downloader.waits, (std::vector<int>{500, 1500, 3000}));
+  const std::string invalid = "[WARN] Invalid manifest (attempt ";
+  EXPECT_EQ(log.Texts(),
+            (Strings{"[WARN] Manifest download failed (attempt 1/4): HTTP 503",
+                     invalid + "2/4): empty document",
+                     invalid + "3/4): launcher entry is missing or invalid",
+                     invalid + "4/4): launcher entry is missing or invalid",
+                     "[ERROR] Manifest unavailable after 4 attempts",
+                     "[INFO] Launcher: none, no usable manifest entry -> using the installed copy",
+                     "[INFO] JRE: none, no usable manifest entry -> using the installed copy"}));
+
+  // The launcher without any manifest, then the runtime without its manifest entry.
+  for (const std::string name : {"Launcher", "JRE"}) {
+    if (name == "JRE") PublishManifest(false);
+    FakeHost& run = NextRun();
+    run.launcherOnDisk = name != "Launcher";
+    run.jreOnDisk = name != "JRE";
+    fs::create_directories(root / "temp" / "left-over");
+    EXPECT_EQ(RunUpdate(run), RunResult::Failed);
+    EXPECT_TRUE(fs::is_empty(root / "temp"));
+    EXPECT_EQ(Tail(run, 2), (Strings{"installed? " + name, "failure ManifestUnavailable " + name}));
+    EXPECT_EQ(log.Texts().back(),
+              "[ERROR] " + name + ": no usable manifest entry and not installed");
+  }
 }
 
-// A component that has neither a usable manifest entry nor an installed copy ends the run,
-// with the left-overs of an earlier run gone all the same (the clean-up at the start).
-TEST_F(UpdateRunTest, NoEntryAndNothingInstalledEndsTheRun) {
-  host.launcherOnDisk = false;  // no manifest at all
-  fs::create_directories(root / "temp" / "left-over");
-  EXPECT_EQ(RunUpdate(host), RunResult::Failed);
-  EXPECT_TRUE(fs::is_empty(root / "temp"));
-  EXPECT_EQ(Tail(host, 2),
-            (Strings{"installed? Launcher", "failure ManifestUnavailable Launcher"}));
-  EXPECT_EQ(log.Texts().back(), "[ERROR] Launcher: no usable manifest entry and not installed");
-
-  PublishManifest(false);
-  FakeHost& noJre = NextRun();
-  noJre.jreOnDisk = false;
-  EXPECT_EQ(RunUpdate(noJre), RunResult::Failed);
-  EXPECT_EQ(noJre.calls.back(), "failure ManifestUnavailable JRE");
-  EXPECT_EQ(log.Texts().back(), "[ERROR] JRE: no usable manifest entry and not installed");
-}
-
-TEST_F(UpdateRunTest, AFailedRuntimeInstallKeepsTheNewLauncherRecord) {
+TEST_F(UpdateRunTest, FailuresAreShownByKindAndEarlierInstallsStayRecorded) {
   PublishManifest();
   const InstalledVersions old{
       {"1.0.0", std::string(64, 'b')}, {"17.0.1", std::string(64, 'c')}, "dd"};
   Record(old);
   host.installErrors[Component::Jre] = "disk full";
   EXPECT_EQ(RunUpdate(host), RunResult::Failed);
-
-  // The launcher's part goes as on the typical road.
   EXPECT_EQ(host.calls.at(7), "confirm Launcher 1.0.0, JRE 17.0.1");
   EXPECT_EQ(Tail(host, 6), (Strings{"DownloadingComponent JRE 55", "progress JRE 55+28",
                                     "InstallingComponent JRE 83",
@@ -177,16 +173,14 @@ TEST_F(UpdateRunTest, AFailedRuntimeInstallKeepsTheNewLauncherRecord) {
   EXPECT_EQ(log.Texts().back(), "[ERROR] Installing JRE failed: disk full");
   EXPECT_EQ(Recorded(),
             SerializeInstalledVersions({{"1.1.0", launcher.entry.sha256}, old.jre, "dd"}));
-}
 
-TEST_F(UpdateRunTest, DownloadAndVerificationFailuresAreShownByKind) {
-  PublishManifest();
   // Recorded as current, but gone from the disk: downloaded again.
   Record({{"1.1.0", launcher.entry.sha256}, {"21.0.2", jre.entry.sha256}, {}});
-  host.launcherOnDisk = false;
-  host.downloader.outcomes.erase(launcher.entry.url);  // fails for good
-  EXPECT_EQ(RunUpdate(host), RunResult::Failed);
-  EXPECT_EQ(Tail(host, 2), (Strings{"ComponentsDone 15", "failure DownloadFailed Launcher"}));
+  FakeHost& lost = NextRun();
+  lost.launcherOnDisk = false;
+  lost.downloader.outcomes.erase(launcher.entry.url);  // fails for good
+  EXPECT_EQ(RunUpdate(lost), RunResult::Failed);
+  EXPECT_EQ(Tail(lost, 2), (Strings{"ComponentsDone 15", "failure DownloadFailed Launcher"}));
 
   FakeHost& tampered = NextRun();
   tampered.jreOnDisk = false;
@@ -200,15 +194,20 @@ TEST_F(UpdateRunTest, DownloadAndVerificationFailuresAreShownByKind) {
 }
 
 TEST_F(UpdateRunTest, CancellationIsObservedWhereItIsChecked) {
-  // Right after the manifest fetch: nothing else is looked at.
-  PublishManifest();
-  host.cancelAt = "fetch";
-  EXPECT_EQ(RunUpdate(host), RunResult::Cancelled);
-  EXPECT_EQ(host.calls.back(), "fetch");
+  // In the manifest fetch's second pause, or before its first attempt: nothing else is done.
+  for (const int wait : {2, 0}) {
+    FakeHost& run = NextRun();
+    run.downloader.cancelDuringWait = wait;
+    run.downloader.cancelled = wait == 0;
+    EXPECT_EQ(RunUpdate(run), RunResult::Cancelled);
+    EXPECT_EQ(run.calls.size(), 2u + wait);
+    EXPECT_EQ(std::ranges::count(run.calls, "fetch"), wait);
+  }
 
   // During the last installation: an installation failing on it is no failure for the user,
   // and one that succeeds still turns Ready into Cancelled.
-  Record({{"1.1.0", launcher.entry.sha256}, {"21.0.2", ""}, {}});  // recorded without digest
+  PublishManifest();
+  Record({{"1.1.0", launcher.entry.sha256}, {"21.0.2", ""}, {}});
   for (const bool installFails : {true, false}) {
     FakeHost& run = NextRun();
     run.jreOnDisk = false;
@@ -218,29 +217,43 @@ TEST_F(UpdateRunTest, CancellationIsObservedWhereItIsChecked) {
     EXPECT_EQ(run.calls.at(8), "UpdatingComponents 55");  // only the runtime's slice of the bar
     EXPECT_EQ(run.calls.back(), installFails ? "ComponentsDone 55" : "RemovingTemporaryFiles 96");
   }
+  EXPECT_FALSE(HasLine("[ERROR] Manifest unavailable after 4 attempts"));
   EXPECT_FALSE(HasLine("[ERROR] Installing JRE failed: "));
-  EXPECT_TRUE(HasLine("[INFO] JRE: 21.0.2 (sha256 none) -> 21.0.2 (sha256 " + jre.Short() +
-                      "): update needed"));
 }
 
-TEST_F(UpdateRunTest, SelfUpdateRestartsWithTheNewDigestRecorded) {
+// Declining either question ends the run as cancelled; the self-update restarts with the new
+// digest recorded, and a self-update that fails leaves the run to go on.
+TEST_F(UpdateRunTest, SelfUpdateAndTheQuestions) {
   PublishManifest(true, true);
-  host.applyUpdater = true;
-  EXPECT_EQ(RunUpdate(host), RunResult::Restarted);
-  EXPECT_EQ(host.calls,
+  host.acceptUpdater = false;
+  EXPECT_EQ(RunUpdate(host), RunResult::Cancelled);
+  EXPECT_EQ(host.calls.back(), "confirm updater 1.0.1");
+  EXPECT_EQ(log.Texts().back(), "[INFO] The user declined the updater update");
+
+  FakeHost& restarted = NextRun();
+  restarted.applyUpdater = true;
+  EXPECT_EQ(RunUpdate(restarted), RunResult::Restarted);
+  EXPECT_EQ(restarted.calls,
             (Strings{"Preparing 0", "CheckingForUpdates 10", "fetch", "confirm updater 1.0.1",
                      "DownloadingUpdater 10", "progress updater 10+70", "ApplyingUpdaterUpdate 95",
                      "apply temp/updater-package.zip, recorded " + updater.entry.sha256}));
   EXPECT_TRUE(HasLine("[INFO] Updater update available: 1.0.1 (package sha256 none -> " +
                       updater.Short() + ")"));
-}
 
-TEST_F(UpdateRunTest, AFailedSelfUpdateRestoresTheDigestAndGoesOn) {
-  PublishManifest(true, true);
+  // A recorded digest in another letter case counts as applied.
+  Record({{}, {}, Upper(updater.entry.sha256)});
+  FakeHost& components = NextRun();
+  components.acceptComponents = false;
+  EXPECT_EQ(RunUpdate(components), RunResult::Cancelled);
+  EXPECT_EQ(components.calls.at(3), "UpdateDataReceived 15");
+  EXPECT_TRUE(components.downloader.calls.empty());
+  EXPECT_EQ(log.Texts().back(), "[INFO] The user declined the component updates");
+
   Record({{"1.1.0", launcher.entry.sha256}, {"21.0.2", jre.entry.sha256}, "EE"});
-  EXPECT_EQ(RunUpdate(host), RunResult::Ready);
+  FakeHost& notApplied = NextRun();
+  EXPECT_EQ(RunUpdate(notApplied), RunResult::Ready);
   EXPECT_EQ(ReadInstalledVersions(root).updaterArchiveSha256, "EE");
-  EXPECT_EQ(host.calls.at(8), "UpdateDataReceived 15");
+  EXPECT_EQ(notApplied.calls.at(8), "UpdateDataReceived 15");
   EXPECT_TRUE(
       HasLine("[WARN] Couldn't apply the updater update; continuing with the current version"));
 
@@ -257,23 +270,6 @@ TEST_F(UpdateRunTest, AFailedSelfUpdateRestoresTheDigestAndGoesOn) {
   unrecorded.applyUpdater = true;
   EXPECT_EQ(RunUpdate(unrecorded), RunResult::Ready);
   EXPECT_EQ(unrecorded.calls.at(7), "UpdateDataReceived 15");
-}
-
-TEST_F(UpdateRunTest, DecliningEitherQuestionEndsTheRunAsCancelled) {
-  PublishManifest(true, true);
-  host.acceptUpdater = false;
-  EXPECT_EQ(RunUpdate(host), RunResult::Cancelled);
-  EXPECT_EQ(host.calls.back(), "confirm updater 1.0.1");
-  EXPECT_EQ(log.Texts().back(), "[INFO] The user declined the updater update");
-
-  // A recorded digest in another letter case counts as applied.
-  Record({{}, {}, Upper(updater.entry.sha256)});
-  FakeHost& components = NextRun();
-  components.acceptComponents = false;
-  EXPECT_EQ(RunUpdate(components), RunResult::Cancelled);
-  EXPECT_EQ(components.calls.at(3), "UpdateDataReceived 15");
-  EXPECT_TRUE(components.downloader.calls.empty());
-  EXPECT_EQ(log.Texts().back(), "[INFO] The user declined the component updates");
 }
 
 }  // namespace

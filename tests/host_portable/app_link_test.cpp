@@ -1,6 +1,3 @@
-// The link rules by table, and the whole handoff against real AF_UNIX listeners standing in
-// for a running launcher.
-
 #include "win/host/app_link.h"
 
 #include <poll.h>
@@ -51,8 +48,7 @@ TEST(AppLink, IsAppLinkAndFindAppLink) {
 // Yields what the client sent (empty when nobody connected).
 std::future<std::string> FakeLauncher(const std::string& path, std::optional<std::string> reply) {
   const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
+  sockaddr_un address{AF_UNIX, {}};
   // Linux takes a path that fills all 108 bytes, without a NUL.
   std::memcpy(address.sun_path, path.data(), path.size());
   EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
@@ -76,23 +72,12 @@ std::future<std::string> FakeLauncher(const std::string& path, std::optional<std
   });
 }
 
-class AppLinkHandOff : public ::testing::Test {
- protected:
-  // A socket path in the temporary folder of exactly `length` bytes.
-  std::string SocketPath(size_t length) {
-    const std::string prefix = (dir_.path() / "s").string() + std::to_string(sockets_++);
-    return prefix + std::string(length - prefix.size(), 'x');
-  }
-  void WriteEndpoint(std::string_view bytes) {
-    std::ofstream(dir_.path() / kAppLinkEndpointFile, std::ios::binary) << bytes;
-  }
-
-  const std::string link_ = "kestrivon://open/\u00dcber?x=\"1\" y";
-  testing::TempDir dir_;
-  int sockets_ = 0;
-};
-
-TEST_F(AppLinkHandOff, ReplyAndPathDecide) {
+TEST(AppLinkHandOff, ReplyAndPathDecideAndNothingToTryIsSilent) {
+  const std::string link = "kestrivon://open/\u00dcber?x=\"1\" y";
+  const testing::TempDir dir;
+  const auto writeEndpoint = [&dir](std::string_view bytes) {
+    std::ofstream(dir.path() / kAppLinkEndpointFile, std::ios::binary) << bytes;
+  };
   const struct {
     std::optional<std::string> reply;  // none: the launcher never answers
     std::string endpointEnd;
@@ -104,36 +89,37 @@ TEST_F(AppLinkHandOff, ReplyAndPathDecide) {
       {"OK\r\n", "", 60, false},       {"", "", 60, false},
       {std::nullopt, "\n", 60, false}, {"OK\n", "\r\n", 108, false},
   };
+  int sockets = 0;
   for (const auto& c : cases) {
-    const std::string path = SocketPath(c.pathLength);
+    std::string path = (dir.path() / "s").string() + std::to_string(sockets++);
+    path.append(c.pathLength - path.size(), 'x');
     std::future<std::string> launcher = FakeLauncher(path, c.reply);
-    WriteEndpoint(path + c.endpointEnd);
+    writeEndpoint(path + c.endpointEnd);
     const testing::LogCapture log;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(HandOffAppLink(dir_.path(), link_), c.taken) << c.reply.value_or("(silent)");
+    EXPECT_EQ(HandOffAppLink(dir.path(), link), c.taken) << c.reply.value_or("(silent)");
     if (!c.reply) {
       const auto waited = std::chrono::steady_clock::now() - start;
       EXPECT_GE(waited, std::chrono::milliseconds(1900));
       EXPECT_LT(waited, std::chrono::milliseconds(4000));
     }
     const bool fits = c.pathLength <= 107;
-    EXPECT_EQ(launcher.get(), fits ? "OPEN " + link_ + "\n" : "");
+    EXPECT_EQ(launcher.get(), fits ? "OPEN " + link + "\n" : "");
     EXPECT_EQ(log.Texts(), Lines{c.taken ? "[INFO] App link handed to the running launcher"
                                  : fits  ? "[INFO] No running launcher took the app link"
                                          : "[WARN] App link endpoint path is unusable: " + path});
   }
-}
 
-TEST_F(AppLinkHandOff, NothingToTryIsSilent) {
   const testing::LogCapture log;
-  EXPECT_FALSE(HandOffAppLink(dir_.path(), "kestrivon://"));
-  EXPECT_FALSE(HandOffAppLink(dir_.path(), link_));  // no endpoint file
-  WriteEndpoint("\r\n\r\n");
-  EXPECT_FALSE(HandOffAppLink(dir_.path(), link_));
+  EXPECT_FALSE(HandOffAppLink(dir.path(), "kestrivon://"));
+  writeEndpoint("\r\n\r\n");
+  EXPECT_FALSE(HandOffAppLink(dir.path(), link));
+  std::filesystem::remove(dir.path() / kAppLinkEndpointFile);
+  EXPECT_FALSE(HandOffAppLink(dir.path(), link));
   EXPECT_EQ(log.Texts(), Lines{});
   // The endpoint file is never read further than its limit.
-  WriteEndpoint(std::string(3 * kMaxEndpointFileBytes, '/'));
-  EXPECT_EQ(ReadAppLinkEndpoint(dir_.path()), std::string(kMaxEndpointFileBytes, '/'));
+  writeEndpoint(std::string(3 * kMaxEndpointFileBytes, '/'));
+  EXPECT_EQ(ReadAppLinkEndpoint(dir.path()), std::string(kMaxEndpointFileBytes, '/'));
 }
 
 }  // namespace
