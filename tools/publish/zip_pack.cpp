@@ -91,8 +91,9 @@ std::expected<Encoded, std::string> Encode(
   auto in = std::make_unique<unsigned char[]>(bufferSize);
   auto out = std::make_unique<unsigned char[]>(bufferSize);
   Deflater deflater;
-  if (method == zip::kMethodDeflate && !deflater.ok())
+  if (method == zip::kMethodDeflate && !deflater.ok()) {
     return std::unexpected("zlib failed to start");
+  }
   Encoded encoded;
   const auto counted = [&](const unsigned char* bytes, size_t count) {
     encoded.compressedSize += count;
