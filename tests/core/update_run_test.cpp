@@ -123,8 +123,7 @@ TEST_F(UpdateRunTest, TypicalRoadUpdatesTheOutdatedLauncher) {
 }
 
 // Failed and invalid manifests are fetched again after pauses. Without a usable entry the
-// installed copy is used; without one either, the run ends, yet cleans up at its start (the
-// launcher's case, without any manifest, is the end-to-end run's).
+// installed copy is used; without one either, the run ends, yet cleans up at its start.
 TEST_F(UpdateRunTest, WithoutEntriesTheInstalledCopiesAreUsedOrTheRunEnds) {
   host.manifestTexts = {std::unexpected(std::string("HTTP 503")), std::string(),
                         std::string(R"({"win":{"launcher":{}}})")};
@@ -144,14 +143,19 @@ TEST_F(UpdateRunTest, WithoutEntriesTheInstalledCopiesAreUsedOrTheRunEnds) {
                      "[INFO] Launcher: none, no usable manifest entry -> using the installed copy",
                      "[INFO] JRE: none, no usable manifest entry -> using the installed copy"}));
 
-  PublishManifest(false);
-  FakeHost& run = NextRun();
-  run.jreOnDisk = false;
-  fs::create_directories(root / "temp" / "left-over");
-  EXPECT_EQ(RunUpdate(run), RunResult::Failed);
-  EXPECT_TRUE(fs::is_empty(root / "temp"));
-  EXPECT_EQ(Tail(run, 2), (Strings{"installed? JRE", "failure ManifestUnavailable JRE"}));
-  EXPECT_EQ(log.Texts().back(), "[ERROR] JRE: no usable manifest entry and not installed");
+  // The launcher without any manifest, then the runtime without its manifest entry.
+  for (const std::string name : {"Launcher", "JRE"}) {
+    if (name == "JRE") PublishManifest(false);
+    FakeHost& run = NextRun();
+    run.launcherOnDisk = name != "Launcher";
+    run.jreOnDisk = name != "JRE";
+    fs::create_directories(root / "temp" / "left-over");
+    EXPECT_EQ(RunUpdate(run), RunResult::Failed);
+    EXPECT_TRUE(fs::is_empty(root / "temp"));
+    EXPECT_EQ(Tail(run, 2), (Strings{"installed? " + name, "failure ManifestUnavailable " + name}));
+    EXPECT_EQ(log.Texts().back(),
+              "[ERROR] " + name + ": no usable manifest entry and not installed");
+  }
 }
 
 TEST_F(UpdateRunTest, FailuresAreShownByKindAndEarlierInstallsStayRecorded) {
