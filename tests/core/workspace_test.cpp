@@ -87,12 +87,9 @@ TEST(CleanWorkspace, RemovesWhatItCanAndFollowsNothing) {
   EXPECT_FALSE(fs::exists(temp / "a-first.txt"));
   EXPECT_FALSE(fs::exists(temp / "z-last"));
   EXPECT_EQ(log.Texts().size(), 3u);
-  EXPECT_EQ(std::ranges::count_if(log.Texts(),
-                                  [](const std::string& text) {
-                                    return text.starts_with("[WARN] Can't remove \\\\?\\") &&
-                                           text.find("locked.zip: ") != std::string::npos;
-                                  }),
-            1);
+  EXPECT_TRUE(std::ranges::any_of(log.Texts(), [](const std::string& text) {
+    return text.starts_with("[WARN] Can't remove \\\\?\\") && text.contains("locked.zip: ");
+  }));
 #else
   EXPECT_TRUE(fs::is_empty(temp));
   EXPECT_TRUE(log.Texts().empty());

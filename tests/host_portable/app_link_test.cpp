@@ -30,12 +30,10 @@ TEST(AppLink, IsAppLinkAndFindAppLink) {
       {"kestrivon://" + std::string(4084, 'x'), true},
       {"kestrivon://" + std::string(4085, 'x'), false},
       {"kestrivon://", false},
-      {"kestrivon:/xx", false},
       {"kestrivonx://a", false},
       {" kestrivon://open", false},
-      {"kestrivon://a\tb", false},
       {"kestrivon://a\x7f", false},
-      {std::string("kestrivon://a\0b", 15), false},
+      {"kestrivon://a\tb", false},
   };
   for (const auto& [text, link] : cases) EXPECT_EQ(IsAppLink(text), link) << text.substr(0, 30);
   EXPECT_EQ(FindAppLink({"--flag", "kestrivon://", "KESTRIVON://first", "kestrivon://second"}),
@@ -84,10 +82,8 @@ TEST(AppLinkHandOff, ReplyAndPathDecideAndNothingToTryIsSilent) {
     size_t pathLength;  // 107 fills the address with its NUL; 108 does not fit
     bool taken;
   } cases[] = {
-      {"OK\n", "", 60, true},          {"OK\nand more", "\r\n", 107, true},
-      {"ok\n", "\n", 60, false},       {"OK", "", 60, false},
-      {"OK\r\n", "", 60, false},       {"", "", 60, false},
-      {std::nullopt, "\n", 60, false}, {"OK\n", "\r\n", 108, false},
+      {"OK\n", "", 60, true},    {"OK\nand more", "\r\n", 107, true}, {"ok\n", "\n", 60, false},
+      {"OK\r\n", "", 60, false}, {std::nullopt, "\n", 60, false},     {"OK\n", "\r\n", 108, false},
   };
   int sockets = 0;
   for (const auto& c : cases) {

@@ -166,7 +166,6 @@ TEST(ReleaseBuild, SameInputsGiveTheSameBytesThatPassVerifyUntilTampered) {
   // The manifest names each package by its digest, which verify checks.
   EXPECT_EQ(ReadFile(release / "launcher/launcher-manifest.json"),
             ReadFile(copy / "launcher/launcher-manifest.json"));
-  EXPECT_EQ(Publish({"verify", release.string()}).code, 0);
   EXPECT_EQ(Publish({"verify", copy.string()}).code, 0);
 
   // Each change is caught by a check that runs before the one that caught the change before.

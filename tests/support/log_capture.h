@@ -22,7 +22,6 @@ class LogCapture {
   LogCapture(const LogCapture&) = delete;
   LogCapture& operator=(const LogCapture&) = delete;
 
-  // Prefixed like the log file: "[INFO] ", "[WARN] ", "[ERROR] ".
   const std::vector<std::string>& Texts() const { return texts_; }
 
  private:
