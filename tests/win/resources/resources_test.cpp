@@ -13,7 +13,6 @@
 #include <fmt/xchar.h>
 
 #include "tests/support/process_runner.h"
-#include "tests/support/ui_test_support.h"
 #include "win/resources/resource_ids.h"
 #include "win/ui/fonts.h"
 

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/ui_test_support.h"
 #include "win/host/process_state.h"
 #include "win/ui/download_status.h"
 #include "win/ui/main_window_paint.h"
@@ -156,26 +155,25 @@ TEST_F(UiSnapshotsOwnProcess, MainWindowAndErrorView) {
     EXPECT_TRUE(LineAt(bitmap, 459, 166, s.border)) << s.hover << s.pressed;
   }
 
-  SetStatus(
-      L"Downloading the launcher and a great many other things that make this line far "
-      L"longer than it may be\nThe detail line wraps onto a second line when it is as long "
-      L"as this one, and it ends in an ellipsis when even three lines are not enough "
-      L"for all of the words that it holds, which is the case here",
-      60);
+  // A status line too long for its width, and a detail line too long for three lines.
+  std::wstring words;
+  for (int i = 0; i < 40; ++i) words += L"word" + std::to_wstring(i) + L" ";
+  SetStatus(words.substr(0, 110) + L"\n" + words, 60);
   Main(L"main-long-status.png");
 
   // The error view: a still grey logo, a red status line, the detail, no progress bar, Close
   // light and Open log dark.
+  UniqueBitmap error;
   for (const UiLanguage language : {UiLanguage::Russian, UiLanguage::English}) {
     Language(language);
     // The state ShowError leaves, without writing to the process log.
-    const UiStrings& t = *currentUiStrings;
     errorShown = false;
-    SetStatus(std::wstring(t.labelError) + L"\n" + t.errorDownloadFailed, 0);
+    SetStatus(
+        std::wstring(currentUiStrings->labelError) + L"\n" + currentUiStrings->errorDownloadFailed,
+        0);
     errorShown = true;
-    Main(language == UiLanguage::English ? L"main-error.png" : L"main-error-ru.png");
+    error = Main(language == UiLanguage::English ? L"main-error.png" : L"main-error-ru.png");
   }
-  const UniqueBitmap error = Main(nullptr);
   EXPECT_TRUE(Near(PixelAt(error, 46, 31), 0xFFB9BCCB));
   EXPECT_TRUE(Near(PixelAt(error, 64, 30), 0xFFB9BCCB));
   EXPECT_EQ(PixelAt(Main(nullptr, 1.0f, {}, 700), 64, 30), PixelAt(error, 64, 30));
