@@ -49,7 +49,6 @@ bool LineAt(const UniqueBitmap& bitmap, int x, int y, Gdiplus::ARGB colour) {
   return Near(PixelAt(bitmap, x, y), colour, 24) || Near(PixelAt(bitmap, x, y + 1), colour, 24);
 }
 
-// Any pixel in the DIP rectangle is near `colour`.
 bool AnyPixel(const UniqueBitmap& bitmap, const DipRect& rect, Gdiplus::ARGB colour) {
   for (int y = static_cast<int>(rect.y); y < static_cast<int>(rect.y + rect.height); ++y) {
     for (int x = static_cast<int>(rect.x); x < static_cast<int>(rect.x + rect.width); ++x) {

@@ -12,7 +12,6 @@
 
 #include "tests/support/temp_dir.h"
 #include "tests/support/wine_test_support.h"
-#include "win/host/process_state.h"
 
 namespace kestrivon::win {
 namespace {
@@ -41,14 +40,11 @@ TEST(UiLanguageOwnProcess, FollowsTheSystemLocale) {
 
   // English from static initialisation until the choice.
   EXPECT_EQ(currentUiStrings, &GetUiStrings(UiLanguage::English));
-  EXPECT_EQ(CurrentUiLanguage(), UiLanguage::English);
 
   kestrivon::testing::TempDir installDir;
   testing::ScopedInstallPath value(installDir.path().wstring());
-  ASSERT_EQ(ResolveInstallDir(), installDir.path().wstring());
 
   ChooseUiLanguage();
-  EXPECT_EQ(CurrentUiLanguage(), expected);
   EXPECT_EQ(currentUiStrings, &GetUiStrings(expected));
   EXPECT_TRUE(testing::ReadFileBytes(installDir.path() / L"logs\\Kestrivon_Updater.log")
                   .contains(fmt::format("] [INFO] Locale: {} -> {} UI\n", locale, ui)));
