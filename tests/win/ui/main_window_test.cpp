@@ -1,12 +1,11 @@
 // The main window and its update prompt under Wine, driven by real messages: every way out of
-// both views (a button fires only when pressed and released on it), status from another thread,
-// the taskbar button, the user's log lines, and the prompt answered from a third thread.
+// both views (a button fires only when pressed and released on it), the reported status, the
+// taskbar button, the user's log lines, and the prompt answered from another thread.
 
 #include "win/ui/main_window.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -17,7 +16,6 @@
 
 #include "tests/support/process_log.h"
 #include "win/host/process_state.h"
-#include "win/ui/download_status.h"
 #include "win/ui/graphics_owners.h"
 #include "win/ui/ui_state.h"
 #include "win/ui/ui_strings.h"
@@ -31,18 +29,12 @@ const UniqueGdiplusSession gdiplusSession = StartGdiplus();
 
 namespace {
 
-// Dispatches this thread's messages until `done` or the time limit, dropping quit messages.
-void PumpUntil(const std::function<bool()>& done,
-               std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!done() && std::chrono::steady_clock::now() < end) {
-    MSG message{};
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      if (message.message == WM_QUIT) continue;
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+// Dispatches every message in this thread's queue, those posted on the way included, and drops
+// the quit message a window's destruction posts.
+void DispatchQueued() {
+  MSG message{};
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message != WM_QUIT) DispatchMessageW(&message);
   }
 }
 
@@ -76,14 +68,10 @@ class MainWindowTest : public ::testing::Test {
     window_ = CreateMainWindow(GetModuleHandleW(nullptr));
     ASSERT_NE(window_, nullptr);
   }
-  // Takes every message left in this thread's queue, including the quit message the window's
-  // destruction posts, so that the next window starts clean.
+  // The next window starts with an empty queue.
   void Close() {
     if (IsWindow(window_)) DestroyWindow(window_);
-    MSG message{};
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      if (message.message != WM_QUIT) DispatchMessageW(&message);
-    }
+    DispatchQueued();
     ClearWindowState();
   }
 
@@ -128,8 +116,7 @@ TEST_F(MainWindowTest, EveryWayOutOfBothViews) {
     const testing::ProcessLogTail log;
     c.act(window_);
     const bool closes = c.outcome >= kCloses;
-    // A window that stays gets the time for posted messages to arrive.
-    PumpUntil([&] { return !IsWindow(window_); }, std::chrono::milliseconds(closes ? 10000 : 100));
+    DispatchQueued();
     EXPECT_EQ(!IsWindow(window_), closes);
     EXPECT_EQ(cancelRequested.load(), closes);
     EXPECT_EQ(log.Text().contains("] [INFO] User cancelled the update\n"),
@@ -203,16 +190,13 @@ TEST_F(MainWindowTest, ShowsWhatTheWorkerReports) {
     TBPFLAG state;  // and value, of the taskbar button
     ULONGLONG value;
   } cases[] = {
-      {[] { SetStatus(L"Checking for updates...\nUpdate data received", 150); },
-       L"Checking for updates...", L"Update data received", 1.0f, 1, TBPF_NORMAL, 100},
+      {[] { SetStatus(L"Checking for updates...\nUpdate data received", 54); },
+       L"Checking for updates...", L"Update data received", 0.54f, 1, TBPF_NORMAL, 54},
+      {[] { SetStatus(L"Clamped", 150); }, L"Clamped", L"", 1.0f, 1, TBPF_NORMAL, 100},
       // The same percent posts no taskbar message; -1 keeps the progress.
       {[] { SetStatus(L"One line", 100); }, L"One line", L"", 1.0f, 0, TBPF_NORMAL, 100},
       {[] { SetStatus(L"A\nB\nC", -1); }, L"A", L"B\nC", 1.0f, 0, TBPF_NORMAL, 100},
       {[] { SetStatus(L"", 0); }, L"", L"", 0, 1, TBPF_NOPROGRESS, 0},
-      // A download's progress, in the window's form with the catalogue's unit.
-      {[] { DownloadProgressReporter(L"Java", 40, 28)(5 * 1048576, 10 * 1048576); }, L"Java",
-       L"5.0 / 10.0" + std::wstring(currentUiStrings->unitMegabytes) + L" (50%)", 0.54f, 1,
-       TBPF_NORMAL, 54},
       {[] { ShowError(L"Shown"); }, currentUiStrings->labelError, L"Shown", 0, 1, TBPF_ERROR, 100},
   };
   FakeTaskbar taskbar;
@@ -254,7 +238,6 @@ TEST_F(MainWindowTest, OpensCentredAndAnswersThePrompt) {
   constexpr int kButtonY = 436 - 45;
   const DWORD guiThread = GetCurrentThreadId();
   const std::vector<PromptRow> rows(10, {L"Java", L"21.0.4", L"21.0.5", 50644378});
-  int quitCode = -1;
   bool stillOpen = false, ownerDisabled = false;
   struct Case {
     const char* name;
@@ -264,7 +247,6 @@ TEST_F(MainWindowTest, OpensCentredAndAnswersThePrompt) {
       {"close box", CloseBox, false},
       {"Update button", [](HWND p) { Click(p, 529, kButtonY, 529, kButtonY); }, true},
       {"Cancel button", [](HWND p) { Click(p, 389, kButtonY, 389, kButtonY); }, false},
-      {"quit message", [&](HWND) { PostThreadMessageW(guiThread, WM_QUIT, 7, 0); }, false},
       {"press on Update, release on Cancel, another key, then Enter",
        [&](HWND p) {
          ownerDisabled = !IsWindowEnabled(window_);
@@ -277,6 +259,7 @@ TEST_F(MainWindowTest, OpensCentredAndAnswersThePrompt) {
          Key(p, VK_RETURN);
        },
        true},
+      {"quit message", [&](HWND) { PostThreadMessageW(guiThread, WM_QUIT, 7, 0); }, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -292,11 +275,10 @@ TEST_F(MainWindowTest, OpensCentredAndAnswersThePrompt) {
     user.join();
     EXPECT_EQ(FindWindowW(L"Kestrivon_Update_Dialog", nullptr), nullptr);
     EXPECT_TRUE(IsWindowEnabled(window_));
-    if (MSG quit{}; PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-      quitCode = static_cast<int>(quit.wParam);
-    }
   }
-  EXPECT_EQ(quitCode, 7);
+  MSG quit{};
+  EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(quit.wParam, 7u);
   EXPECT_TRUE(stillOpen);
   EXPECT_TRUE(ownerDisabled);
   EXPECT_EQ(std::pair(client.right, client.bottom), std::pair(624L, 436L));

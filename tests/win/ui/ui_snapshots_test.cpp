@@ -163,10 +163,9 @@ TEST_F(UiSnapshotsOwnProcess, MainWindowAndErrorView) {
   for (const UiLanguage language : {UiLanguage::Russian, UiLanguage::English}) {
     Language(language);
     // The state ShowError leaves, without writing to the process log.
+    const UiStrings& t = *currentUiStrings;
     errorShown = false;
-    SetStatus(
-        std::wstring(currentUiStrings->labelError) + L"\n" + currentUiStrings->errorDownloadFailed,
-        0);
+    SetStatus(std::wstring(t.labelError) + L"\n" + t.errorDownloadFailed, 0);
     errorShown = true;
     error = Main(language == UiLanguage::English ? L"main-error.png" : L"main-error-ru.png");
   }
