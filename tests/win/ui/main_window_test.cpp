@@ -209,11 +209,10 @@ TEST_F(MainWindowTest, ShowsWhatTheWorkerReports) {
   EXPECT_FALSE(log.Text().contains("Too late"));
 }
 
-// The window opens centred, fixed in size and showing "Preparing". Then the prompt, with ten
-// rows of which eight are shown and the owner off the work area's bottom-right corner: it stays
-// inside the work area and its owner is disabled while it is open. A quit message is passed on
-// to the main loop. No rows ask nothing; after a cancel or without a window the answer is no.
-// (The end-to-end runs answer it by Enter and Escape through the worker's AskConfirmation.)
+// The window opens centred, fixed in size and showing "Preparing". The prompt (ten rows, eight
+// shown, the owner off the work area's bottom-right corner) stays inside the work area and
+// disables its owner while open; a quit message is passed on. No rows ask nothing; after a
+// cancel or without a window the answer is no. The end-to-end runs answer by Enter and Escape.
 TEST_F(MainWindowTest, OpensCentredAndAnswersThePrompt) {
   EXPECT_EQ(Shown().statusLine, currentUiStrings->statusPreparing);
   RECT client{}, frame{}, inside{};
