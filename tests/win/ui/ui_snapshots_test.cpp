@@ -151,9 +151,9 @@ TEST_F(UiSnapshotsOwnProcess, MainWindowAndErrorView) {
     EXPECT_TRUE(LineAt(bitmap, 459, 166, s.border)) << s.hover << s.pressed;
   }
 
-  // A status line too long for its width, and a detail line too long for three lines.
+  // A status line too long for its width, and a detail line that fills its three lines.
   std::wstring words;
-  for (int i = 0; i < 40; ++i) words += L"word" + std::to_wstring(i) + L" ";
+  for (int i = 0; i < 25; ++i) words += L"word" + std::to_wstring(i) + L" ";
   SetStatus(words.substr(0, 110) + L"\n" + words, 60);
   Main(L"main-long-status.png");
 
