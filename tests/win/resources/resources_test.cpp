@@ -1,6 +1,5 @@
-// The program's resources as Windows and GDI+ read them: the icon and the embedded fonts from
-// this executable (linked in as into the program), the version information from a probe that
-// carries the program's resources; and the system families that stand in for missing fonts.
+// The program's resources as Windows and GDI+ read them (the icon and fonts are linked into this
+// executable as into the program), and the system families that stand in for missing fonts.
 
 #include <windows.h>
 
@@ -13,7 +12,6 @@
 #include <fmt/xchar.h>
 
 #include "tests/support/process_runner.h"
-#include "tests/support/ui_test_support.h"
 #include "win/resources/resource_ids.h"
 #include "win/ui/fonts.h"
 
