@@ -205,8 +205,6 @@ struct Catalogues {
   Catalogue russian{&Row::russian};
 };
 
-UiLanguage chosenLanguage = UiLanguage::English;
-
 constexpr char AsciiLower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -228,13 +226,10 @@ void ChooseUiLanguage() {
   name[LOCALE_NAME_MAX_LENGTH - 1] = L'\0';
 
   const bool russian = IsRussianLocaleName(Utf8FromWide(name));
-  chosenLanguage = russian ? UiLanguage::Russian : UiLanguage::English;
-  currentUiStrings = &GetUiStrings(chosenLanguage);
+  currentUiStrings = &GetUiStrings(russian ? UiLanguage::Russian : UiLanguage::English);
   WriteLogLine(std::wstring(L"[INFO] Locale: ") + name +
                (russian ? L" -> Russian UI" : L" -> English UI"));
 }
-
-UiLanguage CurrentUiLanguage() { return chosenLanguage; }
 
 bool IsRussianLocaleName(std::string_view name) {
   if (name.size() < 2) return false;

@@ -78,9 +78,6 @@ extern const UiStrings* currentUiStrings;
 // thread, once, after the log's first line and before the main window and the worker exist.
 void ChooseUiLanguage();
 
-// The language ChooseUiLanguage chose; English before it runs.
-UiLanguage CurrentUiLanguage();
-
 // True for "ru" alone or followed by '-', '.' or '_', in any letter case.
 bool IsRussianLocaleName(std::string_view name);
 
