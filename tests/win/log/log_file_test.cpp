@@ -14,6 +14,7 @@
 #include "tests/support/file_tree.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wine_test_support.h"
+#include "win/host/process_state.h"
 
 namespace kestrivon::win {
 namespace {
@@ -77,14 +78,17 @@ TEST(LogFile, RotatesOncePerRunDropsWhatItCannotWriteAndNamesItsPaths) {
   EXPECT_EQ(FormatSystemError(0xE0000123u), L"");
 }
 
-// The install directory, and with it the log's place, is fixed per process.
-TEST(ProcessLogOwnProcess, WritesUnderTheInstallDirectory) {
+// The install directory, and with it the log's place, is read once per process.
+TEST(ProcessLogOwnProcess, WritesUnderTheInstallDirectoryReadOnce) {
   if (!testing::RunsInOwnProcess()) GTEST_SKIP() << "needs a process of its own";
   TempDir installDir;
-  testing::ScopedInstallPath value(installDir.path().wstring());
-  ASSERT_TRUE(value.Ok());
-
-  WriteLogLine(L"[INFO] host line");
+  {
+    testing::ScopedInstallPath value(installDir.path().wstring());
+    ASSERT_TRUE(value.Ok());
+    WriteLogLine(L"[INFO] host line");
+  }
+  // The value is put back now; the install directory stays, and the log with it.
+  EXPECT_EQ(ResolveInstallDir(), installDir.path().wstring());
   InstallCoreLogSink();
   core::Log(core::LogLevel::Info, "engine line");
   core::Log(core::LogLevel::Warning, "careful");
@@ -92,7 +96,6 @@ TEST(ProcessLogOwnProcess, WritesUnderTheInstallDirectory) {
   core::Log(static_cast<core::LogLevel>(7), "never written");
   core::SetLogSink(nullptr);
 
-  // The unknown level is not written.
   EXPECT_EQ(Stamped(ReadFileBytes(installDir.path() / L"logs\\Kestrivon_Updater.log")),
             "[T] [INFO] host line\n[T] [INFO] engine line\n[T] [WARN] careful\n[T] [ERROR] ой\n");
 }
