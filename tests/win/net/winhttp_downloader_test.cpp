@@ -80,7 +80,7 @@ class WinHttpDownloaderTest : public ::testing::Test {
   std::string Url(std::string_view pathAndQuery) const {
     return fmt::format("https://localhost:{}{}", port_, pathAndQuery);
   }
-  // The server's request log entries (method, userAgent, tls, ...) for `pathAndQuery`.
+  // The server's request log entries (userAgent, status, ...) for `pathAndQuery`.
   std::vector<nlohmann::json> RequestsFor(std::string_view pathAndQuery) const {
     std::vector<nlohmann::json> found;
     std::ifstream in{std::filesystem::path(requestLog_)};
@@ -124,7 +124,7 @@ class WinHttpDownloaderTest : public ::testing::Test {
   std::wstring requestLog_;
 };
 
-// The server sees one GET with the updater's user agent, over TLS 1.2 or later.
+// The server (TLS 1.2 or later only) sees one request, with the updater's user agent.
 TEST_F(WinHttpDownloaderTest, WholeBodiesWithAndWithoutContentLengthAndInMemory) {
   constexpr uint64_t size = 600000;  // more than two transfer buffers
   for (const bool announced : {true, false}) {
@@ -140,11 +140,8 @@ TEST_F(WinHttpDownloaderTest, WholeBodiesWithAndWithoutContentLengthAndInMemory)
     EXPECT_EQ(progress.back(), std::make_pair(size, announced ? size : 0u));
     const auto requests = RequestsFor(path);
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0]["method"], "GET");
     EXPECT_EQ(requests[0]["userAgent"],
               fmt::format("Kestrivon-Updater/{} (Windows)", core::updaterVersion));
-    const std::string tls = requests[0].value("tls", "");
-    EXPECT_TRUE(tls == "TLSv1.2" || tls == "TLSv1.3") << tls;
   }
 
   // In memory with the host's manifest limit of 5 MiB, and a time-out of its own.
