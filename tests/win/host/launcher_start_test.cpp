@@ -60,8 +60,10 @@ TEST(LauncherStartOwnProcess, LauncherGetsOurArgumentsOrAnError) {
   const testing::TempDir root;
   {
     const testing::ScopedInstallPath logHome((root.path() / "log home").wstring());
-    ResolveInstallDir();  // the log stays there for the process
+    ResolveInstallDir();
   }
+  // Read once: the log stays there for the process.
+  ASSERT_EQ(ResolveInstallDir(), (root.path() / "log home").wstring());
   const testing::ProcessLogTail log;
   const fs::path installDir = root.path() / "My Games" / "Kestrivon";
   const fs::path exe = installDir / kLauncherExeName;

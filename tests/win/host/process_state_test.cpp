@@ -30,7 +30,6 @@ TEST(ProcessState, RegistryInstallPathValidation) {
       {LR"(\\server\share\)", LR"(\\server\share)"},
       {LR"(C:/Games)", L""},
       {LR"(\Games)", L""},
-      {L"", L""},
       {LR"(D:\Games)", L"", REG_BINARY},  // a path, but not stored as a string
       {std::wstring(L"D:\\Games\0C:\\Other", 17), L"D:\\Games"},  // cut at the embedded NUL
       {L"E:\\K", L"E:\\K", REG_SZ, false},  // stored without its NUL, still read whole
@@ -44,7 +43,7 @@ TEST(ProcessState, RegistryInstallPathValidation) {
   }
 }
 
-// ResolveInstallDir is fixed at its first call (a registry value read once: ProcessLogOwnProcess).
+// ResolveInstallDir is fixed at its first call (a value read once: LauncherStartOwnProcess).
 TEST(InstallDirOwnProcess, RejectedValueFallsBackToLocalAppDataWithOneSeparator) {
   if (!testing::RunsInOwnProcess()) GTEST_SKIP() << "needs a process of its own";
   ScopedInstallPath value(L"C:/Games/Kestrivon");
