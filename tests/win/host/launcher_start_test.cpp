@@ -53,17 +53,24 @@ TEST(LauncherStart, QuotedArgumentsSplitBackUnchanged) {
   }
 }
 
-// The process-wide log and error view: a process of its own, started by CTest with awkward
-// arguments (CMakeLists.txt) that must reach the launcher unchanged.
+// The process's install directory, log and error view: a process of its own, started by CTest
+// with awkward arguments (CMakeLists.txt) that must reach the launcher unchanged.
 TEST(LauncherStartOwnProcess, LauncherGetsOurArgumentsOrAnError) {
   if (!testing::RunsInOwnProcess()) GTEST_SKIP() << "needs a process of its own";
   const testing::TempDir root;
   {
-    const testing::ScopedInstallPath logHome((root.path() / "log home").wstring());
+    // A rejected install path: the local application data folder's, here one named with a
+    // trailing backslash.
+    const testing::ScopedInstallPath rejected(L"C:/Games/Kestrivon");
+    const testing::ScopedRegistryValue local(
+        HKEY_CURRENT_USER,
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+        L"Local AppData", root.path().wstring() + L"\\");
+    ASSERT_TRUE(rejected.Ok() && local.Ok());
     ResolveInstallDir();
   }
-  // Read once: the log stays there for the process.
-  ASSERT_EQ(ResolveInstallDir(), (root.path() / "log home").wstring());
+  // With one separator, and read once: the log stays there for the process.
+  ASSERT_EQ(ResolveInstallDir(), root.path().wstring() + L"\\Kestrivon");
   const testing::ProcessLogTail log;
   const fs::path installDir = root.path() / "My Games" / "Kestrivon";
   const fs::path exe = installDir / kLauncherExeName;

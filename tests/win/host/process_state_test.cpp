@@ -1,5 +1,6 @@
-// Install-path validation against the real registry of the Wine prefix, and the install
-// directory fixed per process (the instance mutex: self-replacement tests and end-to-end runs).
+// Install-path validation against the real registry of the Wine prefix (the install directory
+// fixed per process: LauncherStartOwnProcess; the instance mutex: self-replacement tests and
+// end-to-end runs).
 
 #include "win/host/process_state.h"
 
@@ -7,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/temp_dir.h"
 #include "tests/support/wine_test_support.h"
 
 namespace kestrivon::win {
@@ -15,7 +15,6 @@ namespace {
 
 using testing::kInstallPathKey;
 using testing::kInstallPathName;
-using testing::ScopedInstallPath;
 
 TEST(ProcessState, RegistryInstallPathValidation) {
   struct Case {
@@ -41,22 +40,6 @@ TEST(ProcessState, RegistryInstallPathValidation) {
     ASSERT_TRUE(value.Ok());
     EXPECT_EQ(ReadInstallPathFromRegistry(), c.expected) << "stored: " << c.stored;
   }
-}
-
-// ResolveInstallDir is fixed at its first call (a value read once: LauncherStartOwnProcess).
-TEST(InstallDirOwnProcess, RejectedValueFallsBackToLocalAppDataWithOneSeparator) {
-  if (!testing::RunsInOwnProcess()) GTEST_SKIP() << "needs a process of its own";
-  ScopedInstallPath value(L"C:/Games/Kestrivon");
-  ASSERT_TRUE(value.Ok());
-  // The local application data folder, redirected to a folder named with a trailing backslash.
-  kestrivon::testing::TempDir folder;
-  const std::wstring local = folder.path().wstring();
-  testing::ScopedRegistryValue redirected(
-      HKEY_CURRENT_USER,
-      L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
-      L"Local AppData", local + L"\\");
-  ASSERT_TRUE(redirected.Ok());
-  EXPECT_EQ(ResolveInstallDir(), local + L"\\Kestrivon");
 }
 
 }  // namespace
