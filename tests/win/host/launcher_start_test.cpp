@@ -58,23 +58,23 @@ TEST(LauncherStart, QuotedArgumentsSplitBackUnchanged) {
 TEST(LauncherStartOwnProcess, LauncherGetsOurArgumentsOrAnError) {
   if (!testing::RunsInOwnProcess()) GTEST_SKIP() << "needs a process of its own";
   const testing::TempDir root;
+  fs::create_directories(root.path() / L"local data");
   {
     // A rejected install path: the local application data folder's, here one named with a
-    // trailing backslash.
+    // space and a trailing backslash.
     const testing::ScopedInstallPath rejected(L"C:/Games/Kestrivon");
     const testing::ScopedRegistryValue local(
         HKEY_CURRENT_USER,
         L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
-        L"Local AppData", root.path().wstring() + L"\\");
+        L"Local AppData", (root.path() / L"local data").wstring() + L"\\");
     ASSERT_TRUE(rejected.Ok() && local.Ok());
     ResolveInstallDir();
   }
   // With one separator, and read once: the log stays there for the process.
-  ASSERT_EQ(ResolveInstallDir(), root.path().wstring() + L"\\Kestrivon");
+  const fs::path installDir = root.path() / L"local data" / L"Kestrivon";
+  ASSERT_EQ(ResolveInstallDir(), installDir.wstring());
   const testing::ProcessLogTail log;
-  const fs::path installDir = root.path() / "My Games" / "Kestrivon";
   const fs::path exe = installDir / kLauncherExeName;
-  fs::create_directories(installDir);
 
   EXPECT_FALSE(StartLauncher(installDir.wstring()));
   EXPECT_EQ(uiState.detailLine, currentUiStrings->errorLauncherNotFound);

@@ -13,9 +13,6 @@
 namespace kestrivon::win {
 namespace {
 
-using testing::kInstallPathKey;
-using testing::kInstallPathName;
-
 TEST(ProcessState, RegistryInstallPathValidation) {
   struct Case {
     std::wstring stored;
@@ -35,8 +32,8 @@ TEST(ProcessState, RegistryInstallPathValidation) {
   };
   for (const Case& c : cases) {
     const DWORD bytes = static_cast<DWORD>((c.stored.size() + c.terminated) * sizeof(wchar_t));
-    testing::ScopedRegistryValue value(HKEY_CURRENT_USER, kInstallPathKey, kInstallPathName, c.type,
-                                       c.stored.c_str(), bytes);
+    testing::ScopedRegistryValue value(HKEY_CURRENT_USER, testing::kInstallPathKey,
+                                       testing::kInstallPathName, c.type, c.stored.c_str(), bytes);
     ASSERT_TRUE(value.Ok());
     EXPECT_EQ(ReadInstallPathFromRegistry(), c.expected) << "stored: " << c.stored;
   }
