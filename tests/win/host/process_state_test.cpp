@@ -1,23 +1,17 @@
-// Install-path validation against the real registry of the Wine prefix, and the install
-// directory fixed per process (the instance mutex: self-replacement tests and end-to-end runs).
+// Install-path validation against the real registry of the Wine prefix (the install directory
+// fixed per process: LauncherStartOwnProcess; the instance mutex: self-replacement tests and
+// end-to-end runs).
 
 #include "win/host/process_state.h"
 
-#include <future>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
-#include "tests/support/temp_dir.h"
 #include "tests/support/wine_test_support.h"
 
 namespace kestrivon::win {
 namespace {
-
-using testing::kInstallPathKey;
-using testing::kInstallPathName;
-using testing::ScopedInstallPath;
 
 TEST(ProcessState, RegistryInstallPathValidation) {
   struct Case {
@@ -31,52 +25,18 @@ TEST(ProcessState, RegistryInstallPathValidation) {
       {LR"(D:\\)", LR"(D:\)"},
       {LR"(\\server\share\)", LR"(\\server\share)"},
       {LR"(C:/Games)", L""},
-      {LR"(C:Games)", L""},
       {LR"(\Games)", L""},
-      {L"", L""},
       {LR"(D:\Games)", L"", REG_BINARY},  // a path, but not stored as a string
       {std::wstring(L"D:\\Games\0C:\\Other", 17), L"D:\\Games"},  // cut at the embedded NUL
       {L"E:\\K", L"E:\\K", REG_SZ, false},  // stored without its NUL, still read whole
   };
   for (const Case& c : cases) {
     const DWORD bytes = static_cast<DWORD>((c.stored.size() + c.terminated) * sizeof(wchar_t));
-    testing::ScopedRegistryValue value(HKEY_CURRENT_USER, kInstallPathKey, kInstallPathName, c.type,
-                                       c.stored.c_str(), bytes);
+    testing::ScopedRegistryValue value(HKEY_CURRENT_USER, testing::kInstallPathKey,
+                                       testing::kInstallPathName, c.type, c.stored.c_str(), bytes);
     ASSERT_TRUE(value.Ok());
     EXPECT_EQ(ReadInstallPathFromRegistry(), c.expected) << "stored: " << c.stored;
   }
-  RegDeleteKeyValueW(HKEY_CURRENT_USER, kInstallPathKey, kInstallPathName);
-  EXPECT_EQ(ReadInstallPathFromRegistry(), L"");
-}
-
-// ResolveInstallDir is fixed at its first call: each case below runs in a process of its own.
-TEST(InstallDirOwnProcess, RegistryValueIsReadOnceForTheProcess) {
-  if (!testing::RunsInOwnProcess()) GTEST_SKIP() << "needs a process of its own";
-  {
-    ScopedInstallPath value(L"D:\\Games\\Kestrivon\\\\");
-    ASSERT_TRUE(value.Ok());
-    // Concurrent first calls must agree on one value.
-    std::vector<std::future<std::wstring>> calls;
-    for (int i = 0; i < 4; ++i) calls.push_back(std::async(std::launch::async, ResolveInstallDir));
-    for (auto& call : calls) EXPECT_EQ(call.get(), L"D:\\Games\\Kestrivon");
-  }
-  ScopedInstallPath changed(L"E:\\Elsewhere");
-  EXPECT_EQ(ResolveInstallDir(), L"D:\\Games\\Kestrivon");
-}
-
-TEST(InstallDirOwnProcess, RejectedValueFallsBackToLocalAppDataWithOneSeparator) {
-  if (!testing::RunsInOwnProcess()) GTEST_SKIP() << "needs a process of its own";
-  ScopedInstallPath value(L"C:/Games/Kestrivon");
-  ASSERT_TRUE(value.Ok());
-  // The local application data folder, redirected to a folder named with a trailing backslash.
-  kestrivon::testing::TempDir folder;
-  const std::wstring local = folder.path().wstring();
-  testing::ScopedRegistryValue redirected(
-      HKEY_CURRENT_USER,
-      L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
-      L"Local AppData", local + L"\\");
-  ASSERT_TRUE(redirected.Ok());
-  EXPECT_EQ(ResolveInstallDir(), local + L"\\Kestrivon");
 }
 
 }  // namespace

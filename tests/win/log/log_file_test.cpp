@@ -1,5 +1,5 @@
-// The log file on a real (Wine) file system, system error texts, and the process-wide log
-// under the install directory with the engine sink's lines.
+// The log file on a real (Wine) file system, system error texts, and the engine sink's lines in
+// the process-wide log.
 
 #include "win/log/log_file.h"
 
@@ -12,6 +12,7 @@
 
 #include "core/log.h"
 #include "tests/support/file_tree.h"
+#include "tests/support/process_log.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wine_test_support.h"
 
@@ -77,24 +78,16 @@ TEST(LogFile, RotatesOncePerRunDropsWhatItCannotWriteAndNamesItsPaths) {
   EXPECT_EQ(FormatSystemError(0xE0000123u), L"");
 }
 
-// The install directory, and with it the log's place, is fixed per process.
-TEST(ProcessLogOwnProcess, WritesUnderTheInstallDirectory) {
-  if (!testing::RunsInOwnProcess()) GTEST_SKIP() << "needs a process of its own";
-  TempDir installDir;
-  testing::ScopedInstallPath value(installDir.path().wstring());
-  ASSERT_TRUE(value.Ok());
-
-  WriteLogLine(L"[INFO] host line");
+// The engine's lines in the process-wide log, which lives under the install directory.
+TEST(ProcessLog, TakesTheEngineLinesByLevel) {
+  const testing::ProcessLogTail log;
   InstallCoreLogSink();
   core::Log(core::LogLevel::Info, "engine line");
   core::Log(core::LogLevel::Warning, "careful");
   core::Log(core::LogLevel::Error, "ой");
   core::Log(static_cast<core::LogLevel>(7), "never written");
   core::SetLogSink(nullptr);
-
-  // The unknown level is not written.
-  EXPECT_EQ(Stamped(ReadFileBytes(installDir.path() / L"logs\\Kestrivon_Updater.log")),
-            "[T] [INFO] host line\n[T] [INFO] engine line\n[T] [WARN] careful\n[T] [ERROR] ой\n");
+  EXPECT_EQ(Stamped(log.Text()), "[T] [INFO] engine line\n[T] [WARN] careful\n[T] [ERROR] ой\n");
 }
 
 }  // namespace
