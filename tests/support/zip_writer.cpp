@@ -45,47 +45,33 @@ std::string ZipWriter::Build() const {
   std::string central;
   for (const ZipWriterEntry& entry : entries) {
     const uint64_t offset = out.size();
-    const std::string payload = entry.rawData               ? *entry.rawData
-                                : entry.method == kDeflated ? Deflate(entry.data)
-                                                            : entry.data;
+    const std::string payload = entry.method == kDeflated ? Deflate(entry.data) : entry.data;
     const uint32_t crc = entry.crc32.value_or(
         crc32_z(0, reinterpret_cast<const Bytef*>(entry.data.data()), entry.data.size()));
     const uint64_t compressed = entry.compressedSize.value_or(payload.size());
     const uint64_t uncompressed = entry.uncompressedSize.value_or(entry.data.size());
-    const uint64_t localOffset = entry.localHeaderOffset.value_or(offset);
     const std::string& localName = entry.localName ? *entry.localName : entry.name;
-    const bool descriptor = (entry.flags & 0x0008) != 0;
-    const int sizeWidth = entry.zip64 ? 8 : 4;
 
     // The fields both headers share, from "version needed" to the extra field's length; the
     // time and date are 1980-01-01 00:00.
-    auto header = [&](std::string& to, bool known, size_t nameSize, size_t extraSize) {
-      const uint64_t shownCompressed = entry.zip64 ? kAll32 : known ? compressed : 0;
-      const uint64_t shownUncompressed = entry.zip64 ? kAll32 : known ? uncompressed : 0;
-      Put(to, 2, entry.zip64 ? 45u : 20u, 2, entry.flags, 2, entry.method, 4, 0x00210000, 4,
-          known ? crc : 0u, 4, shownCompressed, 4, shownUncompressed, 2, nameSize, 2, extraSize);
+    auto header = [&](std::string& to, size_t nameSize, size_t extraSize) {
+      Put(to, 2, entry.zip64 ? 45u : 20u, 2, entry.flags, 2, entry.method, 4, 0x00210000, 4, crc, 4,
+          entry.zip64 ? kAll32 : compressed, 4, entry.zip64 ? kAll32 : uncompressed, 2, nameSize, 2,
+          extraSize);
     };
 
     std::string extra;
-    if (entry.zip64) {
-      Put(extra, 2, 0x0001, 2, 16, 8, descriptor ? 0 : uncompressed, 8,
-          descriptor ? 0 : compressed);
-    }
+    if (entry.zip64) Put(extra, 2, 0x0001, 2, 16, 8, uncompressed, 8, compressed);
     Put(out, 4, 0x04034b50);
-    header(out, !descriptor, localName.size(), extra.size());
+    header(out, localName.size(), extra.size());
     out += localName + extra + payload;
-    if (descriptor) {
-      Put(out, 4, 0x08074b50, 4, crc, sizeWidth, compressed, sizeWidth, uncompressed);
-    }
 
     extra.clear();
-    if (entry.zip64) {
-      Put(extra, 2, 0x0001, 2, 24, 8, uncompressed, 8, compressed, 8, localOffset);
-    }
+    if (entry.zip64) Put(extra, 2, 0x0001, 2, 24, 8, uncompressed, 8, compressed, 8, offset);
     Put(central, 4, 0x02014b50, 2, entry.versionMadeBy);
-    header(central, true, entry.name.size(), extra.size());
+    header(central, entry.name.size(), extra.size());
     // Comment length, disk and internal attributes, then the rest.
-    Put(central, 6, 0, 4, entry.externalAttributes, 4, entry.zip64 ? kAll32 : localOffset);
+    Put(central, 6, 0, 4, entry.externalAttributes, 4, entry.zip64 ? kAll32 : offset);
     central += entry.name + extra;
   }
 

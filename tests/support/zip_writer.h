@@ -1,8 +1,7 @@
 #pragma once
 
-// Builds ZIP archives in memory for tests, honest or hostile: any name bytes, sizes and CRCs
-// that lie, ZIP64 records, entries that point into each other, flags and methods the reader
-// must refuse. Large declared sizes cost nothing: only the given bytes are written.
+// Builds ZIP archives in memory for tests, honest or hostile: any name bytes, lying sizes, CRCs
+// and names, ZIP64 records, flags and methods to refuse; only the given bytes are written.
 
 #include <cstdint>
 #include <filesystem>
@@ -15,27 +14,22 @@ namespace kestrivon::testing {
 
 inline constexpr uint16_t kStored = 0;
 inline constexpr uint16_t kDeflated = 8;
-inline constexpr uint16_t kMadeOnDos = 20;
 
 struct ZipWriterEntry {
   std::string name{};  // raw bytes, as stored
   std::string data{};  // the uncompressed content
   uint16_t method = kDeflated;
-  std::optional<std::string> rawData{};  // written instead of `data` compressed by `method`
   // Declared instead of the real values.
   std::optional<uint64_t> compressedSize{};
   std::optional<uint64_t> uncompressedSize{};
   std::optional<uint32_t> crc32{};
-  uint16_t flags = 0;                      // bit 3: sizes and CRC in a data descriptor
+  uint16_t flags = 0;
   std::optional<std::string> localName{};  // the local header's name, when it differs
   uint16_t versionMadeBy = (3 << 8) | 20;  // Unix
   uint32_t externalAttributes = 0;
   bool zip64 = false;  // sizes and offset in ZIP64 extra fields
-  // The offset the central record claims for the local header, when it lies.
-  std::optional<uint64_t> localHeaderOffset{};
 };
 
-// The entries in order, and what the archive holds besides them.
 struct ZipWriter {
   bool zip64End = false;  // ZIP64 end record and locator (always written beyond 65,535 entries)
   std::string comment{};
