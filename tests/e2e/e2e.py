@@ -2,8 +2,7 @@
 """End-to-end runs of the shipped KestrivonUpdater.exe under Wine against a real TLS origin
 that answers to the product's real host names, inside a private network namespace.
 
-Windows are driven by the tests' window driver (by class), so no X server is needed. Prints
-one line per scenario and "N passed, N failed"; exit code 0 only when every scenario passed.
+Windows are driven by class through the tests' window driver: no X server is needed.
 """
 
 import argparse
@@ -400,15 +399,13 @@ def refused_runs(world):
     """The manifest missing or under a certificate nobody trusts, a zip-slip runtime package:
     the error view, exit 1 once it is closed, nothing written outside the install folder."""
     release, install = world.release_and_install("refused")
-    document = manifest(release)
-    entry = document["win"]["jre"]
     package = os.path.join(release, jre_file(release))
     with zipfile.ZipFile(package, "w") as archive:
         archive.writestr("jdk/bin/java.exe", b"MZ")
         archive.writestr("../../escaped.txt", b"outside")
         archive.writestr("jdk/../../../escaped-too.txt", b"outside")
-    entry["size"] = os.path.getsize(package)
-    entry["sha256"] = sha256(package)
+    document = manifest(release)
+    document["win"]["jre"].update(size=os.path.getsize(package), sha256=sha256(package))
     with open(os.path.join(release, "launcher", "launcher-manifest.json"), "w") as out:
         json.dump(document, out)
     stranger = sandbox.Certificates(os.path.join(world.work, "stranger"))
@@ -467,8 +464,12 @@ def main():
     parser.add_argument("--windows-build", required=True)
     parser.add_argument("--native-build", required=True)
     parser.add_argument("--work", required=True)
+    parser.add_argument("--list", action="store_true")
     parser.add_argument("scenarios", nargs="*")
     args = parser.parse_args()
+    if args.list:
+        print("\n".join(SCENARIOS))
+        return 0
     if unknown := set(args.scenarios) - set(SCENARIOS):
         parser.error(f"unknown scenarios: {', '.join(unknown)}")
     code = sandbox.enter_namespace("e2e", os.path.abspath(__file__))

@@ -115,7 +115,16 @@ http {{
 """)
         self.process = subprocess.Popen(["nginx", "-c", self.conf, "-p", self.dir],
                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        wait_for_port(443, self.process, "nginx")
+        deadline = time.monotonic() + 10
+        while self.process.poll() is None:
+            with socket.socket() as probe:
+                if probe.connect_ex(("127.0.0.1", 443)) == 0:
+                    return
+            if time.monotonic() > deadline:
+                self.stop()
+                raise SandboxError("nginx does not listen on port 443")
+            time.sleep(0.05)
+        raise SandboxError(f"nginx ended at start: {self.process.stderr.read().decode().strip()}")
 
     def stop(self):
         stop_process(self.process)
@@ -149,19 +158,6 @@ class FaultServer(Server):
     def stop(self):
         subprocess.run([sys.executable, os.path.join(ROOT, "tools", "content_server.py"),
                         "--stop", "--state-file", self.state], capture_output=True)
-
-
-def wait_for_port(port, process, name, seconds=10):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if process.poll() is not None:
-            raise SandboxError(f"{name} ended at start: {process.stderr.read().decode().strip()}")
-        with socket.socket() as probe:
-            if probe.connect_ex(("127.0.0.1", port)) == 0:
-                return
-        time.sleep(0.05)
-    stop_process(process)
-    raise SandboxError(f"{name} does not listen on port {port}")
 
 
 def stop_process(process, seconds=5):
