@@ -1,12 +1,9 @@
 #!/usr/bin/env python3
 """The demo: the shipped KestrivonUpdater.exe installs a freshly published sample release from
 a real nginx origin under the product's real host names, then updates its Java runtime to a
-newer one. Everything runs in a private network namespace; windows are shown on a virtual
-display (Xvfb) and photographed.
+newer one, in a private network namespace, its windows photographed on Xvfb.
 
-Usage: demo.py --windows-build DIR --native-build DIR --out DIR
-Leaves in --out: screenshots (prompt, download, end state of each run), the updater's log,
-summary.txt; prints the summary.
+Leaves screenshots, the updater's log and summary.txt in --out; prints the summary.
 """
 
 import argparse
@@ -16,33 +13,26 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import e2e  # noqa: E402
-import sandbox  # noqa: E402
+import e2e
+import sandbox
 
 DISPLAY = ":71"
 
 
-class Display:
-    """Xvfb for the run's windows, and screenshots of it."""
+def start_display():
+    """Xvfb for the run's windows."""
+    display = subprocess.Popen(["Xvfb", DISPLAY, "-screen", "0", "1280x800x24", "-nolisten",
+                                "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(200):
+        if os.path.exists(f"/tmp/.X11-unix/X{DISPLAY[1:]}"):
+            return display
+        time.sleep(0.05)
+    raise sandbox.SandboxError("Xvfb did not start")
 
-    def __init__(self):
-        self.process = subprocess.Popen(["Xvfb", DISPLAY, "-screen", "0", "1280x800x24",
-                                         "-nolisten", "tcp"],
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        socket = f"/tmp/.X11-unix/X{DISPLAY[1:]}"
-        deadline = time.monotonic() + 10
-        while not os.path.exists(socket) and time.monotonic() < deadline:
-            time.sleep(0.05)
-        if not os.path.exists(socket):
-            raise sandbox.SandboxError("Xvfb did not start")
 
-    def shoot(self, path):
-        from PIL import ImageGrab  # Debian's python3-pil, with X support
-        ImageGrab.grab(xdisplay=DISPLAY).save(path)
-
-    def stop(self):
-        sandbox.stop_process(self.process)
+def shoot(path):
+    from PIL import ImageGrab  # Debian's python3-pil, with X support
+    ImageGrab.grab(xdisplay=DISPLAY).save(path)
 
 
 def folder_bytes(path):
@@ -50,40 +40,30 @@ def folder_bytes(path):
                for folder, _, files in os.walk(path) for name in files)
 
 
-def demo_run(world, display, out, install, label, release, steps):
-    """One updater start; `steps` photographs and answers the windows. Returns the timings."""
+def demo_run(world, out, install, label, release, prompts):
+    """One updater start: photographs and accepts `prompts` prompts (a fresh install asks for
+    the updater's own package first, then, in the restarted updater, for the components), the
+    download under way and the end. Returns the timings."""
     times = {}
     with sandbox.Nginx(world.work, release, world.certificates, rate="40m"):
         started = time.monotonic()
         run = e2e.Run(world, install)
-        steps(run, times, started)
-        code = run.wait(300)
-        times["total"] = time.monotonic() - started
-        display.shoot(os.path.join(out, f"{label}-end.png"))
-    e2e.check(code == 0, f"{label}: the updater ended with exit code {code}\n{run.log()}")
-    return times
-
-
-def accept_prompts(display, out, label, count):
-    """Photographs and accepts `count` prompts (a fresh install asks for the updater's own
-    package first, then, in the restarted updater, for the components), then photographs the
-    download under way."""
-    def steps(run, times, started):
-        for number in range(1, count + 1):
+        for number in range(1, prompts + 1):
             e2e.check(run.drive(e2e.PROMPT_CLASS, "find", timeout=120),
                       f"{label}: prompt {number} did not appear\n{run.run_log()}")
             times.setdefault("until the first prompt", time.monotonic() - started)
             time.sleep(0.5)  # let it paint
-            display.shoot(os.path.join(out, f"{label}-prompt-{number}.png"))
+            shoot(os.path.join(out, f"{label}-prompt-{number}.png"))
             run.drive(e2e.PROMPT_CLASS, "enter")
             run.drive(e2e.PROMPT_CLASS, "gone", 15)
         accepted = time.monotonic()
         time.sleep(1.0)
-        display.shoot(os.path.join(out, f"{label}-download.png"))
-        while run.outcome() is None and time.monotonic() - accepted < 300:
-            time.sleep(0.1)
+        shoot(os.path.join(out, f"{label}-download.png"))
+        run.finish(0, 300)
         times["download and install"] = time.monotonic() - accepted
-    return steps
+        times["total"] = time.monotonic() - started
+        shoot(os.path.join(out, f"{label}-end.png"))
+    return times
 
 
 def main():
@@ -101,7 +81,7 @@ def main():
     shutil.rmtree(out, ignore_errors=True)
     os.makedirs(work)
     sandbox.prepare_namespace(work)
-    display = Display()
+    display = start_display()
     os.environ.update(DISPLAY=DISPLAY, KESTRIVON_WINE_GRAPHICS="x11")
     world = None
     try:
@@ -110,13 +90,11 @@ def main():
         world.make_runtime("21.0.7", 120)
         install = os.path.join(work, "Kestrivon Games", "Kestrivon")
         published = time.monotonic()
-        first = world.publish("release-1", launcher_version="2.0.0", jre_version="21.0.5")
+        first = world.publish("release-1")
         publish_time = time.monotonic() - published
-        one = demo_run(world, display, out, install, "1-install", first,
-                       accept_prompts(display, out, "1-install", 2))
-        second = world.publish("release-2", launcher_version="2.0.0", jre_version="21.0.7")
-        two = demo_run(world, display, out, install, "2-runtime-update", second,
-                       accept_prompts(display, out, "2-runtime-update", 1))
+        one = demo_run(world, out, install, "1-install", first, 2)
+        second = world.publish("release-2", jre_version="21.0.7")
+        two = demo_run(world, out, install, "2-runtime-update", second, 1)
         shutil.copy(os.path.join(install, e2e.LOG_NAME), os.path.join(out, "Kestrivon_Updater.log"))
         record = e2e.versions(install)
         entries = e2e.manifest(second)["win"]
@@ -150,7 +128,7 @@ def main():
     finally:
         if world:
             world.prefix.stop()
-        display.stop()
+        sandbox.stop_process(display)
         shutil.rmtree(os.path.join(work, "releases"), ignore_errors=True)
 
 

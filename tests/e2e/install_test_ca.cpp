@@ -1,6 +1,5 @@
 // Adds a throw-away test CA (DER file) to the Wine prefix's ROOT store, so that the shipped
 // updater trusts the end-to-end runs' origin as it would a real one.
-// Usage: kestrivon_install_test_ca CA.der
 
 #include <cstdio>
 #include <string>
@@ -8,10 +7,7 @@
 #include "tests/support/test_root_certificate.h"
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: kestrivon_install_test_ca CA.der\n");
-    return 2;
-  }
+  if (argc != 2) return 2;
   const std::string error = kestrivon::testing::InstallRootCertificate(argv[1]);
   if (!error.empty()) std::fprintf(stderr, "%s\n", error.c_str());
   return error.empty() ? 0 : 1;

@@ -1,12 +1,12 @@
-"""The world an end-to-end run lives in: a private mount and network namespace in which the
-product's real host names lead to 127.0.0.1, a TLS origin on 127.0.0.1:443 (nginx, or the
-fault-injecting content server), and a Wine prefix of the run's own that trusts the run's
-throw-away CA. Nothing leaves the namespace: it has no interface but its own loopback.
+"""The world an end-to-end run lives in: a private mount and network namespace (no interface
+but loopback) in which the product's host names lead to a TLS origin on 127.0.0.1:443 (nginx,
+or the fault-injecting content server), and a Wine prefix that trusts the run's throw-away CA.
 """
 
 import json
 import os
 import signal
+import socket
 import subprocess
 import sys
 import time
@@ -26,34 +26,22 @@ class SandboxError(RuntimeError):
     pass
 
 
-def run_in_namespace(argv):
-    """Runs this program again inside a new mount and network namespace and returns its exit
-    code; inside (the flag set) it returns None after preparing loopback and the hosts file."""
+def enter_namespace(name, program):
+    """Runs `program` again inside a new mount and network namespace; its exit code, or 1 with a
+    message under `name` without root. None inside (the flag set)."""
     if os.environ.get(NAMESPACE_FLAG) == "1":
         return None
     if os.geteuid() != 0:
-        raise SandboxError("end-to-end runs need root: they make a private network namespace "
-                           "(unshare -m -n) so that the real host names reach 127.0.0.1 only")
-    env = dict(os.environ, **{NAMESPACE_FLAG: "1"})
-    try:
-        return subprocess.run(["unshare", "--mount", "--net", "--", sys.executable, *argv],
-                              env=env).returncode
-    except OSError as error:
-        raise SandboxError(f"can't start unshare: {error}") from error
-
-
-def enter_namespace(name, program):
-    """run_in_namespace for `program` with this process's arguments; a failure to make the
-    namespace is printed under `name` and gives exit code 1."""
-    try:
-        return run_in_namespace([program, *sys.argv[1:]])
-    except SandboxError as error:
-        print(f"{name}: {error}", file=sys.stderr)
+        print(f"{name}: end-to-end runs need root: they make a private network namespace "
+              "(unshare -m -n) so that the real host names reach 127.0.0.1 only", file=sys.stderr)
         return 1
+    env = dict(os.environ, **{NAMESPACE_FLAG: "1"})
+    return subprocess.run(["unshare", "--mount", "--net", "--", sys.executable, program,
+                           *sys.argv[1:]], env=env).returncode
 
 
-def prepare_namespace(work_dir, names=HOST_NAMES):
-    """Inside the namespace: loopback up, and a private /etc/hosts mapping `names` to it."""
+def prepare_namespace(work_dir):
+    """Inside the namespace: loopback up, and a private /etc/hosts mapping the hosts to it."""
     def must(*command):
         result = subprocess.run(command, capture_output=True, text=True)
         if result.returncode != 0:
@@ -62,7 +50,7 @@ def prepare_namespace(work_dir, names=HOST_NAMES):
     hosts = os.path.join(work_dir, "hosts")
     with open(hosts, "w") as out:
         out.write("127.0.0.1 localhost\n")
-        out.write("".join(f"127.0.0.1 {name}\n" for name in names))
+        out.write("".join(f"127.0.0.1 {name}\n" for name in HOST_NAMES))
     must("mount", "--bind", hosts, "/etc/hosts")
     links = subprocess.run(["ip", "-o", "link"], capture_output=True, text=True).stdout
     if any(not line.split(":")[1].strip().startswith("lo") for line in links.splitlines()):
@@ -82,8 +70,6 @@ class Certificates:
 
 
 class Server:
-    """A server of the run, stopped when its `with` block ends."""
-
     def __enter__(self):
         return self
 
@@ -94,14 +80,12 @@ class Server:
 class Nginx(Server):
     """nginx serving a folder as a real origin would: HTTP/2, gzip for JSON, ranges."""
 
-    def __init__(self, work_dir, root, certificates, time_limit=600, rate=None):
+    def __init__(self, work_dir, root, certificates, rate=None):
         self.dir = os.path.join(work_dir, "nginx")
         os.makedirs(os.path.join(self.dir, "temp"), exist_ok=True)
-        self.access_log = os.path.join(self.dir, "access.log")
         self.conf = os.path.join(self.dir, "nginx.conf")
         with open(self.conf, "w") as out:
             out.write(f"""daemon off;
-worker_processes 1;
 pid {self.dir}/nginx.pid;
 error_log {self.dir}/error.log warn;
 events {{ worker_connections 64; }}
@@ -113,8 +97,7 @@ http {{
   fastcgi_temp_path {self.dir}/temp;
   uwsgi_temp_path {self.dir}/temp;
   scgi_temp_path {self.dir}/temp;
-  log_format timed '$msec "$request" $status $body_bytes_sent "$http_user_agent" $ssl_protocol';
-  access_log {self.access_log} timed;
+  access_log {self.dir}/access.log;
   sendfile on;
   gzip on;
   gzip_types application/json;
@@ -132,8 +115,16 @@ http {{
 """)
         self.process = subprocess.Popen(["nginx", "-c", self.conf, "-p", self.dir],
                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        self.deadline = time.monotonic() + time_limit
-        wait_for_port(443, self.process, "nginx")
+        deadline = time.monotonic() + 10
+        while self.process.poll() is None:
+            with socket.socket() as probe:
+                if probe.connect_ex(("127.0.0.1", 443)) == 0:
+                    return
+            if time.monotonic() > deadline:
+                self.stop()
+                raise SandboxError("nginx does not listen on port 443")
+            time.sleep(0.05)
+        raise SandboxError(f"nginx ended at start: {self.process.stderr.read().decode().strip()}")
 
     def stop(self):
         stop_process(self.process)
@@ -142,52 +133,31 @@ http {{
 class FaultServer(Server):
     """The content server of the tests on 127.0.0.1:443, with its fault modes."""
 
-    def __init__(self, work_dir, root, certificates, control=None, time_limit=600):
+    def __init__(self, work_dir, root, certificates, faults=None):
         self.dir = os.path.join(work_dir, "content-server")
         os.makedirs(self.dir, exist_ok=True)
         self.state = os.path.join(self.dir, "state.json")
-        self.control = control or os.path.join(self.dir, "control.json")
-        if not os.path.exists(self.control):
-            with open(self.control, "w") as out:
-                out.write("{}")
+        self.control = os.path.join(self.dir, "control.json")
+        with open(self.control, "w") as out:
+            json.dump(faults or {}, out)
         self.request_log = os.path.join(self.dir, "requests.jsonl")
         command = [sys.executable, os.path.join(ROOT, "tools", "content_server.py"), "--daemon",
                    "--root", root, "--port", "443", "--names", ",".join(HOST_NAMES),
                    "--ca-dir", os.path.dirname(certificates.ca_key),
                    "--control", self.control, "--request-log", self.request_log,
                    "--state-file", self.state, "--server-log",
-                   os.path.join(self.dir, "server.log"), "--time-limit", str(time_limit)]
+                   os.path.join(self.dir, "server.log"), "--time-limit", "600"]
         result = subprocess.run(command, capture_output=True, text=True)
         if result.returncode != 0:
             raise SandboxError(f"content server did not start: {result.stderr.strip()}")
 
-    def set_faults(self, faults):
-        with open(self.control, "w") as out:
-            json.dump(faults, out)
-
     def requests(self):
-        if not os.path.exists(self.request_log):
-            return []
         with open(self.request_log) as log:
-            return [json.loads(line) for line in log if line.strip()]
+            return [json.loads(line) for line in log]
 
     def stop(self):
         subprocess.run([sys.executable, os.path.join(ROOT, "tools", "content_server.py"),
                         "--stop", "--state-file", self.state], capture_output=True)
-
-
-def wait_for_port(port, process, name, seconds=10):
-    import socket
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if process.poll() is not None:
-            raise SandboxError(f"{name} ended at start: {process.stderr.read().decode().strip()}")
-        with socket.socket() as probe:
-            if probe.connect_ex(("127.0.0.1", port)) == 0:
-                return
-        time.sleep(0.05)
-    stop_process(process)
-    raise SandboxError(f"{name} does not listen on port {port}")
 
 
 def stop_process(process, seconds=5):
@@ -201,8 +171,7 @@ def stop_process(process, seconds=5):
 
 
 class WinePrefix:
-    """The run's own Wine prefix: headless, Liberation fonts for the UI's fallback, and the
-    run's CA in the machine's ROOT store (added by a small Windows program of the tests)."""
+    """The run's own Wine prefix, with the run's CA in the machine's ROOT store."""
 
     def __init__(self, work_dir, ca_tool, certificates):
         self.path = os.path.join(work_dir, "wineprefix")
@@ -212,9 +181,8 @@ class WinePrefix:
             raise SandboxError(f"can't add the test CA to the Wine prefix (exit {code})")
 
     def run(self, argv, timeout, **kwargs):
-        kwargs.setdefault("env", self.env)
         return subprocess.run([WINE_RUN, "--prefix", self.path, *argv], timeout=timeout,
-                              **kwargs)
+                              env=self.env, **kwargs)
 
     def start(self, argv, **kwargs):
         kwargs.setdefault("env", self.env)
@@ -229,6 +197,4 @@ class WinePrefix:
         return "Z:" + os.path.abspath(path).replace("/", "\\")
 
     def stop(self):
-        subprocess.run(["wineserver", "-k"], env=dict(self.env, PATH="/usr/lib/wine:" +
-                                                           os.environ.get("PATH", "")),
-                       capture_output=True)
+        subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=self.env, capture_output=True)
