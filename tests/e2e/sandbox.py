@@ -78,9 +78,10 @@ class Server:
 
 
 class Nginx(Server):
-    """nginx serving a folder as a real origin would: HTTP/2, gzip for JSON, ranges."""
+    """nginx serving a folder as a real origin would: HTTP/2, gzip for JSON, ranges. Like the
+    fault server, it ends by itself after `time_limit` seconds if nobody stops it."""
 
-    def __init__(self, work_dir, root, certificates, rate=None):
+    def __init__(self, work_dir, root, certificates, rate=None, time_limit=600):
         self.dir = os.path.join(work_dir, "nginx")
         os.makedirs(os.path.join(self.dir, "temp"), exist_ok=True)
         self.conf = os.path.join(self.dir, "nginx.conf")
@@ -113,7 +114,8 @@ http {{
   }}
 }}
 """)
-        self.process = subprocess.Popen(["nginx", "-c", self.conf, "-p", self.dir],
+        self.process = subprocess.Popen(["timeout", str(time_limit), "nginx", "-c", self.conf,
+                                         "-p", self.dir],
                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         deadline = time.monotonic() + 10
         while self.process.poll() is None:
