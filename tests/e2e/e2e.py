@@ -54,17 +54,20 @@ def tree(path):
 
 
 class Tools:
+    """The build's outputs, where the build puts them: a search of the build folder could find
+    a stale copy in an earlier run's install folders first."""
+
     def __init__(self, windows_build, native_build):
-        def find(root, name):
-            for folder, _, files in os.walk(root):
-                if name in files and "wineprefix" not in folder:
-                    return os.path.join(folder, name)
-            raise sandbox.SandboxError(f"{name} not found under {root}: build it first")
-        self.updater = find(windows_build, "KestrivonUpdater.exe")
-        self.launcher = find(windows_build, "KestrivonLauncher.exe")
-        self.driver = find(windows_build, "window_driver.exe")
-        self.ca_tool = find(windows_build, "kestrivon_install_test_ca.exe")
-        self.publish = find(native_build, "kestrivon-publish")
+        def built(root, *parts):
+            path = os.path.join(root, *parts)
+            if not os.path.isfile(path):
+                raise sandbox.SandboxError(f"{path} not found: build it first")
+            return path
+        self.updater = built(windows_build, "KestrivonUpdater.exe")
+        self.launcher = built(windows_build, "tools", "sample_launcher", "KestrivonLauncher.exe")
+        self.driver = built(windows_build, "tests", "win", "window_driver.exe")
+        self.ca_tool = built(windows_build, "tests", "e2e", "kestrivon_install_test_ca.exe")
+        self.publish = built(native_build, "tools", "publish", "kestrivon-publish")
 
 
 class World:
