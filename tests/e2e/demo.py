@@ -62,7 +62,13 @@ def demo_run(world, out, install, label, release, prompts):
         run.finish(0, 300)
         times["download and install"] = time.monotonic() - accepted
         times["total"] = time.monotonic() - started
+        # The end a player sees: the updater gone, the launcher's window up. It must be gone
+        # again before the next run, which a running launcher would stop.
+        e2e.check(run.drive(e2e.LAUNCHER_CLASS, "find", timeout=30),
+                  f"{label}: the launcher's window did not appear")
+        time.sleep(0.5)  # let it paint
         shoot(os.path.join(out, f"{label}-end.png"))
+        run.drive(e2e.LAUNCHER_CLASS, "gone", timeout=30)
     return times
 
 
@@ -87,6 +93,8 @@ def main():
     try:
         world = e2e.World(e2e.Tools(os.path.abspath(args.windows_build),
                                     os.path.abspath(args.native_build)), work)
+        # The updater passes its environment on: the sample launcher shows its window for 3 s.
+        world.prefix.env["KESTRIVON_SAMPLE_WINDOW_MS"] = "3000"
         world.make_runtime("21.0.7", 120)
         install = os.path.join(work, "Kestrivon Games", "Kestrivon")
         published = time.monotonic()

@@ -23,6 +23,7 @@ import sandbox
 
 MAIN_CLASS = "Kestrivon_Main_Frame"
 PROMPT_CLASS = "Kestrivon_Update_Dialog"
+LAUNCHER_CLASS = "Kestrivon_Sample_Launcher"
 LOG_NAME = os.path.join("logs", "Kestrivon_Updater.log")
 LAUNCH_ARGS = ["--profile", "e2e test", "kestrivon://open/a b"]
 MANIFEST_MISSING = {"/launcher/launcher-manifest.json": {"status": 404}}
@@ -453,7 +454,7 @@ def second_instance_declined_prompt_running_launcher(world):
     # A launcher window is up (no app-link endpoint, so the handoff is not taken).
     world.prefix.start([world.tools.launcher], cwd=install,
                        env=dict(world.prefix.env, KESTRIVON_SAMPLE_WINDOW_MS="60000"))
-    found = world.prefix.run([world.tools.driver, "Kestrivon_Sample_Launcher", "60000", "find"],
+    found = world.prefix.run([world.tools.driver, LAUNCHER_CLASS, "60000", "find"],
                              timeout=90, capture_output=True)
     check(found.returncode == 0, "no launcher window")
     server = world.faults(release)

@@ -84,6 +84,17 @@ bool AppendRecord(const std::string& line) {
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
+    case WM_PAINT: {
+      // Its title inside too: without a window manager (the demo's screen) there is no frame.
+      PAINTSTRUCT paint;
+      const HDC dc = BeginPaint(window, &paint);
+      RECT client;
+      GetClientRect(window, &client);
+      SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+      DrawTextW(dc, kWindowTitle, -1, &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+      EndPaint(window, &paint);
+      return 0;
+    }
     case WM_TIMER:
       DestroyWindow(window);
       return 0;
