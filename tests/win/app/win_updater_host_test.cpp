@@ -20,7 +20,7 @@ using core::Component;
 using core::Stage;
 
 // Never while the updater replaces itself, nor once the components are done.
-TEST(WinUpdaterHost, CancelOfferedWhileWorkCanStopInstalledMeansAFileFailureNamesThePath) {
+TEST(WinUpdaterHost, CancelIsOfferedWhileWorkCanStop) {
   const std::pair<Stage, bool> run[] = {
       {Stage::Preparing, false},
       {Stage::DownloadingUpdater, true},
@@ -39,13 +39,20 @@ TEST(WinUpdaterHost, CancelOfferedWhileWorkCanStopInstalledMeansAFileFailureName
       host.SetStage(stage, Component::Jre, 10);
       EXPECT_EQ(cancelAvailable.load(), offered) << static_cast<int>(stage);
     }
-    // A present or missing launcher: the end-to-end runs.
-    std::filesystem::create_directories(dir.path() / L"runtime\\bin\\java.exe");
-    EXPECT_FALSE(host.IsInstalled(Component::Jre)) << "a folder named java.exe is no runtime";
   }
   EXPECT_FALSE(cancelAvailable.load()) << "the button must not outlive the host";
+}
 
-  // The error view itself: the window tests.
+// A present or missing launcher: the end-to-end runs.
+TEST(WinUpdaterHost, InstalledMeansAFile) {
+  testing::TempDir dir;
+  std::filesystem::create_directories(dir.path() / L"runtime\\bin\\java.exe");
+  EXPECT_FALSE(WinUpdaterHost(dir.path().wstring(), nullptr).IsInstalled(Component::Jre))
+      << "a folder named java.exe is no runtime";
+}
+
+// The error view itself: the window tests.
+TEST(WinUpdaterHost, AFileFailureNamesTheInstallPath) {
   WinUpdaterHost(L"D:\\Games\\Kestrivon", nullptr).ShowFailure(core::Failure::InstallFailed, {});
   EXPECT_EQ(uiState.detailLine,
             std::wstring(currentUiStrings->errorExtractFailed) + L"D:\\Games\\Kestrivon");

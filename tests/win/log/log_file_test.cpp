@@ -29,7 +29,9 @@ std::string Stamped(const std::string& text) {
 }
 
 // One folder through four runs of the program, then paths and system error texts.
-TEST(LogFile, RotatesOncePerRunDropsWhatItCannotWriteAndNamesItsPaths) {
+// One sequence of runs over one log: rotation at most once per run, past 1 MiB only, and a
+// record dropped while the file is locked.
+TEST(LogFile, RotatesOncePerRunPastItsLimit) {
   TempDir folder;
   const std::wstring logs = (folder.path() / L"a\\logs").wstring();
   LogFile(logs).Write(L"[INFO] Starting");  // missing folders are made
@@ -69,7 +71,9 @@ TEST(LogFile, RotatesOncePerRunDropsWhatItCannotWriteAndNamesItsPaths) {
   EXPECT_EQ(
       Stamped(ReadFileBytes(paths.FilePath())),
       "[T] [INFO] Starting\n\n[T] [WARN] first\nsecond\n[T] [ERROR] Путь: C:\\Игры\\Kestrivon\n");
+}
 
+TEST(LogFile, PathsAndSystemErrorTexts) {
   // An install directory at a drive root must not give "D:\\logs".
   EXPECT_EQ(LogFile(L"D:\\").FilePath(), L"D:\\Kestrivon_Updater.log");
   // System error texts come without their line break.
