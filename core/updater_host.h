@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/manifest_signature.h"
+
 namespace kestrivon::core {
 
 enum class Component : uint8_t {
@@ -43,6 +45,7 @@ struct Manifest {
   UpdateInfo launcher;
   UpdateInfo jre;
   UpdateInfo updater;
+  uint64_t serial = 0;  // the publisher's release counter; 0 when absent
 };
 
 struct InstalledComponent {
@@ -149,6 +152,9 @@ class UpdaterHost {
   virtual bool ConfirmUpdaterUpdate(const UpdateInfo& updater) = 0;
   // One attempt; the engine retries.
   virtual std::expected<std::string, std::string> FetchManifestText() = 0;
+  // One attempt at the manifest's detached signature; asked only when keys are built in.
+  virtual std::expected<std::string, std::string> FetchManifestSignatureText() = 0;
+  virtual ManifestTrust GetManifestTrust() = 0;
   virtual Downloader& GetDownloader() = 0;
   virtual bool IsInstalled(Component component) = 0;
   virtual std::expected<void, std::string> InstallComponent(Component component,
