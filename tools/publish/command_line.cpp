@@ -103,9 +103,10 @@ std::expected<Parsed, std::string> Parse(const std::vector<std::string>& args, s
   return parsed;
 }
 
+// The last one given wins.
 std::string Flag(const Parsed& parsed, const std::string& name, std::string fallback = {}) {
-  const auto found = parsed.flags.find(name);
-  return found == parsed.flags.end() ? fallback : found->second;
+  const auto [first, last] = parsed.flags.equal_range(name);
+  return first == last ? fallback : std::prev(last)->second;
 }
 
 std::vector<fs::path> Paths(const Parsed& parsed, const std::string& name) {
