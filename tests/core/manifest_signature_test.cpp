@@ -7,11 +7,19 @@
 
 #include <gtest/gtest.h>
 
-#include "core/ecdsa_openssl.h"
 #include "core/serial_record.h"
 #include "tests/support/ecdsa_vectors.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
+
+// The same vectors through each platform's library: OpenSSL natively, BCrypt under Wine.
+#ifdef _WIN32
+#include "win/host/ecdsa_bcrypt.h"
+using PlatformVerifier = kestrivon::win::BCryptVerifier;
+#else
+#include "core/ecdsa_openssl.h"
+using PlatformVerifier = kestrivon::core::OpenSslVerifier;
+#endif
 
 namespace kestrivon::core {
 namespace {
@@ -38,8 +46,8 @@ std::string LineByA() {
   return fmt::format("ecdsa-p256 {} {}\n", KeyId(Point(kKeyA)), kEcdsaVectors[0].signature);
 }
 
-TEST(OpenSslVerifier, AgreesWithTheSharedVectors) {
-  const OpenSslVerifier verifier;
+TEST(PlatformVerifier, AgreesWithTheSharedVectors) {
+  const PlatformVerifier verifier;
   for (const auto& vector : kEcdsaVectors) {
     EXPECT_EQ(verifier.Verify(Point(vector.key), vector.message, Signature(vector.signature)),
               vector.valid)
@@ -97,7 +105,7 @@ TEST(ParseSignatureFile, RefusesEveryMalformedFile) {
 }
 
 TEST(CheckManifestSignature, AcceptsAnySignatureByABuiltInKey) {
-  const OpenSslVerifier verifier;
+  const PlatformVerifier verifier;
   const EcPoint a = Point(kKeyA);
   const EcPoint b = Point(kKeyB);
   const std::string header = "kestrivon-signature 1\n";
