@@ -14,7 +14,7 @@
 
 // The same vectors through each platform's library: OpenSSL natively, BCrypt under Wine.
 #ifdef _WIN32
-#include "win/host/ecdsa_bcrypt.h"
+#include "win/base/ecdsa_bcrypt.h"
 using PlatformVerifier = kestrivon::win::BCryptVerifier;
 #else
 #include "core/ecdsa_openssl.h"
