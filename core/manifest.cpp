@@ -6,6 +6,8 @@
 
 #include "core/json_read.h"
 #include "core/log.h"
+#include "core/manifest_signature.h"
+#include "core/serial_record.h"
 #include "core/verified_download.h"
 
 namespace kestrivon::core {
@@ -36,6 +38,53 @@ UpdateInfo ParseEntry(const nlohmann::json& value) {
   return entry;
 }
 
+// One fetch, signature check, parse and serial check; each refusal logs its own line.
+std::optional<Manifest> AttemptManifest(UpdaterHost& host, const ManifestTrust& trust,
+                                        int attempt) {
+  auto text = host.FetchManifestText();
+  if (!text) {
+    LogFormat(LogLevel::Warning, "Manifest download failed (attempt {}/{}): {}", attempt,
+              manifestAttempts, text.error());
+    return std::nullopt;
+  }
+  std::string keyId;
+  if (!trust.keys.empty()) {
+    auto signature = host.FetchManifestSignatureText();
+    if (!signature) {
+      LogFormat(LogLevel::Warning, "Manifest signature download failed (attempt {}/{}): {}",
+                attempt, manifestAttempts, signature.error());
+      return std::nullopt;
+    }
+    auto key = CheckManifestSignature(*text, *signature, trust);
+    if (!key) {
+      LogFormat(LogLevel::Warning, "Manifest signature refused (attempt {}/{}): {}", attempt,
+                manifestAttempts, key.error());
+      return std::nullopt;
+    }
+    keyId = std::move(*key);
+  }
+  auto manifest = ParseManifest(*text, PlatformKey());
+  if (!manifest) {
+    LogFormat(LogLevel::Warning, "Invalid manifest (attempt {}/{}): {}", attempt, manifestAttempts,
+              manifest.error());
+    return std::nullopt;
+  }
+  if (trust.keys.empty()) return std::move(*manifest);
+
+  const std::filesystem::path root = host.InstallDir();
+  const uint64_t highest = ReadHighestSerial(root);
+  if (auto fresh = CheckSerial(manifest->serial, highest); !fresh) {
+    LogFormat(LogLevel::Warning, "Manifest refused (attempt {}/{}): {}", attempt, manifestAttempts,
+              fresh.error());
+    return std::nullopt;
+  }
+  LogFormat(LogLevel::Info, "Manifest signature verified (key {}), serial {}", keyId,
+            manifest->serial);
+  // A failed write is logged; the check then rests on the number remembered before.
+  if (manifest->serial > highest) static_cast<void>(WriteHighestSerial(root, manifest->serial));
+  return std::move(*manifest);
+}
+
 }  // namespace
 
 std::string_view PlatformKey() { return "win"; }
@@ -59,6 +108,11 @@ std::expected<Manifest, std::string> ParseManifest(std::string_view text,
   read("launcher", manifest.launcher);
   read("jre", manifest.jre);
   read("updater", manifest.updater);
+  // Older programs ignore it; a mistyped one reads as absent, like every other member.
+  const auto serial = document->find("serial");
+  if (serial != document->end() && serial->is_number_unsigned()) {
+    manifest.serial = serial->get<uint64_t>();
+  }
 
   if (!IsValidEntry(manifest.launcher)) {
     return std::unexpected(std::string("launcher entry is missing or invalid"));
@@ -74,25 +128,16 @@ std::expected<Manifest, std::string> ParseManifest(std::string_view text,
 
 std::optional<Manifest> FetchManifest(UpdaterHost& host) {
   const Downloader& downloader = host.GetDownloader();
+  const ManifestTrust trust = host.GetManifestTrust();
+  if (trust.keys.empty())
+    Log(LogLevel::Warning, "Manifest signatures are not checked by this build");
   for (int attempt = 1; attempt <= manifestAttempts; ++attempt) {
     if (downloader.IsCancelled()) return std::nullopt;
     if (attempt > 1) {
       const int delay = manifestRetryDelaysMs[std::min(attempt - 2, 2)];
       if (!downloader.WaitFor(delay)) return std::nullopt;
     }
-    auto text = host.FetchManifestText();
-    if (!text) {
-      LogFormat(LogLevel::Warning, "Manifest download failed (attempt {}/{}): {}", attempt,
-                manifestAttempts, text.error());
-      continue;
-    }
-    auto manifest = ParseManifest(*text, PlatformKey());
-    if (!manifest) {
-      LogFormat(LogLevel::Warning, "Invalid manifest (attempt {}/{}): {}", attempt,
-                manifestAttempts, manifest.error());
-      continue;
-    }
-    return std::move(*manifest);
+    if (auto manifest = AttemptManifest(host, trust, attempt)) return manifest;
   }
   LogFormat(LogLevel::Error, "Manifest unavailable after {} attempts", manifestAttempts);
   return std::nullopt;

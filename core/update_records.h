@@ -41,6 +41,7 @@ struct Manifest {
   UpdateInfo launcher;
   UpdateInfo jre;
   UpdateInfo updater;
+  uint64_t serial = 0;  // the publisher's release counter; 0 when absent
 };
 
 struct InstalledComponent {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/manifest_signature.h"
 #include "core/update_records.h"
 
 namespace kestrivon::core {
@@ -45,6 +46,9 @@ class UpdaterHost {
   virtual bool ConfirmUpdaterUpdate(const UpdateInfo& updater) = 0;
   // One attempt; the engine retries.
   virtual std::expected<std::string, std::string> FetchManifestText() = 0;
+  // One attempt at the manifest's detached signature; asked only when keys are built in.
+  virtual std::expected<std::string, std::string> FetchManifestSignatureText() = 0;
+  virtual ManifestTrust GetManifestTrust() = 0;
   virtual Downloader& GetDownloader() = 0;
   virtual bool IsInstalled(Component component) = 0;
   virtual std::expected<void, std::string> InstallComponent(Component component,

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets into build/fuzz (not part of the normal build):
-#   manifest_fuzz, installed_versions_fuzz, entry_path_fuzz, zip_reader_fuzz, app_link_fuzz
+#   manifest_fuzz, installed_versions_fuzz, entry_path_fuzz, zip_reader_fuzz, app_link_fuzz,
+#   signature_file_fuzz
 # Needs clang 16 or newer: older clang cannot compile libstdc++ 12's <expected>.
 # Run one for 15 minutes:  fuzz/run.sh manifest 900
 # New findings go into fuzz/corpus/<target>/, where the replay tests run them in every build.
@@ -48,8 +49,8 @@ for source in core/*.cpp archive/*.cpp handoff/*.cpp; do
   objects+=("$object")
 done
 
-for target in manifest installed_versions entry_path zip_reader app_link; do
-  "$clang" "${flags[@]}" -fsanitize=fuzzer "fuzz/${target}_fuzz.cpp" "${objects[@]}" -lz \
+for target in manifest installed_versions entry_path zip_reader app_link signature_file; do
+  "$clang" "${flags[@]}" -fsanitize=fuzzer "fuzz/${target}_fuzz.cpp" "${objects[@]}" -lz -lcrypto \
     -o "$out/${target}_fuzz"
   mkdir -p "$out/corpus/$target"
   echo "built $out/${target}_fuzz"

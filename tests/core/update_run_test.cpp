@@ -12,6 +12,7 @@
 #include "core/content_hosts.h"
 #include "core/file_digest.h"
 #include "core/installed_versions.h"
+#include "core/serial_record.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
@@ -55,6 +56,26 @@ Strings Tail(const FakeHost& host, size_t count) {
   return Strings(host.calls.end() - static_cast<std::ptrdiff_t>(count), host.calls.end());
 }
 
+// Accepts as the signature of a message by a key: the message's SHA-256, then the key's first
+// 32 bytes. The real curve arithmetic is the verifiers' own tests' business.
+EcSignature FakeSignature(const EcPoint& key, std::string_view message) {
+  Sha256 hasher;
+  hasher.Update(reinterpret_cast<const uint8_t*>(message.data()), message.size());
+  const auto digest = hasher.Finish();
+  EcSignature signature{};
+  std::copy(digest.begin(), digest.end(), signature.begin());
+  std::copy(key.begin(), key.begin() + 32, signature.begin() + 32);
+  return signature;
+}
+
+class FakeVerifier final : public SignatureVerifier {
+ public:
+  bool Verify(const EcPoint& key, std::string_view message,
+              const EcSignature& signature) const override {
+    return FakeSignature(key, message) == signature;
+  }
+};
+
 class UpdateRunTest : public ::testing::Test {
  protected:
   UpdateRunTest() {
@@ -78,6 +99,20 @@ class UpdateRunTest : public ::testing::Test {
     host.manifestTexts = {nlohmann::json{{"win", win}}.dump()};
   }
 
+  // The current manifest with `serial`, and a signature file with a line per key.
+  std::string SignedManifest(FakeHost& run, uint64_t serial, const std::vector<EcPoint>& keys) {
+    PublishManifest();
+    auto document = nlohmann::json::parse(*host.manifestTexts.front());
+    document["serial"] = serial;
+    const std::string text = document.dump();
+    std::vector<SignatureLine> lines;
+    for (const EcPoint& key : keys) lines.push_back({KeyId(key), FakeSignature(key, text)});
+    run.manifestTexts = {text};
+    run.signatureTexts = {FormatSignatureFile(lines)};
+    run.trust = {builtIn, &verifier};
+    return text;
+  }
+
   void Record(const InstalledVersions& record) {
     ASSERT_TRUE(WriteInstalledVersions(root, record));
   }
@@ -92,6 +127,10 @@ class UpdateRunTest : public ::testing::Test {
   Package updater{"updater", "1.0.1"};
   FakeHost host{root};
   std::deque<FakeHost> moreRuns;
+  const EcPoint oldKey = EcPoint{1};
+  const EcPoint newKey = EcPoint{2};
+  const std::vector<EcPoint> builtIn = {newKey};
+  const FakeVerifier verifier;
   testing::LogCapture log;
 };
 
@@ -113,7 +152,8 @@ TEST_F(UpdateRunTest, TypicalRoadUpdatesTheOutdatedLauncher) {
   EXPECT_EQ(Recorded(),
             SerializeInstalledVersions({{"1.1.0", launcher.entry.sha256}, currentJre, {}}));
   EXPECT_TRUE(fs::is_empty(root / "temp"));  // the archive is gone
-  EXPECT_EQ(log.Texts(), (Strings{"[INFO] Updater is up to date (package sha256 none)",
+  EXPECT_EQ(log.Texts(), (Strings{"[WARN] Manifest signatures are not checked by this build",
+                                  "[INFO] Updater is up to date (package sha256 none)",
                                   "[INFO] Launcher: 1.0.0 (sha256 aaaaaaaa...) -> 1.1.0 (sha256 " +
                                       launcher.Short() + "): update needed",
                                   "[INFO] JRE: 21.0.1 -> up to date",
@@ -135,7 +175,8 @@ TEST_F(UpdateRunTest, WithoutEntriesTheInstalledCopiesAreUsedOrTheRunEnds) {
   EXPECT_EQ(host.downloader.waits, (std::vector<int>{500, 1500, 3000}));
   const std::string invalid = "[WARN] Invalid manifest (attempt ";
   EXPECT_EQ(log.Texts(),
-            (Strings{"[WARN] Manifest download failed (attempt 1/4): HTTP 503",
+            (Strings{"[WARN] Manifest signatures are not checked by this build",
+                     "[WARN] Manifest download failed (attempt 1/4): HTTP 503",
                      invalid + "2/4): empty document",
                      invalid + "3/4): launcher entry is missing or invalid",
                      invalid + "4/4): launcher entry is missing or invalid",
@@ -270,6 +311,72 @@ TEST_F(UpdateRunTest, SelfUpdateAndTheQuestions) {
   unrecorded.applyUpdater = true;
   EXPECT_EQ(RunUpdate(unrecorded), RunResult::Ready);
   EXPECT_EQ(unrecorded.calls.at(7), "UpdateDataReceived 15");
+}
+
+// With keys built in, a manifest counts only with a good signature by one of them and a serial
+// no older than one accepted before; any refusal takes the road of an unavailable manifest.
+TEST_F(UpdateRunTest, SignedManifestsAreCheckedBeforeUseAndNeverRolledBack) {
+  Record({{"1.1.0", launcher.entry.sha256}, {"21.0.2", jre.entry.sha256}, {}});
+  SignedManifest(host, 5, {oldKey, newKey});  // signed during a key rotation
+  EXPECT_EQ(RunUpdate(host), RunResult::Ready);
+  EXPECT_EQ(host.calls.at(3), "fetch signature");
+  EXPECT_EQ(host.calls.at(4), "UpdateDataReceived 15");
+  EXPECT_TRUE(HasLine("[INFO] Manifest signature verified (key " + KeyId(newKey) + "), serial 5"));
+  EXPECT_FALSE(HasLine("[WARN] Manifest signatures are not checked by this build"));
+  EXPECT_EQ(ReadHighestSerial(root), 5u);
+
+  const std::string refused = "Manifest signature refused (attempt 4/4): ";
+  const struct {
+    const char* name;
+    uint64_t serial;
+    std::vector<EcPoint> keys;
+    std::optional<std::string> signature;  // replaces the good one; empty: no file
+    std::string lastLine;
+  } kCases[] = {
+      {"no signature file",
+       5,
+       {newKey},
+       "",
+       "Manifest signature download failed (attempt 4/4): HTTP 404"},
+      {"unknown key",
+       5,
+       {oldKey},
+       {},
+       refused + "no signature by a key built into this program (signed by " + KeyId(oldKey) + ")"},
+      {"bad file",
+       5,
+       {newKey},
+       "kestrivon-signature 1\nbad\n",
+       refused + "signature line 2 is not \"ecdsa-p256 <key id> <signature>\""},
+      {"older serial",
+       4,
+       {newKey},
+       {},
+       "Manifest refused (attempt 4/4): manifest serial 4 is older than 5 already seen"},
+  };
+  for (const auto& c : kCases) {
+    FakeHost& run = NextRun();
+    SignedManifest(run, c.serial, c.keys);
+    if (c.signature) run.signatureTexts = {*c.signature};
+    if (c.signature == "") run.signatureTexts.clear();
+    EXPECT_EQ(RunUpdate(run), RunResult::Ready) << c.name;
+    EXPECT_EQ(std::ranges::count(run.calls, "fetch signature"), 4) << c.name;
+    EXPECT_EQ(run.calls.at(10), "ManifestUnavailable 15") << c.name;
+    EXPECT_EQ(log.Texts().at(log.Texts().size() - 4), "[WARN] " + c.lastLine) << c.name;
+    EXPECT_EQ(ReadHighestSerial(root), 5u);
+  }
+
+  // One changed byte after signing; the same release again is fine.
+  FakeHost& changed = NextRun();
+  const std::string text = SignedManifest(changed, 5, {newKey});
+  changed.manifestTexts = {text.substr(0, text.size() - 1) + " }"};
+  EXPECT_EQ(RunUpdate(changed), RunResult::Ready);
+  EXPECT_TRUE(HasLine("[WARN] " + refused + "the signature by key " + KeyId(newKey) +
+                      " does not match the manifest"));
+  FakeHost& again = NextRun();
+  SignedManifest(again, 5, {newKey});
+  EXPECT_EQ(RunUpdate(again), RunResult::Ready);
+  EXPECT_EQ(again.calls.at(4), "UpdateDataReceived 15");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@ Leaves screenshots, the updater's log and summary.txt in --out; prints the summa
 
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -77,6 +78,8 @@ def main():
     parser.add_argument("--windows-build", required=True)
     parser.add_argument("--native-build", required=True)
     parser.add_argument("--out", required=True)
+    parser.add_argument("--updater", required=True, help="the program, built with the demo key")
+    parser.add_argument("--keys", required=True, help="the folder of the demo key pair")
     args = parser.parse_args()
     code = sandbox.enter_namespace("demo", os.path.abspath(__file__))
     if code is not None:
@@ -92,19 +95,24 @@ def main():
     world = None
     try:
         world = e2e.World(e2e.Tools(os.path.abspath(args.windows_build),
-                                    os.path.abspath(args.native_build)), work)
+                                    os.path.abspath(args.native_build),
+                                    os.path.abspath(args.updater), os.path.abspath(args.keys)),
+                          work)
         # The updater passes its environment on: the sample launcher shows its window for 3 s.
         world.prefix.env["KESTRIVON_SAMPLE_WINDOW_MS"] = "3000"
         world.make_runtime("21.0.7", 120)
         install = os.path.join(work, "Kestrivon Games", "Kestrivon")
         published = time.monotonic()
-        first = world.publish("release-1")
+        first = world.publish("release-1", keys=["manifest-signing"])
         publish_time = time.monotonic() - published
         one = demo_run(world, out, install, "1-install", first, 2)
-        second = world.publish("release-2", jre_version="21.0.7")
+        second = world.publish("release-2", jre_version="21.0.7", keys=["manifest-signing"])
         two = demo_run(world, out, install, "2-runtime-update", second, 1)
         shutil.copy(os.path.join(install, e2e.LOG_NAME), os.path.join(out, "Kestrivon_Updater.log"))
         record = e2e.versions(install)
+        log = e2e.read(install, e2e.LOG_NAME)
+        verified = re.findall(r"\[INFO\] (Manifest signature verified .*)", log)
+        e2e.check(len(verified) >= 2 and "not checked" not in log, "manifest signatures unchecked")
         entries = e2e.manifest(second)["win"]
         lines = [
             "Kestrivon Updater demo",
@@ -115,6 +123,10 @@ def main():
             *(f"  {name}: {seconds:.1f} s" for name, seconds in one.items()),
             "run 2, newer Java runtime:",
             *(f"  {name}: {seconds:.1f} s" for name, seconds in two.items()),
+            "",
+            "manifest signatures (one line per updater start):",
+            *(f"  {line}" for line in verified),
+            f"  highest serial accepted: {e2e.read(install, 'config', 'manifest-serial').strip()}",
             "",
             "installed now:",
             f"  launcher {record['launcher']['version']} ({record['launcher']['sha256'][:8]}...)",

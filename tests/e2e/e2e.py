@@ -58,13 +58,16 @@ class Tools:
     """The build's outputs, where the build puts them: a search of the build folder could find
     a stale copy in an earlier run's install folders first."""
 
-    def __init__(self, windows_build, native_build):
+    def __init__(self, windows_build, native_build, updater=None, keys=None):
         def built(root, *parts):
             path = os.path.join(root, *parts)
             if not os.path.isfile(path):
                 raise sandbox.SandboxError(f"{path} not found: build it first")
             return path
-        self.updater = built(windows_build, "KestrivonUpdater.exe")
+        self.updater = updater or built(windows_build, "KestrivonUpdater.exe")
+        # The same program with the test key new.pub built in (old.key signs but is unknown).
+        self.signed_updater = os.path.join(windows_build, "signed", "KestrivonUpdater.exe")
+        self.keys = keys or os.path.join(windows_build, "test-keys")
         self.launcher = built(windows_build, "tools", "sample_launcher", "KestrivonLauncher.exe")
         self.driver = built(windows_build, "tests", "win", "window_driver.exe")
         self.ca_tool = built(windows_build, "tests", "e2e", "kestrivon_install_test_ca.exe")
@@ -102,7 +105,7 @@ class World:
         return self.publish(name, **publish), os.path.join(self.work, "installs", name)
 
     def publish(self, name, jre_version="21.0.5", updater=None, updater_version="1.0.0",
-                vendor=False):
+                vendor=False, keys=(), serial=None):
         out = os.path.join(self.work, "releases", name)
         shutil.rmtree(out, ignore_errors=True)
         command = [self.tools.publish, "build", "--output", out,
@@ -113,6 +116,10 @@ class World:
                    "--runtime-version", jre_version,
                    "--updater", updater or self.tools.updater,
                    "--updater-version", updater_version]
+        for key in keys:
+            command += ["--signing-key", os.path.join(self.tools.keys, f"{key}.key")]
+        if serial is not None:
+            command += ["--serial", str(serial)]
         if vendor:
             command += ["--runtime-vendor-url",
                         f"https://{sandbox.VENDOR_HOSTS[0]}/mirror/{{file}}"]
@@ -137,13 +144,13 @@ class Run:
     replaces the file that runs). It lasts until the last updater it started has finished, so
     wait() gives a self-update's new process's exit code, read from its final log line."""
 
-    def __init__(self, world, install, args=(), set_path=True):
+    def __init__(self, world, install, args=(), set_path=True, program=None):
         self.world = world
         self.install = install
         os.makedirs(install, exist_ok=True)
         self.exe = os.path.join(install, "KestrivonUpdater.exe")
         if not os.path.exists(self.exe):
-            shutil.copy(world.tools.updater, self.exe)
+            shutil.copy(program or world.tools.updater, self.exe)
         if set_path:
             world.prefix.set_install_path(install)
         self.log_start = len(self.log())
@@ -226,11 +233,11 @@ class Run:
 
 
 def update(world, install, server, answers=0, answer="enter", error=None,
-           close="click:459,184", expect=0, args=()):
+           close="click:459,184", expect=0, args=(), program=None):
     """One run of the updater in `install` while `server` serves: answers `answers` prompts,
     closes the error view that shows `error`, checks the exit code. Returns the run."""
     with server:
-        run = Run(world, install, args)
+        run = Run(world, install, args, program=program)
         run.answer(answer, answers)
         if error:
             run.close_error_view(error, close)
@@ -304,6 +311,7 @@ def fresh_install_nothing_new_self_update(world):
     check(starts == [(environment, windows_install.lower(), LAUNCH_ARGS)],
           f"launcher starts {starts}")
     for line in ("[INFO] === Kestrivon Updater v1.0.0 (Windows) ===",
+                 "[WARN] Manifest signatures are not checked by this build",
                  f"[INFO] Install dir: {windows_install}",
                  '[INFO] Arguments: --profile "e2e test" "kestrivon://open/a b"',
                  "[INFO] === Kestrivon Updater finished (exit code 0) ==="):
@@ -422,6 +430,62 @@ def refused_runs(world):
     escaped = [os.path.join(folder, name) for folder, _, files in os.walk(world.work)
                for name in files if name.startswith("escaped")]
     check(not escaped, f"written outside: {escaped}")
+
+
+@scenario
+def signed_manifests(world):
+    """A build with a key installs only what that key signed, across a key rotation; every
+    refused manifest leaves the install as it was and starts the installed launcher."""
+    signed = world.tools.signed_updater
+    check(os.path.isfile(signed), f"{signed} not found: build it first")
+    first = world.publish("signed-5", updater=signed, keys=["new"], serial=5)
+    install = os.path.join(world.work, "installs", "signed")
+    log = update(world, install, world.nginx(first), answers=2, program=signed).run_log()
+    check(re.search(r"\[INFO\] Manifest signature verified \(key [0-9a-f]{16}\), serial 5", log)
+          and "not checked" not in log, log)
+    newer = world.publish("signed-6", updater=signed, jre_version="21.0.6", keys=["new"],
+                          serial=6)
+    manifest_file = os.path.join("launcher", "launcher-manifest.json")
+
+    def variant(name, change=None, **publish):
+        release = world.publish(name, updater=signed, jre_version="21.0.6", **publish)
+        if change:
+            change(release)
+        return release
+
+    def flip_byte(release):
+        data = bytearray(pathlib.Path(release, manifest_file).read_bytes())
+        data[data.index(b"21.0.6") + 5] ^= 0x01  # "21.0.7": still a valid manifest
+        pathlib.Path(release, manifest_file).write_bytes(data)
+
+    refused = "[WARN] Manifest signature refused (attempt 4/4): "
+    rows = (
+        (newer, None),  # accepted first (its start also removes the self-update's backup)
+        (variant("no-sig", lambda r: os.remove(os.path.join(r, manifest_file + ".sig")),
+                 keys=["new"], serial=6),
+         "[WARN] Manifest signature download failed (attempt 4/4): HTTP 404"),
+        (variant("unknown-key", keys=["old"], serial=6),
+         refused + "no signature by a key built into this program"),
+        (variant("flipped", flip_byte, keys=["new"], serial=6),
+         refused + "the signature by key "),
+        (variant("rotation", keys=["old", "new"], serial=6), None),
+        (first, "[WARN] Manifest refused (attempt 4/4): manifest serial 5 is older than 6"),
+    )
+    for number, (release, refusal) in enumerate(rows, start=2):
+        before = tree(install)
+        log = update(world, install, world.nginx(release),
+                     answers=1 if release == newer else 0).run_log()
+        check(len(wait_for_starts(install, number)) == number, f"launcher not started\n{log}")
+        if refusal:
+            check(refusal in log and "Manifest unavailable after 4 attempts" in log, log)
+            now = tree(install)
+            changed = {path for path in before.keys() | now.keys()
+                       if before.get(path) != now.get(path)}
+            check(changed <= {LOG_NAME, "launcher-run.jsonl"}, f"changed: {changed}\n{log}")
+        else:
+            check("Manifest signature verified" in log and "serial 6" in log, log)
+    check(versions(install)["jre"]["version"] == "21.0.6", f"record {versions(install)}")
+    check(read(install, "config", "manifest-serial") == "6\n", "serial not remembered")
 
 
 @scenario

@@ -188,5 +188,62 @@ TEST(ReleaseBuild, SameInputsGiveTheSameBytesThatPassVerifyUntilTampered) {
   }
 }
 
+// Keys from keygen sign releases whose serials follow each other; verify accepts a release
+// only under a key that signed it and only as it was signed.
+TEST(ReleaseBuild, SignedReleasesCarryTheirSerialAndPassVerifyOnlyUnderTheirKeys) {
+  kestrivon::testing::TempDir temp;
+  const fs::path root = temp.path();
+  const std::string keys = (root / "keys").string();
+  for (const std::string name : {"old", "new"}) {
+    const Publish keygen({"keygen", "--output", keys + "/" + name});
+    ASSERT_EQ(keygen.code, 0) << keygen.err.str();
+    EXPECT_EQ(fs::status(keys + "/" + name + "/manifest-signing.key").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+  }
+  EXPECT_EQ(Publish({"keygen", "--output", keys + "/old"}).code, 1);  // never overwritten
+
+  Args args = WriteInputs(root);
+  args.insert(args.end(), {"--signing-key", keys + "/old/manifest-signing.key", "--serial", "41"});
+  ASSERT_EQ(Publish(args).code, 0);
+  const fs::path first = root / "release";
+  const fs::path second = root / "second";
+  args.resize(args.size() - 4);
+  args.insert(args.end(), {"--output=" + second.string(), "--previous", first.string(),
+                           "--signing-key", keys + "/old/manifest-signing.key", "--signing-key",
+                           keys + "/new/manifest-signing.key"});
+  const Publish rotated(args);
+  ASSERT_EQ(rotated.code, 0) << rotated.err.str();
+  EXPECT_NE(rotated.out.str().find("Manifest serial 42, signed by key "), std::string::npos);
+  EXPECT_EQ(Listing(second).size(), 7u);  // the signature beside the manifest, no key
+  EXPECT_EQ(ReadFile(second / "launcher/launcher-manifest.json").find("{\n  \"serial\": 42,"), 0u);
+  args.back() = keys + "/old/manifest-signing.key";
+  args.insert(args.end(), {"--serial", "40", "--output=" + (root / "third").string()});
+  const Publish older(args);
+  EXPECT_EQ(older.code, 1);
+  EXPECT_NE(older.err.str().find("serial 40 is below 41 of the previous release"),
+            std::string::npos);
+
+  const std::string newKey = keys + "/new/manifest-signing.pub";
+  const Publish verified({"verify", second.string(), "--public-key", newKey});
+  EXPECT_EQ(verified.code, 0) << verified.err.str();
+  EXPECT_NE(verified.out.str().find("manifest signature verified (key "), std::string::npos);
+  const std::pair<Args, std::string> refused[] = {
+      {{"verify", first.string(), "--public-key", newKey},
+       "no signature by a key built into this program"},
+      {{"verify", root.string() + "/nothing", "--public-key", newKey}, "can't read"},
+  };
+  for (const auto& [command, message] : refused) {
+    const Publish run(command);
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.str().find(message), std::string::npos) << run.err.str();
+  }
+  std::string text = ReadFile(second / "launcher/launcher-manifest.json");
+  text.replace(text.find("42"), 2, "43");
+  WriteFile(second / "launcher/launcher-manifest.json", text);
+  const Publish tampered({"verify", second.string(), "--public-key", newKey});
+  EXPECT_NE(tampered.err.str().find("does not match the manifest"), std::string::npos)
+      << tampered.err.str();
+}
+
 }  // namespace
 }  // namespace kestrivon::publish

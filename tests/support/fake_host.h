@@ -63,7 +63,9 @@ class FakeHost : public core::UpdaterHost {
   explicit FakeHost(std::filesystem::path root) : root_(std::move(root)) {}
 
   FakeDownloader downloader;
-  std::deque<std::expected<std::string, std::string>> manifestTexts;  // last one repeats
+  std::deque<std::expected<std::string, std::string>> manifestTexts;   // last one repeats
+  std::deque<std::expected<std::string, std::string>> signatureTexts;  // last one repeats
+  core::ManifestTrust trust;  // no keys: signatures are not asked for
   bool launcherOnDisk = true;
   bool jreOnDisk = true;
   bool acceptComponents = true;
@@ -125,6 +127,14 @@ class FakeHost : public core::UpdaterHost {
     if (manifestTexts.size() > 1) manifestTexts.pop_front();
     return text;
   }
+  std::expected<std::string, std::string> FetchManifestSignatureText() override {
+    Record("fetch signature");
+    if (signatureTexts.empty()) return std::unexpected(std::string("HTTP 404"));
+    auto text = signatureTexts.front();
+    if (signatureTexts.size() > 1) signatureTexts.pop_front();
+    return text;
+  }
+  core::ManifestTrust GetManifestTrust() override { return trust; }
   core::Downloader& GetDownloader() override { return downloader; }
   bool IsInstalled(core::Component component) override {
     Record("installed? " + Name(component));

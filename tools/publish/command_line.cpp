@@ -16,6 +16,7 @@
 #include "tools/publish/progress.h"
 #include "tools/publish/release_build.h"
 #include "tools/publish/release_check.h"
+#include "tools/publish/release_signing.h"
 #include "tools/publish/sample_runtime.h"
 
 namespace kestrivon::publish {
@@ -29,7 +30,9 @@ constexpr std::string_view kUsage = R"(Usage:
                           [--updater FILE --updater-version VERSION [--updater-name NAME]]
                           [--launcher-vendor-url URL] [--runtime-vendor-url URL]
                           [--updater-vendor-url URL] [--cdn-base URL]
-  kestrivon-publish verify DIR [--updater-name NAME]
+                          [--signing-key KEY]... [--serial N] [--previous DIR]
+  kestrivon-publish verify DIR [--updater-name NAME] [--public-key KEY]...
+  kestrivon-publish keygen --output DIR
   kestrivon-publish sample-runtime DIR [--filler-mb N] [--java-exe FILE] [--top-level NAME]
                           [--seed N]
 
@@ -47,7 +50,15 @@ build      Packs the launcher folder (KestrivonLauncher.exe at its top), the Jav
                             "{{file}}" in it becomes the package's file name
            Versions: three dot-separated numbers, optionally followed by letters, digits
            and . _ + - (e.g. 1.4.2 or 21.0.3+9).
-verify     Checks a published folder against its manifest the same way.
+           --signing-key    a PEM private key: the manifest gets a serial and is signed by
+                            each key into launcher/launcher-manifest.json.sig
+           --serial         the manifest's serial (default: one more than the serial of
+                            --previous, the release this one replaces, else 1)
+verify     Checks a published folder against its manifest the same way; with --public-key
+           (PEM) also its signature file and serial, as an updater with those keys does.
+keygen     Writes a new signing key pair: DIR/manifest-signing.key (private, mode 0600:
+           keep it offline, never in a release or a repository) and
+           DIR/manifest-signing.pub (built into the updater with KESTRIVON_MANIFEST_KEYS).
 sample-runtime
            Writes a stand-in runtime: bin/java.exe (a copy of --java-exe, else a placeholder
            text), a release file and N MB (10^6 bytes) of filler in lib/. --seed varies the
@@ -65,7 +76,7 @@ std::string Usage() {
 
 struct Parsed {
   std::vector<std::string> positional;
-  std::map<std::string, std::string> flags;
+  std::multimap<std::string, std::string> flags;
 };
 
 // "--name value" or "--name=value"; every flag takes a value.
@@ -82,9 +93,9 @@ std::expected<Parsed, std::string> Parse(const std::vector<std::string>& args, s
     const std::string name = arg.substr(2, equals == std::string::npos ? equals : equals - 2);
     if (!known.contains(name)) return std::unexpected(fmt::format("unknown option --{}", name));
     if (equals != std::string::npos) {
-      parsed.flags[name] = arg.substr(equals + 1);
+      parsed.flags.emplace(name, arg.substr(equals + 1));
     } else if (at + 1 < args.size()) {
-      parsed.flags[name] = args[++at];
+      parsed.flags.emplace(name, args[++at]);
     } else {
       return std::unexpected(fmt::format("--{} needs a value", name));
     }
@@ -92,9 +103,17 @@ std::expected<Parsed, std::string> Parse(const std::vector<std::string>& args, s
   return parsed;
 }
 
+// The last one given wins.
 std::string Flag(const Parsed& parsed, const std::string& name, std::string fallback = {}) {
-  const auto found = parsed.flags.find(name);
-  return found == parsed.flags.end() ? fallback : found->second;
+  const auto [first, last] = parsed.flags.equal_range(name);
+  return first == last ? fallback : std::prev(last)->second;
+}
+
+std::vector<fs::path> Paths(const Parsed& parsed, const std::string& name) {
+  std::vector<fs::path> paths;
+  const auto [first, last] = parsed.flags.equal_range(name);
+  for (auto at = first; at != last; ++at) paths.push_back(core::PathFromUtf8(at->second));
+  return paths;
 }
 
 std::optional<uint64_t> Number(const std::string& text) {
@@ -132,6 +151,15 @@ int Build(const Parsed& parsed, std::ostream& out, std::ostream& err, bool termi
   options.updaterName = Flag(parsed, "updater-name", std::string(kDefaultUpdaterName));
   options.progress = &err;
   options.progressIsTerminal = terminal;
+  options.signingKeys = Paths(parsed, "signing-key");
+  options.previous = core::PathFromUtf8(Flag(parsed, "previous"));
+  if (parsed.flags.contains("serial")) {
+    options.serial = Number(Flag(parsed, "serial"));
+    if (!options.serial) {
+      err << "--serial takes a number\n";
+      return 2;
+    }
+  }
 
   auto report = BuildRelease(options);
   if (!report) {
@@ -156,6 +184,12 @@ int Build(const Parsed& parsed, std::ostream& out, std::ostream& err, bool termi
                      Megabytes(inputBytes), packSeconds,
                      packSeconds > 0 ? static_cast<double>(inputBytes) / packSeconds / 1e6 : 0,
                      report->seconds);
+  if (!report->keyIds.empty()) {
+    out << fmt::format("Manifest serial {}, signed by key {} (launcher-manifest.json.sig).\n",
+                       report->serial, report->keyIds);
+  } else {
+    out << "The manifest is not signed: updaters built with keys will refuse it.\n";
+  }
   for (const PublishedPackage& package : report->packages) {
     if (!package.vendorUrl.empty()) {
       out << fmt::format("Upload {} to {} before the manifest goes live.\n", package.path,
@@ -197,12 +231,51 @@ int Verify(const Parsed& parsed, std::ostream& out, std::ostream& err, bool term
                     fmt::format("{:.2f}", package.extractSeconds), package.entry.url,
                     package.entry.vendorUrl.empty() ? "-" : package.entry.vendorUrl});
   }
-  out << fmt::format("{} passes every check of the updater:\n", parsed.positional[0])
+  std::string signature = "signature not checked (no --public-key)";
+  if (const std::vector<fs::path> keys = Paths(parsed, "public-key"); !keys.empty()) {
+    std::vector<core::EcPoint> points;
+    for (const fs::path& key : keys) {
+      auto point = ReadPublicKey(key);
+      if (!point) {
+        err << "kestrivon-publish: " << point.error() << "\n";
+        return 1;
+      }
+      points.push_back(*point);
+    }
+    auto verified = CheckReleaseSignature(root, points);
+    if (!verified) {
+      err << "kestrivon-publish: " << parsed.positional[0] << " fails: " << verified.error()
+          << "\n";
+      return 1;
+    }
+    signature = fmt::format("manifest signature verified (key {}), serial {}", verified->keyId,
+                            verified->serial);
+  }
+  out << fmt::format("{} passes every check of the updater, {}:\n", parsed.positional[0], signature)
       << FormatTable(rows);
   if (std::any_of(checked->begin(), checked->end(),
                   [](const CheckedPackage& package) { return !package.entry.vendorUrl.empty(); })) {
     out << "Vendor mirrors are not fetched: make sure they serve the same bytes.\n";
   }
+  return 0;
+}
+
+int Keygen(const Parsed& parsed, std::ostream& out, std::ostream& err) {
+  if (!parsed.positional.empty() || !parsed.flags.contains("output")) {
+    err << "keygen needs --output and nothing else\n" << Usage();
+    return 2;
+  }
+  const fs::path folder = core::PathFromUtf8(Flag(parsed, "output"));
+  auto key = GenerateKeyPair(folder);
+  if (!key) {
+    err << "kestrivon-publish: " << key.error() << "\n";
+    return 1;
+  }
+  out << fmt::format(
+      "Wrote {0}/{1} (private: keep it offline) and {0}/{2}.\nKey id {3}; X||Y for "
+      "KESTRIVON_MANIFEST_KEYS:\n{4}\n",
+      Flag(parsed, "output"), kPrivateKeyName, kPublicKeyName, core::KeyId(*key),
+      core::HexOf(*key));
   return 0;
 }
 
@@ -245,8 +318,9 @@ int RunPublish(const std::vector<std::string>& args, std::ostream& out, std::ost
       {"build",
        {"output", "launcher", "launcher-version", "launcher-vendor-url", "runtime",
         "runtime-version", "runtime-vendor-url", "updater", "updater-version", "updater-vendor-url",
-        "updater-name", "cdn-base"}},
-      {"verify", {"updater-name"}},
+        "updater-name", "cdn-base", "signing-key", "serial", "previous"}},
+      {"verify", {"updater-name", "public-key"}},
+      {"keygen", {"output"}},
       {"sample-runtime", {"filler-mb", "java-exe", "top-level", "seed"}}};
   const auto command = kFlags.find(args[0]);
   if (command == kFlags.end()) {
@@ -264,6 +338,7 @@ int RunPublish(const std::vector<std::string>& args, std::ostream& out, std::ost
   }
   if (args[0] == "build") return Build(*parsed, out, err, errIsTerminal);
   if (args[0] == "verify") return Verify(*parsed, out, err, errIsTerminal);
+  if (args[0] == "keygen") return Keygen(*parsed, out, err);
   return SampleRuntime(*parsed, out, err);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-// The commands of kestrivon-publish: build, verify, sample-runtime.
+// The commands of kestrivon-publish: build, verify, keygen, sample-runtime.
 
 #include <ostream>
 #include <string>

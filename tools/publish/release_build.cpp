@@ -19,6 +19,7 @@
 #include "core/verified_download.h"
 #include "tools/publish/progress.h"
 #include "tools/publish/release_check.h"
+#include "tools/publish/release_signing.h"
 #include "tools/publish/zip_pack.h"
 
 namespace kestrivon::publish {
@@ -191,7 +192,7 @@ Status Pack(const InputTree& tree, const fs::path& archive, const std::string& l
   return {};
 }
 
-std::string ManifestText(const std::vector<Pending>& pending) {
+std::string ManifestText(const std::vector<Pending>& pending, std::optional<uint64_t> serial) {
   nlohmann::ordered_json platform = nlohmann::ordered_json::object();
   for (const Pending& item : pending) {
     nlohmann::ordered_json entry;
@@ -203,6 +204,7 @@ std::string ManifestText(const std::vector<Pending>& pending) {
     platform[item.component] = std::move(entry);
   }
   nlohmann::ordered_json document;
+  if (serial) document["serial"] = *serial;
   document[std::string(core::PlatformKey())] = std::move(platform);
   return document.dump(2) + "\n";
 }
@@ -287,6 +289,12 @@ std::expected<BuildReport, std::string> BuildRelease(const BuildOptions& options
     return std::unexpected(ok.error());
   const std::vector<std::string_view> vendorHosts(core::allowedVendorHosts.begin(),
                                                   core::allowedVendorHosts.end());
+  std::optional<uint64_t> serial;  // only a release that asks for one carries it
+  if (!options.signingKeys.empty() || options.serial || !options.previous.empty()) {
+    auto chosen = ChooseSerial(options.serial, options.previous);
+    if (!chosen) return std::unexpected(std::move(chosen.error()));
+    serial = *chosen;
+  }
 
   std::vector<Pending> pending;
   for (auto [component, label, input] : {std::tuple{"launcher", "launcher", &options.launcher},
@@ -361,9 +369,10 @@ std::expected<BuildReport, std::string> BuildRelease(const BuildOptions& options
   }
 
   const fs::path manifest = site / core::PathFromUtf8(kManifestPath);
+  report.serial = serial.value_or(0);
   {
     std::ofstream out(manifest, std::ios::binary | std::ios::trunc);
-    out << ManifestText(pending);
+    out << ManifestText(pending, serial);
     if (!out.flush()) {
       return std::unexpected(fmt::format("can't write {}", core::PathToUtf8(manifest)));
     }
@@ -380,7 +389,24 @@ std::expected<BuildReport, std::string> BuildRelease(const BuildOptions& options
     }
     return {};
   };
+  if (!options.signingKeys.empty()) {
+    if (Status done = SignRelease(site, options.signingKeys); !done) {
+      return std::unexpected(std::move(done.error()));
+    }
+  }
   auto checked = CheckRelease(site, check);
+  if (checked && !options.signingKeys.empty()) {
+    std::vector<core::EcPoint> keys;
+    for (const fs::path& key : options.signingKeys) {
+      auto point = ReadPublicKey(key);
+      if (!point) return std::unexpected(point.error());
+      keys.push_back(*point);
+      report.keyIds += (report.keyIds.empty() ? "" : ", ") + core::KeyId(*point);
+    }
+    if (auto verified = CheckReleaseSignature(site, keys); !verified) {
+      checked = std::unexpected(std::move(verified.error()));
+    }
+  }
   if (!checked) {
     return std::unexpected(
         fmt::format("the release fails the updater's checks: {}", checked.error()));

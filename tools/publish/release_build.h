@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <expected>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -35,6 +36,10 @@ struct BuildOptions {
   std::string updaterName = std::string(kDefaultUpdaterName);
   std::string cdnBase;  // empty: "https://" + the CDN host of this build
   std::filesystem::path output;
+  // PEM private keys; with any, the manifest carries a serial and is signed by each.
+  std::vector<std::filesystem::path> signingKeys;
+  std::optional<uint64_t> serial;  // default: one more than `previous`'s, else 1
+  std::filesystem::path previous;  // the release this one replaces, if any
   std::ostream* progress = nullptr;
   bool progressIsTerminal = false;
 };
@@ -56,6 +61,8 @@ struct PublishedPackage {
 struct BuildReport {
   std::vector<PublishedPackage> packages;
   std::vector<std::string> leftOut;  // litter not packed
+  std::string keyIds;                // the keys that signed, ", "-separated; empty: unsigned
+  uint64_t serial = 0;
   double seconds = 0;
 };
 

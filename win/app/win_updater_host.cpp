@@ -156,6 +156,15 @@ std::expected<std::string, std::string> WinUpdaterHost::FetchManifestText() {
   return downloader_.FetchText(ManifestUrl(), kManifestTimeoutMilliseconds, kManifestMaxBytes);
 }
 
+std::expected<std::string, std::string> WinUpdaterHost::FetchManifestSignatureText() {
+  return downloader_.FetchText(ManifestUrl() + L".sig", kManifestTimeoutMilliseconds,
+                               core::maxSignatureFileBytes);
+}
+
+core::ManifestTrust WinUpdaterHost::GetManifestTrust() {
+  return {core::BuiltInManifestKeys(), &verifier_};
+}
+
 core::Downloader& WinUpdaterHost::GetDownloader() { return downloader_; }
 
 bool WinUpdaterHost::IsInstalled(Component component) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/updater_host.h"
+#include "win/base/ecdsa_bcrypt.h"
 #include "win/base/unique_handle.h"
 #include "win/net/winhttp_downloader.h"
 #include "win/ui/ui_state.h"
@@ -40,6 +41,8 @@ class WinUpdaterHost final : public core::UpdaterHost {
   bool ConfirmComponentUpdates(const std::vector<core::PendingUpdate>& updates) override;
   bool ConfirmUpdaterUpdate(const core::UpdateInfo& updater) override;
   std::expected<std::string, std::string> FetchManifestText() override;
+  std::expected<std::string, std::string> FetchManifestSignatureText() override;
+  core::ManifestTrust GetManifestTrust() override;
   core::Downloader& GetDownloader() override;
   bool IsInstalled(core::Component component) override;
   std::expected<void, std::string> InstallComponent(core::Component component,
@@ -51,6 +54,7 @@ class WinUpdaterHost final : public core::UpdaterHost {
   std::wstring installDir_;
   UniqueHandle* instanceMutex_;
   WinHttpDownloader downloader_;
+  BCryptVerifier verifier_;
   std::optional<CancelButtonScope> cancelScope_;
 };
 

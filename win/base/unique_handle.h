@@ -6,6 +6,8 @@
 
 #include <windows.h>
 #include <winsock2.h>
+// After windows.h, which it needs.
+#include <bcrypt.h>
 
 #include <utility>
 
@@ -82,6 +84,18 @@ struct Local {
   static void Close(Value value) noexcept { LocalFree(value); }
 };
 
+struct BCryptAlgorithm {
+  using Value = BCRYPT_ALG_HANDLE;
+  static Value Invalid() noexcept { return nullptr; }
+  static bool IsValid(Value value) noexcept { return value != nullptr; }
+  static void Close(Value value) noexcept { BCryptCloseAlgorithmProvider(value, 0); }
+};
+struct BCryptKey {
+  using Value = BCRYPT_KEY_HANDLE;
+  static Value Invalid() noexcept { return nullptr; }
+  static bool IsValid(Value value) noexcept { return value != nullptr; }
+  static void Close(Value value) noexcept { BCryptDestroyKey(value); }
+};
 }  // namespace handle_traits
 
 using UniqueHandle = UniqueResource<handle_traits::Kernel>;
@@ -90,5 +104,7 @@ using UniqueFile = UniqueResource<handle_traits::File>;
 using UniqueWindow = UniqueResource<handle_traits::Window>;
 using UniqueSocket = UniqueResource<handle_traits::Socket>;
 using UniqueLocal = UniqueResource<handle_traits::Local>;
+using UniqueBCryptAlgorithm = UniqueResource<handle_traits::BCryptAlgorithm>;
+using UniqueBCryptKey = UniqueResource<handle_traits::BCryptKey>;
 
 }  // namespace kestrivon::win
