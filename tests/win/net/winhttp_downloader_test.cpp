@@ -98,19 +98,25 @@ class WinHttpDownloaderTest : public ::testing::Test {
   }
 
   Outcome Fetch(const std::string& url, const core::DownloadPolicy& policy = Policy(5)) {
+    state = {};
+    return Continue(url, policy);
+  }
+  // Goes on from `state` as the last transfer left it.
+  Outcome Continue(const std::string& url, const core::DownloadPolicy& policy = Policy(5)) {
     progress.clear();
     const auto started = Clock::now();
     const auto result = downloader.Download(
         url, destination, policy,
-        [this](uint64_t done, uint64_t total) { progress.emplace_back(done, total); });
+        [this](uint64_t done, uint64_t total) { progress.emplace_back(done, total); }, state);
     elapsed = Clock::now() - started;
     return result ? Outcome("ok", false)
                   : Outcome(result.error().message, result.error().retryable);
   }
   // The body, or "error: " and the reason.
-  std::string FetchText(const std::string& url, int64_t timeoutMilliseconds = 15000) {
+  std::string FetchText(const std::string& url, int64_t timeoutMilliseconds = 15000,
+                        std::chrono::milliseconds deadline = kFetchDeadline) {
     const auto started = Clock::now();
-    auto result = downloader.FetchText(WideFromUtf8(url), timeoutMilliseconds, 5242880);
+    auto result = downloader.FetchText(WideFromUtf8(url), timeoutMilliseconds, 5242880, deadline);
     elapsed = Clock::now() - started;
     return result ? *result : "error: " + result.error();
   }
@@ -118,6 +124,7 @@ class WinHttpDownloaderTest : public ::testing::Test {
   kestrivon::testing::TempDir folder;
   std::filesystem::path destination = folder.path() / L"download.bin";
   WinHttpDownloader downloader;
+  core::TransferState state;
   std::vector<std::pair<uint64_t, uint64_t>> progress;
   Clock::duration elapsed{};
   int port_ = 0;
