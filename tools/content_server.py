@@ -245,7 +245,8 @@ class Body:
             file.seek(offset)
             return file.read(min(count, length - offset))
         modified = os.fstat(file.fileno()).st_mtime
-        return Body(length, read, f'"{length:x}-{int(modified * 1000):x}"', modified)
+        # The ETag nginx gives a static file, so that a transfer begun here goes on there.
+        return Body(length, read, f'"{int(modified):x}-{length:x}"', modified)
 
     def padded(self, extra):
         inner = self
