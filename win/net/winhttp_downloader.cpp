@@ -64,6 +64,18 @@ std::expected<DWORD, DownloadError> ReadBody(HINTERNET request, char* buffer, DW
   return read;
 }
 
+// Waits only until some of the body is there, then reads what is: a server that trickles the
+// body cannot hold a read that waits for a full buffer.
+std::expected<DWORD, DownloadError> ReadWhatArrived(HINTERNET request, char* buffer, DWORD size) {
+  DWORD available = 0;
+  const bool ok = WinHttpQueryDataAvailable(request, &available);
+  const DWORD error = GetLastError();
+  if (cancelRequested.load()) return std::unexpected(Cancelled());
+  if (!ok) return std::unexpected(Retryable(fmt::format("read failed (WinHTTP error {})", error)));
+  if (available == 0) return 0;
+  return ReadBody(request, buffer, std::min(available, size));
+}
+
 DownloadError MoreThanExpected(TransferState& state) {
   // Nothing of such a body is worth keeping.
   const uint64_t expected = state.expectedSize;
@@ -133,7 +145,7 @@ std::expected<void, DownloadError> Transfer(HINTERNET request, HANDLE file, uint
 
 void AskForTheRest(HINTERNET request, const TransferState& state) {
   const std::wstring headers =
-      fmt::format(L"Range: bytes={}-\r\nIf-Range: {}", state.kept, WideFromUtf8(state.validator));
+      WideFromUtf8(fmt::format("Range: bytes={}-\r\nIf-Range: {}", state.kept, state.validator));
   WinHttpAddRequestHeaders(request, headers.c_str(), static_cast<DWORD>(-1),
                            WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
 }
@@ -290,7 +302,7 @@ std::expected<std::string, std::string> WinHttpDownloader::FetchText(
       DWORD wait =
           static_cast<DWORD>(std::min<int64_t>(left.count(), timeout > 0 ? timeout : INT_MAX));
       WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &wait, sizeof wait);
-      const auto read = ReadBody(request, piece.data(), textBufferBytes);
+      const auto read = ReadWhatArrived(request, piece.data(), textBufferBytes);
       if (!read && Clock::now() >= endBy && !cancelRequested.load()) {
         return std::unexpected(overdue());
       }

@@ -100,16 +100,16 @@ class WinHttpDownloaderTest : public ::testing::Test {
   }
 
   Outcome Fetch(const std::string& url, const core::DownloadPolicy& policy = Policy(5)) {
-    state = {};
+    transfer = {};
     return Continue(url, policy);
   }
-  // Goes on from `state` as the last transfer left it.
+  // Goes on from `transfer` as the last transfer left it.
   Outcome Continue(const std::string& url, const core::DownloadPolicy& policy = Policy(5)) {
     progress.clear();
     const auto started = Clock::now();
     const auto result = downloader.Download(
         url, destination, policy,
-        [this](uint64_t done, uint64_t total) { progress.emplace_back(done, total); }, state);
+        [this](uint64_t done, uint64_t total) { progress.emplace_back(done, total); }, transfer);
     elapsed = Clock::now() - started;
     return result ? Outcome("ok", false)
                   : Outcome(result.error().message, result.error().retryable);
@@ -126,7 +126,7 @@ class WinHttpDownloaderTest : public ::testing::Test {
   kestrivon::testing::TempDir folder;
   std::filesystem::path destination = folder.path() / L"download.bin";
   WinHttpDownloader downloader;
-  core::TransferState state;
+  core::TransferState transfer;
   std::vector<std::pair<uint64_t, uint64_t>> progress;
   Clock::duration elapsed{};
   int port_ = 0;
@@ -233,16 +233,16 @@ TEST_F(WinHttpDownloaderTest, ResumesOnlyFromAnAnswerThatContinuesTheKeptBytes) 
   for (const auto& c : cases) {
     SCOPED_TRACE(c.faults);
     const std::string path = fmt::format("/generate/{}?{}", size, Tag());
-    state = {};
-    state.expectedSize = size;
+    transfer = {};
+    transfer.expectedSize = size;
     ASSERT_EQ(Continue(Url(path + "&drop=100000")),
               Outcome("connection closed after 100000 of 300000 bytes", true));
-    EXPECT_EQ(state.kept, 100000u);
-    EXPECT_EQ(state.validator, "\"493e0\"");
+    EXPECT_EQ(transfer.kept, 100000u);
+    EXPECT_EQ(transfer.validator, "\"493e0\"");
     ASSERT_EQ(Continue(Url(path + "&" + c.faults)), Outcome("ok", false));
     EXPECT_TRUE(ReadFileBytes(destination) == body);
-    EXPECT_EQ(state.kept, size);
-    EXPECT_EQ(core::ToHex(state.digest), Sha256Hex(body));
+    EXPECT_EQ(transfer.kept, size);
+    EXPECT_EQ(core::ToHex(transfer.digest), Sha256Hex(body));
     EXPECT_EQ(progress.front(), std::make_pair(c.firstReport, size));  // true totals at once
     std::vector<std::string> ranges;
     for (const auto& request : RequestsFor(path + "&" + c.faults)) {
@@ -251,15 +251,15 @@ TEST_F(WinHttpDownloaderTest, ResumesOnlyFromAnAnswerThatContinuesTheKeptBytes) 
     EXPECT_EQ(ranges, c.ranges);
   }
   // A 206 that nobody asked for, and bodies longer than the manifest says: never written.
-  state = {};
+  transfer = {};
   EXPECT_EQ(Continue(Url(fmt::format("/generate/1000?range=always&{}", Tag()))),
             Outcome("HTTP 206 to a request from zero", true));
   for (const char* length : {"", "&nolength=1"}) {
-    state = {};
-    state.expectedSize = size;
+    transfer = {};
+    transfer.expectedSize = size;
     EXPECT_EQ(Continue(Url(fmt::format("/generate/{}?pad=1{}&{}", size, length, Tag()))),
               Outcome("the server sent more than the expected 300000 bytes", true));
-    EXPECT_EQ(state.kept, 0u);
+    EXPECT_EQ(transfer.kept, 0u);
   }
 }
 
