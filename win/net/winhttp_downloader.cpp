@@ -18,8 +18,8 @@
 #include "core/long_path.h"
 #include "core/range_answer.h"
 #include "core/version.h"
-#include "win/host/process_state.h"
-#include "win/host/text_encoding.h"
+#include "win/base/process_state.h"
+#include "win/base/text_encoding.h"
 #include "win/net/winhttp_request.h"
 
 namespace kestrivon::win {

@@ -12,7 +12,8 @@
 #include <fmt/format.h>
 
 #include "core/log.h"
-#include "win/host/process_state.h"
+#include "win/base/process_state.h"
+#include "win/base/test_seam.h"
 #include "win/log/log_file.h"
 #include "win/net/winhttp_downloader.h"
 
@@ -103,7 +104,7 @@ std::expected<void, DownloadError> OpenRequest(const UrlParts& url, DWORD extraF
                                                RequestHandles& handles) {
   HINTERNET connection = WinHttpConnect(GetSession(), url.host.c_str(), url.port, 0);
   const DWORD connectError = GetLastError();
-  if (handleOpenedHookForTests != nullptr) handleOpenedHookForTests();
+  if (testSeam.transferHandleOpened != nullptr) testSeam.transferHandleOpened();
   handles.connection.Adopt(connection);
   if (cancelRequested.load()) return std::unexpected(Cancelled());
   if (connection == nullptr) {
@@ -113,7 +114,7 @@ std::expected<void, DownloadError> OpenRequest(const UrlParts& url, DWORD extraF
       WinHttpOpenRequest(connection, L"GET", url.object.c_str(), nullptr, WINHTTP_NO_REFERER,
                          WINHTTP_DEFAULT_ACCEPT_TYPES, extraFlags | WINHTTP_FLAG_SECURE);
   const DWORD requestError = GetLastError();
-  if (handleOpenedHookForTests != nullptr) handleOpenedHookForTests();
+  if (testSeam.transferHandleOpened != nullptr) testSeam.transferHandleOpened();
   handles.request.Adopt(request);
   if (cancelRequested.load()) return std::unexpected(Cancelled());
   if (request == nullptr) {
