@@ -136,8 +136,12 @@ SourceOutcome TrySource(const DownloadSource& source, const UpdateInfo& entry,
       LogFormat(LogLevel::Info, "Resuming {} at {} of {} bytes", name, state.kept, entry.size);
       holdsEarlierBytes = true;
     }
-    LogFormat(LogLevel::Info, "Downloading from {}: {}", label, source.url);
-    auto result = downloader.Download(source.url, destination, source.policy, progress, state);
+    // A file kept whole (a run ended before verifying it) needs no request at all.
+    std::expected<void, DownloadError> result;
+    if (!IsResumable(state) || state.kept != entry.size) {
+      LogFormat(LogLevel::Info, "Downloading from {}: {}", label, source.url);
+      result = downloader.Download(source.url, destination, source.policy, progress, state);
+    }
     if (!result) {
       if (!IsResumable(state)) {
         state.StartAfresh();

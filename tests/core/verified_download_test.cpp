@@ -158,6 +158,7 @@ TEST(VerifiedDownload, KeptBytesAreCheckedByTheDigest) {
       {"wrong kept bytes", "XXXXXXXX", kCdnUrl, {"from 8", ""}},
       {"record of another package", kBody.substr(0, 8), kVendorUrl, {""}},
       {"damaged record", kBody.substr(0, 8), "", {""}},
+      {"whole file kept", kBody, kCdnUrl, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
