@@ -109,9 +109,9 @@ TEST(CleanWorkspace, KeepsOnlyPartialDownloadsWithReadableRecords) {
        {"jre-package.zip", "launcher-package.zip", "updater-package.zip", "stage/file.txt"}) {
     Touch(temp / file);
   }
-  std::ofstream(temp / "jre-package.zip.resume") << record;
-  std::ofstream(temp / "launcher-package.zip.resume") << record.substr(1);
-  std::ofstream(temp / "orphan.zip.resume") << record;
+  std::ofstream(temp / "jre-package.zip.resume", std::ios::binary) << record;
+  std::ofstream(temp / "launcher-package.zip.resume", std::ios::binary) << record.substr(1);
+  std::ofstream(temp / "orphan.zip.resume", std::ios::binary) << record;
 
   CleanWorkspace(dir.path(), PartialDownloads::Keep);
   std::vector<std::string> left;
