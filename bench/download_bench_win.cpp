@@ -33,7 +33,9 @@ int wmain(int argc, wchar_t** argv) {
 
   win::WinHttpDownloader downloader;
   const auto started = std::chrono::steady_clock::now();
-  const auto result = downloader.Download(win::Utf8FromWide(argv[2]), argv[3], policy, progress);
+  core::TransferState state;  // no expected size: the digest is still computed on the way
+  const auto result =
+      downloader.Download(win::Utf8FromWide(argv[2]), argv[3], policy, progress, state);
   const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
   if (!result) {
     std::fprintf(stderr, "download failed: %s\n", result.error().message.c_str());

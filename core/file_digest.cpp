@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -96,6 +97,25 @@ std::expected<std::string, std::string> Sha256File(const std::filesystem::path& 
     if (chunk.bad) return std::unexpected(fmt::format("read error on {}", PathToUtf8(file)));
     if (chunk.failed) return ToHex(hasher);
   }
+}
+
+std::expected<void, std::string> HashFilePrefix(const std::filesystem::path& file, uint64_t length,
+                                                Sha256& hasher,
+                                                const std::function<bool()>& cancelled) {
+  std::ifstream stream(LongPath(file), std::ios::binary);
+  if (!stream.is_open()) return std::unexpected(fmt::format("can't open {}", PathToUtf8(file)));
+  std::vector<char> buffer(kReadBufferSize);
+  while (length > 0) {
+    if (cancelled && cancelled()) return std::unexpected(std::string("cancelled"));
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(length, buffer.size()));
+    stream.read(buffer.data(), static_cast<std::streamsize>(want));
+    if (static_cast<size_t>(stream.gcount()) != want) {
+      return std::unexpected(fmt::format("read error on {}", PathToUtf8(file)));
+    }
+    hasher.Update(reinterpret_cast<const uint8_t*>(buffer.data()), want);
+    length -= want;
+  }
+  return {};
 }
 
 }  // namespace kestrivon::core

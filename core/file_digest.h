@@ -37,4 +37,10 @@ std::string ToHex(Sha256& hasher);
 std::expected<std::string, std::string> Sha256File(const std::filesystem::path& file,
                                                    const std::function<bool()>& cancelled);
 
+// Feeds the first `length` bytes of the file to `hasher` (a kept download's prefix); "can't
+// open {}", "read error on {}" (also when the file is shorter) or "cancelled".
+std::expected<void, std::string> HashFilePrefix(const std::filesystem::path& file, uint64_t length,
+                                                Sha256& hasher,
+                                                const std::function<bool()>& cancelled);
+
 }  // namespace kestrivon::core

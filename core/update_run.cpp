@@ -1,5 +1,6 @@
 #include "core/update_run.h"
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 #include <system_error>
@@ -11,6 +12,7 @@
 #include "core/long_path.h"
 #include "core/manifest.h"
 #include "core/no_throw.h"
+#include "core/partial_download.h"
 #include "core/self_update.h"
 #include "core/verified_download.h"
 #include "core/workspace.h"
@@ -104,7 +106,8 @@ RunResult Run(UpdaterHost& host) {
   std::filesystem::create_directories(LongPath(root / "temp"), ignored);
 
   host.SetStage(Stage::Preparing, std::nullopt, 0);
-  CleanWorkspace(root);
+  // A download kept by an earlier run waits for the manifest to say whether it is still wanted.
+  CleanWorkspace(root, PartialDownloads::Keep);
   host.SetStage(Stage::CheckingForUpdates, std::nullopt, 10);
 
   const std::optional<Manifest> manifest = FetchManifest(host);
@@ -154,6 +157,16 @@ RunResult Run(UpdaterHost& host) {
         host.ShowFailure(Failure::ManifestUnavailable, component);
         return RunResult::Failed;
     }
+  }
+
+  if (manifest) {
+    DiscardPartialDownloads(
+        root, [&](const std::filesystem::path& package, const PartialRecord& partial) {
+          return std::any_of(pending.begin(), pending.end(), [&](const PendingUpdate& row) {
+            return ArchivePath(root, row.component, row.entry) == package &&
+                   RecordNamesEntry(partial, row.entry);
+          });
+        });
   }
 
   if (pending.empty()) {

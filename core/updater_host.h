@@ -3,27 +3,51 @@
 // The engine's two interfaces to the outside world. Everything here is platform-independent;
 // the Windows host implements both classes.
 
+#include <cstdint>
 #include <expected>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "core/file_digest.h"
 #include "core/manifest_signature.h"
 #include "core/update_records.h"
 
 namespace kestrivon::core {
+
+// What the attempts on one source share. The downloader keeps it in step with the file: the
+// first `kept` bytes of the destination are the body's and have been fed to `digest`.
+struct TransferState {
+  uint64_t expectedSize = 0;  // the manifest's size; a body never grows past it
+  uint64_t kept = 0;
+  std::string validator;  // what the kept bytes' response was recognised by (for If-Range)
+  Sha256 digest;
+  // Called when a body starts to be written (afresh or appended) and `validator` is set, so
+  // that the engine can record the partial file for a later run before bytes arrive.
+  std::function<void(const TransferState&)> bodyStarting;
+
+  void StartAfresh() {
+    kept = 0;
+    validator.clear();
+    digest = Sha256();
+  }
+};
 
 // Performs transfers. One call of Download is one attempt; the caller retries.
 class Downloader {
  public:
   virtual ~Downloader() = default;
 
-  // GET `url` (UTF-8, HTTPS) into `destination`, creating or truncating it.
+  // GET `url` (UTF-8, HTTPS) into `destination`. With `state.kept` bytes and a validator it
+  // asks for the rest and appends when the answer allows, else writes from zero. Progress
+  // counts the kept bytes, against the expected size when it is known.
   virtual std::expected<void, DownloadError> Download(const std::string& url,
                                                       const std::filesystem::path& destination,
                                                       const DownloadPolicy& policy,
-                                                      const ProgressCallback& progress) const = 0;
+                                                      const ProgressCallback& progress,
+                                                      TransferState& state) const = 0;
 
   // Pauses; true when the whole time passed, false as soon as cancellation was requested.
   virtual bool WaitFor(int milliseconds) const = 0;

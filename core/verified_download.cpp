@@ -8,6 +8,7 @@
 #include "core/file_digest.h"
 #include "core/log.h"
 #include "core/long_path.h"
+#include "core/partial_download.h"
 #include "core/path_utf8.h"
 
 namespace kestrivon::core {
@@ -51,26 +52,117 @@ bool IsUrlOnHost(std::string_view url, std::string_view host) {
   return rest.size() == host.size() || rest[host.size()] == '/';
 }
 
-void DeleteFile(const std::filesystem::path& file) {
-  std::error_code ignored;
-  std::filesystem::remove(LongPath(file), ignored);
-}
+// The free space a download asks for: the bytes still to come, and what the extractor will
+// ask for once the package is complete.
+constexpr uint64_t kExtractionSpaceFactor = 3;
 
-// Empty when the file matches the entry's size and SHA-256, else the reason.
+bool IsResumable(const TransferState& state) { return state.kept > 0 && !state.validator.empty(); }
+
+// Empty when the transferred file matches the entry's size and SHA-256, else the reason. The
+// digest was computed while the bytes arrived.
 std::string CheckIntegrity(const std::filesystem::path& file, const UpdateInfo& entry,
-                           const Downloader& downloader) {
+                           const TransferState& state) {
   std::error_code error;
   uint64_t actual = std::filesystem::file_size(LongPath(file), error);
   if (error) actual = 0;
-  if (error || actual != entry.size) {
+  if (error || actual != entry.size || state.kept != actual) {
     return fmt::format("size {} != expected {}", actual, entry.size);
   }
-  auto digest = Sha256File(file, [&downloader] { return downloader.IsCancelled(); });
-  if (!digest) return std::move(digest.error());
-  if (!DigestsMatch(*digest, entry.sha256)) {
-    return fmt::format("sha256 {} != expected {}", *digest, entry.sha256);
+  Sha256 digest = state.digest;
+  const std::string text = ToHex(digest);
+  if (!DigestsMatch(text, entry.sha256)) {
+    return fmt::format("sha256 {} != expected {}", text, entry.sha256);
   }
   return {};
+}
+
+// A partial file that an earlier run kept for this entry: its prefix is hashed from disk and
+// `state` set up for the source it came from, whose index is returned. Anything else at
+// `destination` goes, and the sources are tried from the first.
+size_t TakeKeptPartial(const UpdateInfo& entry, const std::vector<DownloadSource>& sources,
+                       const std::filesystem::path& destination, const Downloader& downloader,
+                       TransferState& state) {
+  const auto record = ReadPartialRecord(destination);
+  std::error_code error;
+  const uint64_t fileSize = std::filesystem::file_size(LongPath(destination), error);
+  for (size_t index = 0; record && !error && index < sources.size(); ++index) {
+    const uint64_t length = ResumableLength(record, fileSize, entry, sources[index].url);
+    if (length == 0) continue;
+    const auto hashed = HashFilePrefix(destination, length, state.digest,
+                                       [&downloader] { return downloader.IsCancelled(); });
+    if (!hashed) break;
+    state.kept = length;
+    state.validator = record->validator;
+    return index;
+  }
+  state.StartAfresh();
+  DiscardPartialDownload(destination);
+  return 0;
+}
+
+bool HasRoomFor(const UpdateInfo& entry, const TransferState& state,
+                const std::filesystem::path& destination) {
+  std::error_code error;
+  const auto space = std::filesystem::space(LongPath(destination.parent_path()), error);
+  // Unknown: the extractor checks the space again before it writes.
+  if (error) return true;
+  const uint64_t needed = entry.size - state.kept + entry.size * kExtractionSpaceFactor;
+  if (space.available >= needed) return true;
+  LogFormat(LogLevel::Error, "Not enough free disk space for {}: {} MiB needed, {} MiB free",
+            PathToUtf8(destination.filename()), needed >> 20, space.available >> 20);
+  return false;
+}
+
+enum class SourceOutcome : uint8_t { Verified, TransferFailed, IntegrityFailed, Cancelled };
+
+// The attempts on one source. A failed attempt keeps what can be resumed; a resumed file that
+// fails verification is fetched once more from zero, since the kept bytes may be the fault.
+SourceOutcome TrySource(const DownloadSource& source, const UpdateInfo& entry,
+                        const std::filesystem::path& destination, const Downloader& downloader,
+                        const ProgressCallback& progress, TransferState& state) {
+  const char* label = source.policy.label;
+  const std::string name = PathToUtf8(destination.filename());
+  bool holdsEarlierBytes = false;
+  SourceOutcome outcome = SourceOutcome::TransferFailed;
+  for (int32_t attempt = 1; attempt <= source.policy.attempts; ++attempt) {
+    if (downloader.IsCancelled()) return SourceOutcome::Cancelled;
+    if (attempt > 1) {
+      const int delay = retryDelaysMs[std::min(attempt - 2, 2)];
+      LogFormat(LogLevel::Warning, "Retrying {} download in {} ms (attempt {}/{})", label, delay,
+                attempt, source.policy.attempts);
+      if (!downloader.WaitFor(delay)) return SourceOutcome::Cancelled;
+    }
+    if (IsResumable(state)) {
+      LogFormat(LogLevel::Info, "Resuming {} at {} of {} bytes", name, state.kept, entry.size);
+      holdsEarlierBytes = true;
+    }
+    // A file kept whole (a run ended before verifying it) needs no request at all.
+    std::expected<void, DownloadError> result;
+    if (!IsResumable(state) || state.kept != entry.size) {
+      LogFormat(LogLevel::Info, "Downloading from {}: {}", label, source.url);
+      result = downloader.Download(source.url, destination, source.policy, progress, state);
+    }
+    if (!result) {
+      if (!IsResumable(state)) {
+        state.StartAfresh();
+        DiscardPartialDownload(destination);
+      }
+      LogFormat(LogLevel::Warning, "Download from {} failed: {}", label, result.error().message);
+      outcome = SourceOutcome::TransferFailed;
+      if (!result.error().retryable) break;
+      continue;
+    }
+    if (downloader.IsCancelled()) return SourceOutcome::Cancelled;
+    const std::string reason = CheckIntegrity(destination, entry, state);
+    if (reason.empty()) return SourceOutcome::Verified;
+    state.StartAfresh();
+    DiscardPartialDownload(destination);
+    LogFormat(LogLevel::Warning, "File from {} failed verification: {}", label, reason);
+    outcome = SourceOutcome::IntegrityFailed;
+    if (!holdsEarlierBytes) break;
+    holdsEarlierBytes = false;
+  }
+  return outcome;
 }
 
 }  // namespace
@@ -83,51 +175,41 @@ std::expected<void, DownloadFailure> DownloadVerified(const UpdateInfo& entry,
   if (!entry.vendorUrl.empty()) sources.push_back({entry.vendorUrl, kVendorPolicy});
   sources.push_back({entry.url, kCdnPolicy});
 
+  TransferState state;
+  state.expectedSize = entry.size;
+  const size_t first = TakeKeptPartial(entry, sources, destination, downloader, state);
+  if (!HasRoomFor(entry, state, destination)) return std::unexpected(DownloadFailure::Transfer);
+
+  const std::string* currentUrl = nullptr;
+  state.bodyStarting = [&](const TransferState& starting) {
+    WritePartialRecord(destination, {*currentUrl, entry.size, entry.sha256, starting.validator});
+  };
   bool lastFailureWasIntegrity = false;
-  for (size_t index = 0; index < sources.size(); ++index) {
+  for (size_t index = first; index < sources.size(); ++index) {
     const DownloadSource& source = sources[index];
-    const char* label = source.policy.label;
-
-    bool transferred = false;
-    for (int32_t attempt = 1; attempt <= source.policy.attempts; ++attempt) {
-      if (downloader.IsCancelled()) {
-        DeleteFile(destination);
-        return std::unexpected(DownloadFailure::Cancelled);
-      }
-      if (attempt > 1) {
-        const int delay = retryDelaysMs[std::min(attempt - 2, 2)];
-        LogFormat(LogLevel::Warning, "Retrying {} download in {} ms (attempt {}/{})", label, delay,
-                  attempt, source.policy.attempts);
-        if (!downloader.WaitFor(delay)) {
-          DeleteFile(destination);
-          return std::unexpected(DownloadFailure::Cancelled);
-        }
-      }
-      LogFormat(LogLevel::Info, "Downloading from {}: {}", label, source.url);
-      auto result = downloader.Download(source.url, destination, source.policy, progress);
-      if (result) {
-        transferred = true;
-        break;
-      }
-      DeleteFile(destination);
-      LogFormat(LogLevel::Warning, "Download from {} failed: {}", label, result.error().message);
-      lastFailureWasIntegrity = false;
-      if (!result.error().retryable) break;
+    currentUrl = &source.url;
+    if (index > first) {  // another source starts afresh
+      state.StartAfresh();
+      DiscardPartialDownload(destination);
     }
-
-    // A source whose transfers all failed is finished; a file that never arrived is not
-    // verified.
-    if (transferred) {
-      const std::string reason = CheckIntegrity(destination, entry, downloader);
-      if (reason.empty()) {
+    switch (TrySource(source, entry, destination, downloader, progress, state)) {
+      case SourceOutcome::Verified: {
+        std::error_code ignored;
+        std::filesystem::remove(LongPath(PartialRecordPath(destination)), ignored);
         LogFormat(LogLevel::Info, "Downloaded and verified {} from {}",
-                  PathToUtf8(destination.filename()), label);
+                  PathToUtf8(destination.filename()), source.policy.label);
         return {};
       }
-      DeleteFile(destination);
-      if (downloader.IsCancelled()) return std::unexpected(DownloadFailure::Cancelled);
-      LogFormat(LogLevel::Warning, "File from {} failed verification: {}", label, reason);
-      lastFailureWasIntegrity = true;
+      case SourceOutcome::Cancelled:
+        // What can be resumed stays for the next run, with its record.
+        if (!IsResumable(state)) DiscardPartialDownload(destination);
+        return std::unexpected(DownloadFailure::Cancelled);
+      case SourceOutcome::IntegrityFailed:
+        lastFailureWasIntegrity = true;
+        break;
+      case SourceOutcome::TransferFailed:
+        lastFailureWasIntegrity = false;
+        break;
     }
     if (index + 1 < sources.size()) Log(LogLevel::Info, "Falling back to the next source");
   }
@@ -163,7 +245,7 @@ bool IsValidEntry(const UpdateInfo& entry) {
       !std::all_of(entry.sha256.begin(), entry.sha256.end(), IsHexDigit)) {
     return false;
   }
-  return entry.size > 0;
+  return entry.size > 0 && entry.size <= kMaxPackageBytes;
 }
 
 }  // namespace kestrivon::core

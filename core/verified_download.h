@@ -17,13 +17,17 @@ namespace kestrivon::core {
 // Pause before attempt 2, 3, and 4 or later of the same source.
 inline constexpr int retryDelaysMs[] = {1000, 3000, 5000};
 
+// The extractor's archive limit: a larger package could never be installed.
+inline constexpr uint64_t kMaxPackageBytes = 2'147'483'648;
+
 enum class DownloadFailure : uint8_t {
   Transfer = 0,   // every source failed; the last failure was a transfer
   Integrity = 1,  // every source failed; the last failure was a verification
   Cancelled = 2,
 };
 
-// On success the verified file stays at `destination`; on every failure it is deleted.
+// On success the verified file stays at `destination`. A failure or cancellation keeps a
+// partial file that can be resumed (with its record beside it); anything else is deleted.
 std::expected<void, DownloadFailure> DownloadVerified(const UpdateInfo& entry,
                                                       const std::filesystem::path& destination,
                                                       const Downloader& downloader,
@@ -32,7 +36,8 @@ std::expected<void, DownloadFailure> DownloadVerified(const UpdateInfo& entry,
 // ".tar.gz", ".tgz", ".zip", ".gz" or empty, from the URL's last path segment.
 std::string ArchiveSuffix(std::string_view url);
 
-// Whether an entry may be downloaded at all (version form, host allowlist, digest, size).
+// Whether an entry may be downloaded at all (version form, host allowlist, digest, size up to
+// the extractor's limit).
 bool IsValidEntry(const UpdateInfo& entry);
 
 }  // namespace kestrivon::core

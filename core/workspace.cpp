@@ -5,6 +5,7 @@
 #include "core/link_probe.h"
 #include "core/log.h"
 #include "core/long_path.h"
+#include "core/partial_download.h"
 #include "core/path_utf8.h"
 
 namespace kestrivon::core {
@@ -41,9 +42,23 @@ void RemoveTree(const std::filesystem::path& folder, std::error_code& error) {
   if (!error) std::filesystem::remove(folder, error);
 }
 
+bool IsPlainFile(const std::filesystem::path& path) {
+  std::error_code error;
+  return !IsLinkOrJunction(path) &&
+         std::filesystem::is_regular_file(std::filesystem::symlink_status(path, error));
+}
+
+// A package with a readable record beside it, or that record.
+bool IsKeptPartial(const std::filesystem::path& entry) {
+  if (!IsPlainFile(entry)) return false;
+  std::filesystem::path package = entry;
+  if (entry.extension() == ".resume") package.replace_extension();
+  return IsPlainFile(package) && ReadPartialRecord(package).has_value();
+}
+
 }  // namespace
 
-void CleanWorkspace(const std::filesystem::path& root) {
+void CleanWorkspace(const std::filesystem::path& root, PartialDownloads partials) {
   const std::filesystem::path folder = LongPath(root / "temp");
 
   // A "temp" that is missing, a link, a junction or a plain file is left alone.
@@ -54,6 +69,7 @@ void CleanWorkspace(const std::filesystem::path& root) {
   std::filesystem::directory_iterator it(folder, error);
   for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
     const std::filesystem::path entry = it->path();
+    if (partials == PartialDownloads::Keep && IsKeptPartial(entry)) continue;
     std::error_code removeError;
     std::filesystem::remove(entry, removeError);
     if (removeError && IsNonEmptyFolder(entry)) {

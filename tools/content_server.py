@@ -19,6 +19,15 @@ of that path with "times": N. Modes in the query string win over the control fil
     gzip=1      gzip-encode the body when the client accepts gzip (gzip=force: always)
     pad=N       append N bytes to the body (an oversized body)
     delay=MS    wait MS milliseconds before answering
+    redirect=L  answer 302 with Location L (redirect_status=N for another status)
+    etag=T      name the body by the ETag "T" instead of one made from its size and time
+    range=M     misanswer a request for a range: ignore (the whole body with 200), badstart
+                (206 whose Content-Range starts one byte late), 416 (refuse the range), always
+                (206 also to a request without a Range header)
+
+Bodies carry an ETag and a Last-Modified date; a request with "Range: bytes=N-" gets status
+206 with the rest of the body, unless its If-Range names another validator (then 200 and the
+whole body). Other range forms are ignored.
 
 The path /generate/N (optionally followed by a name, /generate/N/name.zip) serves N bytes of a
 fixed pattern, byte i being i mod 251, without any file.
@@ -142,7 +151,8 @@ def tls_context(key, cert):
 
 # --- fault modes -------------------------------------------------------------------------
 
-MODE_NAMES = ("status", "nolength", "rate", "stall", "drop", "gzip", "pad", "delay", "hold")
+MODE_NAMES = ("status", "nolength", "rate", "stall", "drop", "gzip", "pad", "delay", "hold",
+              "redirect", "redirect_status", "etag", "range")
 
 
 class Control:
@@ -207,9 +217,16 @@ def int_mode(modes, name, default=None):
 class Body:
     """A response body read in chunks: a file, the generated pattern, or bytes in memory."""
 
-    def __init__(self, length, read):
+    def __init__(self, length, read, etag="", modified=0.0):
         self.length = length
         self.read = read  # read(offset, count) -> bytes
+        self.etag = etag or f'"{length:x}"'
+        self.modified = modified or 1.0e9
+
+    def tail(self, start):
+        inner = self
+        return Body(self.length - start, lambda offset, count: inner.read(start + offset, count),
+                    self.etag, self.modified)
 
     @staticmethod
     def of_bytes(data):
@@ -227,7 +244,9 @@ class Body:
         def read(offset, count):
             file.seek(offset)
             return file.read(min(count, length - offset))
-        return Body(length, read)
+        modified = os.fstat(file.fileno()).st_mtime
+        # The ETag nginx gives a static file, so that a transfer begun here goes on there.
+        return Body(length, read, f'"{int(modified):x}-{length:x}"', modified)
 
     def padded(self, extra):
         inner = self
@@ -275,12 +294,24 @@ class Handler(http.server.BaseHTTPRequestHandler):
                       if key in MODE_NAMES})
 
         status = int_mode(modes, "status", 200)
+        if "redirect" in modes:
+            self.record(path if not url.query else f"{path}?{url.query}", 302, False)
+            self.send_response(int_mode(modes, "redirect_status", 302))
+            self.send_header("Location", modes["redirect"])
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
         opened = None
         if status == 200:
             body, opened = self.resolve(path)
             if body is None:
                 status = 404
-        if status != 200:
+        content_range = None
+        if status == 200:
+            if "etag" in modes:
+                body.etag = f'"{modes["etag"]}"'
+            status, body, content_range = self.ranged(body, modes.get("range", ""))
+        if status not in (200, 206):
             body = Body.of_bytes(f"status {status}\n".encode())
         gzipped = status == 200 and wants_gzip(modes.get("gzip", ""),
                                                 self.headers.get("Accept-Encoding", ""))
@@ -289,12 +320,32 @@ class Handler(http.server.BaseHTTPRequestHandler):
             delay = int_mode(modes, "delay", 0)
             if delay > 0 and stop_event.wait(delay / 1000):
                 return
-            if status == 200:
+            if status in (200, 206):
                 body = self.shape(body, modes, gzipped)
-            self.send_answer(status, body, modes, send_body, gzipped)
+            self.send_answer(status, body, modes, send_body, gzipped, content_range)
         finally:
             if opened:
                 opened.close()
+
+    def ranged(self, body, fault):
+        """(status, body, Content-Range) for the request's Range and If-Range headers."""
+        asked = self.headers.get("Range", "")
+        start = None
+        if asked.startswith("bytes=") and asked.endswith("-") and asked[6:-1].isdigit():
+            start = int(asked[6:-1])
+        condition = self.headers.get("If-Range")
+        modified = self.date_time_string(int(body.modified))
+        if condition is not None and condition not in (body.etag, modified):
+            start = None
+        if fault == "always" and start is None:
+            start = 0
+        if start is None or fault == "ignore":
+            return 200, body, None
+        if fault == "416" or start >= body.length:
+            return 416, body, f"bytes */{body.length}"
+        if fault == "badstart":
+            start = min(start + 1, body.length - 1)
+        return 206, body.tail(start), f"bytes {start}-{body.length - 1}/{body.length}"
 
     def resolve(self, path):
         parts = [part for part in path.split("/") if part]
@@ -331,18 +382,26 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if hasattr(self.connection, "cipher") else "",
             "status": status,
             "gzip": gzipped,
+            "range": self.headers.get("Range", ""),
+            "ifRange": self.headers.get("If-Range", ""),
         }
         line = json.dumps(entry) + "\n"
         with self.server.request_log_lock, open(self.server.request_log, "a") as out:
             out.write(line)
 
-    def send_answer(self, status, body, modes, send_body, gzipped):
+    def send_answer(self, status, body, modes, send_body, gzipped, content_range=None):
         no_length = modes.get("nolength") not in (None, "", "0")
         stall = int_mode(modes, "stall")
         drop = int_mode(modes, "drop")
 
         self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
+        if status in (200, 206) and not gzipped:
+            self.send_header("ETag", body.etag)
+            self.send_header("Last-Modified", self.date_time_string(int(body.modified)))
+            self.send_header("Accept-Ranges", "bytes")
+        if content_range:
+            self.send_header("Content-Range", content_range)
         if gzipped:
             self.send_header("Content-Encoding", "gzip")
         if no_length or stall is not None or drop is not None:

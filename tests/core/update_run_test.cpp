@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <deque>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "core/content_hosts.h"
 #include "core/file_digest.h"
 #include "core/installed_versions.h"
+#include "core/partial_download.h"
 #include "core/serial_record.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/log_capture.h"
@@ -377,6 +379,30 @@ TEST_F(UpdateRunTest, SignedManifestsAreCheckedBeforeUseAndNeverRolledBack) {
   SignedManifest(again, 5, {newKey});
   EXPECT_EQ(RunUpdate(again), RunResult::Ready);
   EXPECT_EQ(again.calls.at(4), "UpdateDataReceived 15");
+}
+
+// A download kept by an earlier run lasts while the manifest names its package for an update
+// (also when the user declines for now) and is resumed once the user agrees; the others go.
+TEST_F(UpdateRunTest, KeptDownloadsLastOnlyWhileTheManifestNamesThem) {
+  PublishManifest();
+  Record({{"1.0.0", std::string(64, 'a')}, {"21.0.2", jre.entry.sha256}, {}});
+  for (const Package* package : {&launcher, &jre}) {
+    const fs::path kept =
+        root / "temp" / (package == &jre ? "jre-package.zip" : "launcher-package.zip");
+    fs::create_directories(kept.parent_path());
+    std::ofstream(kept, std::ios::binary) << package->body.substr(0, 5);
+    WritePartialRecord(kept, {package->entry.url, package->entry.size, package->entry.sha256, "v"});
+  }
+  host.downloader.outcomes[launcher.entry.url].validator = "v";
+  host.acceptComponents = false;
+  EXPECT_EQ(RunUpdate(host), RunResult::Cancelled);
+  EXPECT_TRUE(fs::exists(PartialRecordPath(root / "temp" / "launcher-package.zip")));
+  EXPECT_FALSE(fs::exists(root / "temp" / "jre-package.zip"));
+
+  FakeHost& next = NextRun();
+  EXPECT_EQ(RunUpdate(next), RunResult::Ready);
+  EXPECT_EQ(next.downloader.calls, Strings{"CDN " + launcher.entry.url + " 4 10 1024 60 from 5"});
+  EXPECT_TRUE(fs::is_empty(root / "temp"));
 }
 
 }  // namespace

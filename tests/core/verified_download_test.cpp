@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "archive/extract_limits.h"
+#include "core/partial_download.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
@@ -113,6 +115,72 @@ TEST(VerifiedDownload, ResultByWhereItStops) {
   }
 }
 
+// A transfer that breaks off keeps its bytes and goes on from them; a cancelled one leaves
+// them with their record for the next run, which goes on from the same source (the vendor,
+// tried in the run that began them, is not asked again).
+TEST(VerifiedDownload, ResumesWithinARunAndAcrossRuns) {
+  const testing::TempDir dir;
+  const auto destination = dir.path() / "launcher-package.zip";
+  const std::string resumed = "CDN " + kCdnUrl + " 4 10 1024 60 from 8";
+  FakeDownloader first;
+  first.outcomes[kCdnUrl] = {kBody, {}, false, "\"v1\"", 8};
+  const testing::LogCapture log;
+  ASSERT_TRUE(DownloadVerified(Entry(false), destination, first, {}));
+  EXPECT_EQ(first.calls, (Strings{"CDN " + kCdnUrl + " 4 10 1024 60", resumed}));
+  EXPECT_EQ(log.Texts().at(3), "[INFO] Resuming launcher-package.zip at 8 of 22 bytes");
+  EXPECT_FALSE(std::filesystem::exists(PartialRecordPath(destination)));
+
+  FakeDownloader cancelled;
+  cancelled.outcomes[kCdnUrl] = {kBody, {}, true, "\"v1\"", 8};
+  EXPECT_EQ(DownloadVerified(Entry(true), destination, cancelled, {}).error(),
+            DownloadFailure::Cancelled);
+  EXPECT_EQ(std::filesystem::file_size(destination), 8u);
+  const auto record = ReadPartialRecord(destination);
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->url, kCdnUrl);
+  EXPECT_EQ(record->validator, "\"v1\"");
+
+  FakeDownloader next;
+  next.outcomes[kCdnUrl] = {kBody, {}, false, "\"v1\""};
+  ASSERT_TRUE(DownloadVerified(Entry(true), destination, next, {}));
+  EXPECT_EQ(next.calls, Strings{resumed});
+}
+
+// Kept bytes prove nothing: a resumed file that fails verification is fetched once more from
+// zero, and a record that names another package, source or validator costs the kept bytes.
+TEST(VerifiedDownload, KeptBytesAreCheckedByTheDigest) {
+  const struct {
+    const char* what;
+    std::string kept;
+    std::string record;  // written beside the kept bytes
+    Strings calls;
+  } cases[] = {
+      {"wrong kept bytes", "XXXXXXXX", kCdnUrl, {"from 8", ""}},
+      {"record of another package", kBody.substr(0, 8), kVendorUrl, {""}},
+      {"damaged record", kBody.substr(0, 8), "", {""}},
+      {"whole file kept", kBody, kCdnUrl, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const testing::TempDir dir;
+    const auto destination = dir.path() / "launcher-package.zip";
+    std::ofstream(destination, std::ios::binary) << c.kept;
+    if (!c.record.empty()) {
+      WritePartialRecord(destination, {c.record, kBody.size(), kBodySha, "\"v1\""});
+    } else {
+      std::ofstream(PartialRecordPath(destination)) << "url=" << kCdnUrl << "\n";
+    }
+    FakeDownloader downloader;
+    downloader.outcomes[kCdnUrl] = {kBody, {}, false, "\"v1\""};
+    ASSERT_TRUE(DownloadVerified(Entry(false), destination, downloader, {}));
+    Strings calls;
+    for (const std::string& call : downloader.calls) {
+      calls.push_back(call.ends_with(" from 8") ? "from 8" : "");
+    }
+    EXPECT_EQ(calls, c.calls);
+  }
+}
+
 TEST(ArchiveSuffix, TakesTheLastSegmentWithoutQueryOrFragment) {
   EXPECT_EQ(ArchiveSuffix("https://h/x/Launcher.ZIP?token=a/b.gz"), ".zip");
   EXPECT_EQ(ArchiveSuffix("https://h/x/jre.tar.gz#part"), ".tar.gz");
@@ -120,6 +188,8 @@ TEST(ArchiveSuffix, TakesTheLastSegmentWithoutQueryOrFragment) {
   EXPECT_EQ(ArchiveSuffix("https://h/x/notes.gz"), ".gz");
   EXPECT_EQ(ArchiveSuffix("https://h/x.zip/"), "");
 }
+
+static_assert(kMaxPackageBytes == archive::kMaxArchiveSize);
 
 TEST(IsValidEntry, AcceptsOnlyWellFormedEntriesOnAllowedHosts) {
   const std::string host = kCdn.substr(8);

@@ -1,7 +1,9 @@
 #include "core/workspace.h"
 
+#include <algorithm>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -94,6 +96,32 @@ TEST(CleanWorkspace, RemovesWhatItCanAndFollowsNothing) {
   EXPECT_TRUE(fs::is_empty(temp));
   EXPECT_TRUE(log.Texts().empty());
 #endif
+}
+
+// At the start of a run a package with a readable record stays for the manifest to decide;
+// one whose record is damaged or missing goes, as does everything else.
+TEST(CleanWorkspace, KeepsOnlyPartialDownloadsWithReadableRecords) {
+  testing::TempDir dir;
+  const fs::path temp = dir.path() / "temp";
+  const std::string record =
+      "url=https://h/j.zip\nsize=9\nsha256=" + std::string(64, 'a') + "\nvalidator=\"v\"\n";
+  for (const char* file :
+       {"jre-package.zip", "launcher-package.zip", "updater-package.zip", "stage/file.txt"}) {
+    Touch(temp / file);
+  }
+  std::ofstream(temp / "jre-package.zip.resume", std::ios::binary) << record;
+  std::ofstream(temp / "launcher-package.zip.resume", std::ios::binary) << record.substr(1);
+  std::ofstream(temp / "orphan.zip.resume", std::ios::binary) << record;
+
+  CleanWorkspace(dir.path(), PartialDownloads::Keep);
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(temp)) {
+    left.push_back(entry.path().filename().string());
+  }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"jre-package.zip", "jre-package.zip.resume"}));
+  CleanWorkspace(dir.path());
+  EXPECT_TRUE(fs::is_empty(temp));
 }
 
 }  // namespace

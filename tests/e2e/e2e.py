@@ -393,6 +393,47 @@ def runtime_updates_failed_cancelled_good_killed(world):
         check_runnable(install, f"kill point {point}: ")
 
 
+def nginx_sent(world, path):
+    """(status, body bytes) of each request for `path` in nginx's access log."""
+    pattern = re.compile(r'"GET (\S+) HTTP/[\d.]+" (\d+) (\d+)')
+    found = []
+    for line in read(world.work, "nginx", "access.log").splitlines():
+        match = pattern.search(line)
+        if match and match.group(1) == path:
+            found.append((int(match.group(2)), int(match.group(3))))
+    return found
+
+
+@scenario
+def download_resumed_across_runs(world):
+    """A runtime download cancelled half-way keeps its bytes and their record in temp; the next
+    run asks only for the rest (nginx answers the range) and installs the runtime."""
+    _, install, _ = fresh_install(world, "resume")
+    world.make_runtime("22.0.2", 16)
+    release = world.publish("resume-newer", jre_version="22.0.2")
+    path = "/" + jre_file(release)
+    size = os.path.getsize(os.path.join(release, jre_file(release)))
+    package = os.path.join(install, "temp", "jre-package.zip")
+    with world.faults(release, {path: {"rate": 3_000_000}}):
+        run = Run(world, install)
+        run.answer("enter", 1)
+        deadline = time.monotonic() + 30
+        while not (os.path.exists(package) and os.path.getsize(package) > size // 3):
+            check(time.monotonic() < deadline, f"the download did not start\n{run.run_log()}")
+            time.sleep(0.05)
+        check(run.drive(MAIN_CLASS, "click:459,184"), "no main window")
+        run.finish(1, 60)
+    kept = os.path.getsize(package)
+    check(0 < kept < size and os.path.exists(package + ".resume"),
+          f"no partial download kept: {os.listdir(os.path.join(install, 'temp'))}")
+    log = update(world, install, world.nginx(release), answers=1).run_log()
+    check(f"[INFO] Resuming jre-package.zip at {kept} of {size} bytes" in log, log)
+    sent = nginx_sent(world, path)
+    check(sent == [(206, size - kept)], f"nginx sent {sent} for {size - kept} bytes")
+    check(versions(install)["jre"]["version"] == "22.0.2", "runtime not recorded")
+    check(temp_is_empty(install), "temp not emptied")
+
+
 @scenario
 def vendor_fails_then_cdn_busy_twice_then_serving(world):
     release, install = world.release_and_install("busy", vendor=True)

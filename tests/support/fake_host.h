@@ -21,32 +21,54 @@ namespace kestrivon::testing {
 class FakeDownloader : public core::Downloader {
  public:
   // What every Download of one URL does: write `body` to the destination (also on failure, to
-  // prove that a partial file is deleted), then succeed or fail with `error`.
+  // prove that a partial file is deleted), then succeed or fail with `error`. With a
+  // `validator` it answers like a server with ranges: a transfer that names the validator gets
+  // the rest of the body appended; `firstCut` ends the first transfer of the URL after that
+  // many bytes with a retryable error.
   struct Outcome {
     std::string body{};
     std::optional<core::DownloadError> error{};
     bool cancel = false;  // cancellation is requested during the transfer
+    std::string validator{};
+    size_t firstCut = 0;
   };
   std::map<std::string, Outcome> outcomes;  // unscripted URLs fail for good
   mutable bool cancelled = false;
   int cancelDuringWait = 0;  // the n-th pause (1-based) is cancelled
 
-  // "{label} {url} {attempts} {connect s} {min bytes/s} {window s}" per transfer; every pause.
+  // "{label} {url} {attempts} {connect s} {min bytes/s} {window s}" per transfer, followed by
+  // " from {n}" when it continued after n kept bytes; every pause.
   mutable std::vector<std::string> calls;
   mutable std::vector<int> waits;
 
-  std::expected<void, core::DownloadError> Download(
-      const std::string& url, const std::filesystem::path& destination,
-      const core::DownloadPolicy& policy, const core::ProgressCallback& progress) const override {
-    calls.push_back(fmt::format("{} {} {} {} {} {}", policy.label, url, policy.attempts,
-                                policy.connectTimeoutSeconds, policy.minBytesPerSecond,
-                                policy.windowSeconds));
+  std::expected<void, core::DownloadError> Download(const std::string& url,
+                                                    const std::filesystem::path& destination,
+                                                    const core::DownloadPolicy& policy,
+                                                    const core::ProgressCallback& progress,
+                                                    core::TransferState& state) const override {
     const auto found = outcomes.find(url);
+    const bool resumes =
+        found != outcomes.end() && state.kept > 0 && !found->second.validator.empty() &&
+        state.validator == found->second.validator && state.kept <= found->second.body.size();
+    calls.push_back(fmt::format("{} {} {} {} {} {}{}", policy.label, url, policy.attempts,
+                                policy.connectTimeoutSeconds, policy.minBytesPerSecond,
+                                policy.windowSeconds,
+                                resumes ? fmt::format(" from {}", state.kept) : ""));
     if (found == outcomes.end()) return std::unexpected(core::DownloadError{"HTTP 404", false});
     const Outcome& outcome = found->second;
-    std::ofstream(destination, std::ios::binary | std::ios::trunc) << outcome.body;
-    if (progress) progress(outcome.body.size(), outcome.error ? 0 : outcome.body.size());
+    if (!resumes) state.StartAfresh();
+    state.validator = outcome.validator;
+    if (!state.validator.empty() && state.bodyStarting) state.bodyStarting(state);
+    std::string part = outcome.body.substr(resumes ? state.kept : 0);
+    const bool cut = outcome.firstCut > 0 && ++cuts[url] == 1;
+    if (cut) part.resize(std::min(part.size(), outcome.firstCut));
+    std::ofstream(destination, std::ios::binary | (resumes ? std::ios::app : std::ios::trunc))
+        << part;
+    state.digest.Update(reinterpret_cast<const uint8_t*>(part.data()), part.size());
+    state.kept += part.size();
+    if (progress) progress(state.kept, state.expectedSize);
     if (outcome.cancel) cancelled = true;
+    if (cut) return std::unexpected(core::DownloadError{"connection reset", true});
     if (outcome.error) return std::unexpected(*outcome.error);
     return {};
   }
@@ -56,6 +78,9 @@ class FakeDownloader : public core::Downloader {
     return !cancelled;
   }
   bool IsCancelled() const override { return cancelled; }
+
+ private:
+  mutable std::map<std::string, int> cuts;
 };
 
 class FakeHost : public core::UpdaterHost {

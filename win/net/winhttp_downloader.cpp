@@ -5,10 +5,8 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <chrono>
 #include <climits>
-#include <mutex>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -16,22 +14,19 @@
 
 #include <fmt/format.h>
 
+#include "core/log.h"
 #include "core/long_path.h"
+#include "core/range_answer.h"
 #include "core/version.h"
 #include "win/base/process_state.h"
-#include "win/base/test_seam.h"
 #include "win/base/text_encoding.h"
-#include "win/log/log_file.h"
-#include "win/net/internet_handle.h"
-
-#ifndef WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3
-#define WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3 0x00002000
-#endif
+#include "win/net/winhttp_request.h"
 
 namespace kestrivon::win {
 namespace {
 
 using core::DownloadError;
+using core::TransferState;
 
 constexpr DWORD fileBufferBytes = 256 * 1024;
 constexpr DWORD textBufferBytes = 16 * 1024;
@@ -58,135 +53,6 @@ void SetTimeouts(HINTERNET request, int connectMs, int receiveMs) {
                    sizeof responseMs);
 }
 
-HINTERNET OpenSession() {
-  const std::wstring agent = UserAgent();
-  HINTERNET session = WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
-                                  WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-  if (session == nullptr) {
-    const DWORD error = GetLastError();
-    WriteLogLine(L"[ERROR] WinHttpOpen failed: " + FormatSystemError(error));
-    return nullptr;
-  }
-  // Older systems refuse TLS 1.3; TLS 1.2 alone is the floor.
-  DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
-  if (!WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
-    protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
-    WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
-  }
-  DWORD http2 = WINHTTP_PROTOCOL_FLAG_HTTP2;
-  WinHttpSetOption(session, WINHTTP_OPTION_ENABLE_HTTP_PROTOCOL, &http2, sizeof http2);
-  return session;
-}
-
-// Created on first use and never closed; a failed creation is not retried.
-HINTERNET GetSession() {
-  static std::once_flag once;
-  static HINTERNET session = nullptr;
-  std::call_once(once, [] { session = OpenSession(); });
-  return session;
-}
-
-bool IsHttpsUrl(const std::wstring& url) {
-  constexpr std::wstring_view scheme = L"https://";
-  if (url.size() < scheme.size()) return false;
-  for (std::size_t i = 0; i < scheme.size(); ++i) {
-    wchar_t c = url[i];
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    if (c != scheme[i]) return false;
-  }
-  return true;
-}
-
-DownloadError Retryable(std::string message) { return {std::move(message), true}; }
-DownloadError Final(std::string message) { return {std::move(message), false}; }
-DownloadError Cancelled() { return Final("cancelled"); }
-
-// Where RequestCancel can find the handles of one transfer. Listed before anything is opened;
-// the request is declared last so that it is released before its connection.
-struct RequestHandles {
-  RegisteredHandle connection;
-  RegisteredHandle request;
-};
-
-// A cancellation can land after the caller's last check and before a new handle is where
-// RequestCancel closes it; it then closes nothing. So the flag is read again after each handle
-// is in place, and after every call that may block.
-std::expected<void, DownloadError> OpenRequest(const std::wstring& url, DWORD extraFlags,
-                                               RequestHandles& handles) {
-  if (!IsHttpsUrl(url)) return std::unexpected(Final("only HTTPS URLs are allowed"));
-  HINTERNET session = GetSession();
-  if (session == nullptr) return std::unexpected(Final("no WinHTTP session"));
-
-  URL_COMPONENTS parts{};
-  parts.dwStructSize = sizeof parts;
-  parts.dwSchemeLength = static_cast<DWORD>(-1);
-  parts.dwHostNameLength = static_cast<DWORD>(-1);
-  parts.dwUrlPathLength = static_cast<DWORD>(-1);
-  parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-  if (url.size() > INT_MAX ||
-      !WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) ||
-      parts.nScheme != INTERNET_SCHEME_HTTPS || parts.lpszHostName == nullptr ||
-      parts.dwHostNameLength == 0) {
-    return std::unexpected(Final("malformed URL"));
-  }
-  const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-  std::wstring object;
-  if (parts.lpszUrlPath != nullptr) object.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
-  if (parts.lpszExtraInfo != nullptr) object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-  if (object.empty()) object = L"/";
-
-  HINTERNET connection = WinHttpConnect(session, host.c_str(), parts.nPort, 0);
-  const DWORD connectError = GetLastError();
-  if (testSeam.transferHandleOpened != nullptr) testSeam.transferHandleOpened();
-  handles.connection.Adopt(connection);
-  if (cancelRequested.load()) return std::unexpected(Cancelled());
-  if (connection == nullptr) {
-    return std::unexpected(Final(fmt::format("can't connect (WinHTTP error {})", connectError)));
-  }
-  HINTERNET request =
-      WinHttpOpenRequest(connection, L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER,
-                         WINHTTP_DEFAULT_ACCEPT_TYPES, extraFlags | WINHTTP_FLAG_SECURE);
-  const DWORD requestError = GetLastError();
-  if (testSeam.transferHandleOpened != nullptr) testSeam.transferHandleOpened();
-  handles.request.Adopt(request);
-  if (cancelRequested.load()) return std::unexpected(Cancelled());
-  if (request == nullptr) {
-    return std::unexpected(
-        Final(fmt::format("can't open the request (WinHTTP error {})", requestError)));
-  }
-  return {};
-}
-
-bool IsRetryableStatus(DWORD status) {
-  return status == 0 || status == 408 || status == 429 || status >= 500;
-}
-
-DownloadError NoConnection() {
-  return Retryable(fmt::format("no connection (WinHTTP error {})", GetLastError()));
-}
-
-// Sends the request and waits for a 200 answer.
-std::expected<void, DownloadError> SendRequest(HINTERNET request) {
-  const bool sent = WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                                       WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
-  if (cancelRequested.load()) return std::unexpected(Cancelled());
-  if (!sent) return std::unexpected(NoConnection());
-  const bool answered = WinHttpReceiveResponse(request, nullptr);
-  if (cancelRequested.load()) return std::unexpected(Cancelled());
-  if (!answered) return std::unexpected(NoConnection());
-  DWORD status = 0;
-  DWORD size = sizeof status;
-  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
-    return std::unexpected(NoConnection());
-  }
-  if (status != 200) {
-    return std::unexpected(
-        DownloadError{fmt::format("HTTP {}", status), IsRetryableStatus(status)});
-  }
-  return {};
-}
-
 // One read of the body; a read broken by RequestCancel closing the handle is the user's doing,
 // not the net's.
 std::expected<DWORD, DownloadError> ReadBody(HINTERNET request, char* buffer, DWORD size) {
@@ -198,35 +64,36 @@ std::expected<DWORD, DownloadError> ReadBody(HINTERNET request, char* buffer, DW
   return read;
 }
 
-// 0 when the header is absent or not a plain decimal number.
-uint64_t ContentLength(HINTERNET request) {
-  std::array<wchar_t, 32> text{};
-  DWORD size = sizeof text;
-  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
-                           text.data(), &size, WINHTTP_NO_HEADER_INDEX)) {
-    return 0;
-  }
-  const std::size_t length = std::min<std::size_t>(size / sizeof(wchar_t), text.size());
-  std::string digits;
-  for (std::size_t i = 0; i < length && text[i] != L'\0'; ++i) {
-    if (text[i] < L'0' || text[i] > L'9') return 0;
-    digits.push_back(static_cast<char>(text[i]));
-  }
-  uint64_t value = 0;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  if (error != std::errc() || end != digits.data() + digits.size()) return 0;
-  return value;
+// Waits only until some of the body is there, then reads what is: a server that trickles the
+// body cannot hold a read that waits for a full buffer.
+std::expected<DWORD, DownloadError> ReadWhatArrived(HINTERNET request, char* buffer, DWORD size) {
+  DWORD available = 0;
+  const bool ok = WinHttpQueryDataAvailable(request, &available);
+  const DWORD error = GetLastError();
+  if (cancelRequested.load()) return std::unexpected(Cancelled());
+  if (!ok) return std::unexpected(Retryable(fmt::format("read failed (WinHTTP error {})", error)));
+  if (available == 0) return 0;
+  return ReadBody(request, buffer, std::min(available, size));
 }
 
-// Reads the body into `file` chunk by chunk, judging the minimum speed per window.
+DownloadError MoreThanExpected(TransferState& state) {
+  // Nothing of such a body is worth keeping.
+  const uint64_t expected = state.expectedSize;
+  state.StartAfresh();
+  return Retryable(fmt::format("the server sent more than the expected {} bytes", expected));
+}
+
+// Appends the body to `file` chunk by chunk, each chunk also fed to the digest, judging the
+// minimum speed per window; never past the expected size.
 std::expected<void, DownloadError> Transfer(HINTERNET request, HANDLE file, uint64_t total,
                                             const core::DownloadPolicy& policy,
-                                            const core::ProgressCallback& progress) {
+                                            const core::ProgressCallback& progress,
+                                            TransferState& state) {
   using Clock = std::chrono::steady_clock;
   std::vector<char> buffer(fileBufferBytes);
   auto windowStart = Clock::now();
   uint64_t windowBytes = 0;
-  uint64_t done = 0;
+  if (progress) progress(state.kept, total);
 
   const auto window = std::chrono::seconds(policy.windowSeconds);
   const uint64_t windowSeconds =
@@ -243,19 +110,23 @@ std::expected<void, DownloadError> Transfer(HINTERNET request, HANDLE file, uint
     if (read == 0) {
       // A connection that ends early can look like the end of the body; the announced length
       // tells them apart, and a truncated file must not pass for a complete one.
-      if (total != 0 && done < total) {
+      if (total != 0 && state.kept < total) {
         return std::unexpected(
-            Retryable(fmt::format("connection closed after {} of {} bytes", done, total)));
+            Retryable(fmt::format("connection closed after {} of {} bytes", state.kept, total)));
       }
       return {};
+    }
+    if (state.expectedSize != 0 && read > state.expectedSize - state.kept) {
+      return std::unexpected(MoreThanExpected(state));
     }
 
     DWORD written = 0;
     if (!WriteFile(file, buffer.data(), read, &written, nullptr) || written != read) {
       return std::unexpected(Final(fmt::format("write failed (error {})", GetLastError())));
     }
-    done += read;
-    if (progress) progress(done, total);
+    state.digest.Update(reinterpret_cast<const uint8_t*>(buffer.data()), read);
+    state.kept += read;
+    if (progress) progress(state.kept, total);
 
     windowBytes += read;
     if (policy.minBytesPerSecond != 0) {
@@ -272,27 +143,93 @@ std::expected<void, DownloadError> Transfer(HINTERNET request, HANDLE file, uint
   }
 }
 
+void AskForTheRest(HINTERNET request, const TransferState& state) {
+  const std::wstring headers =
+      WideFromUtf8(fmt::format("Range: bytes={}-\r\nIf-Range: {}", state.kept, state.validator));
+  WinHttpAddRequestHeaders(request, headers.c_str(), static_cast<DWORD>(-1),
+                           WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
+}
+
+// The file to write the body into: truncated to the kept bytes when it continues them,
+// else created empty.
+UniqueFile OpenDestination(const std::filesystem::path& destination, uint64_t kept) {
+  const DWORD flags = FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN;
+  const std::wstring path = core::LongPath(destination).wstring();
+  if (kept == 0) {
+    return UniqueFile(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, flags, nullptr));
+  }
+  UniqueFile file(
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags, nullptr));
+  LARGE_INTEGER position{};
+  position.QuadPart = static_cast<LONGLONG>(kept);
+  if (file &&
+      (!SetFilePointerEx(file.Get(), position, nullptr, FILE_BEGIN) || !SetEndOfFile(file.Get()))) {
+    return UniqueFile();
+  }
+  return file;
+}
+
+// One request: for the rest after the kept bytes when they can be continued, else for the
+// whole body. An answer that cannot continue them (416, a wrong Content-Range) costs a second
+// request from zero within the same attempt.
 std::expected<void, DownloadError> DownloadToFile(const std::wstring& url,
                                                   const std::filesystem::path& destination,
                                                   const core::DownloadPolicy& policy,
-                                                  const core::ProgressCallback& progress) {
-  RequestHandles handles;
-  if (auto opened = OpenRequest(url, 0, handles); !opened) return opened;
-  HINTERNET request = handles.request.Get();
+                                                  const core::ProgressCallback& progress,
+                                                  TransferState& state) {
+  for (;;) {
+    const bool ranged = state.kept > 0 && !state.validator.empty();
+    if (!ranged) state.StartAfresh();
+    RequestHandles handles;
+    const auto status = SendFollowingRedirects(
+        url, 0, RedirectRule::HttpsAnywhere,
+        [&](HINTERNET request) {
+          SetTimeouts(request, SecondsToMilliseconds(policy.connectTimeoutSeconds),
+                      SecondsToMilliseconds(policy.windowSeconds));
+          if (ranged) AskForTheRest(request, state);
+        },
+        handles);
+    if (!status) return std::unexpected(status.error());
+    HINTERNET request = handles.request.Get();
+    if (*status != 200 && !(*status == 206 || (ranged && *status == 416))) {
+      return std::unexpected(
+          DownloadError{fmt::format("HTTP {}", *status), IsRetryableStatus(*status)});
+    }
+    const std::string range = EscapeForLog(QueryHeader(request, WINHTTP_QUERY_CONTENT_RANGE));
+    const auto answer =
+        core::JudgeRangeAnswer(*status, ranged, range, state.kept, state.expectedSize);
+    if (answer == core::RangeAnswer::Restart) {
+      state.StartAfresh();
+      if (!ranged) {
+        return std::unexpected(Retryable(fmt::format("HTTP {} to a request from zero", *status)));
+      }
+      core::LogFormat(core::LogLevel::Warning,
+                      "The answer to a resumed request doesn't fit (HTTP {}, Content-Range "
+                      "\"{}\"); starting from zero",
+                      *status, range);
+      continue;
+    }
+    if (answer == core::RangeAnswer::FromZero) state.StartAfresh();
+    const std::string validator =
+        core::PickValidator(Utf8FromWide(QueryHeader(request, WINHTTP_QUERY_ETAG)),
+                            Utf8FromWide(QueryHeader(request, WINHTTP_QUERY_LAST_MODIFIED)));
+    if (!validator.empty() || answer == core::RangeAnswer::FromZero) state.validator = validator;
 
-  SetTimeouts(request, SecondsToMilliseconds(policy.connectTimeoutSeconds),
-              SecondsToMilliseconds(policy.windowSeconds));
-
-  if (auto sent = SendRequest(request); !sent) return sent;
-  const uint64_t total = ContentLength(request);
-
-  UniqueFile file(CreateFileW(core::LongPath(destination).c_str(), GENERIC_WRITE, 0, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN,
-                              nullptr));
-  if (!file) {
-    return std::unexpected(Final(fmt::format("can't create the file (error {})", GetLastError())));
+    const uint64_t length = ContentLength(request);
+    if (state.expectedSize != 0 && length > state.expectedSize - state.kept) {
+      return std::unexpected(MoreThanExpected(state));
+    }
+    const uint64_t total =
+        state.expectedSize != 0 ? state.expectedSize : (length != 0 ? state.kept + length : 0);
+    UniqueFile file = OpenDestination(destination, state.kept);
+    if (!file) {
+      return std::unexpected(
+          Final(fmt::format("can't create the file (error {})", GetLastError())));
+    }
+    if (!state.validator.empty() && state.bodyStarting) state.bodyStarting(state);
+    return Transfer(request, file.Get(), total, policy, progress, state);
   }
-  return Transfer(request, file.Get(), total, policy, progress);
 }
 
 }  // namespace
@@ -304,9 +241,10 @@ std::wstring UserAgent() {
 
 std::expected<void, core::DownloadError> WinHttpDownloader::Download(
     const std::string& url, const std::filesystem::path& destination,
-    const core::DownloadPolicy& policy, const core::ProgressCallback& progress) const {
+    const core::DownloadPolicy& policy, const core::ProgressCallback& progress,
+    TransferState& state) const {
   try {
-    return DownloadToFile(WideFromUtf8(url), destination, policy, progress);
+    return DownloadToFile(WideFromUtf8(url), destination, policy, progress, state);
   } catch (const std::exception& error) {
     return std::unexpected(Final(fmt::format("download failed: {}", error.what())));
   } catch (...) {
@@ -329,29 +267,45 @@ bool WinHttpDownloader::WaitFor(int milliseconds) const {
 
 bool WinHttpDownloader::IsCancelled() const { return cancelRequested.load(); }
 
-std::expected<std::string, std::string> WinHttpDownloader::FetchText(const std::wstring& url,
-                                                                     int64_t timeoutMilliseconds,
-                                                                     uint64_t maxBytes) const {
+std::expected<std::string, std::string> WinHttpDownloader::FetchText(
+    const std::wstring& url, int64_t timeoutMilliseconds, uint64_t maxBytes,
+    std::chrono::milliseconds deadline) const {
   try {
-    RequestHandles handles;
-    if (auto opened = OpenRequest(url, WINHTTP_FLAG_BYPASS_PROXY_CACHE, handles); !opened) {
-      return std::unexpected(std::move(opened.error().message));
-    }
-    HINTERNET request = handles.request.Get();
-
+    using Clock = std::chrono::steady_clock;
+    const auto endBy = Clock::now() + deadline;
+    const auto overdue = [&] {
+      return fmt::format("no complete answer within {:g} s",
+                         static_cast<double>(deadline.count()) / 1000);
+    };
     const int timeout = ClampMilliseconds(timeoutMilliseconds);
-    SetTimeouts(request, timeout, timeout);
-    DWORD decompression = WINHTTP_DECOMPRESSION_FLAG_GZIP | WINHTTP_DECOMPRESSION_FLAG_DEFLATE;
-    WinHttpSetOption(request, WINHTTP_OPTION_DECOMPRESSION, &decompression, sizeof decompression);
-
-    if (auto sent = SendRequest(request); !sent) {
-      return std::unexpected(std::move(sent.error().message));
-    }
+    RequestHandles handles;
+    const auto status = SendFollowingRedirects(
+        url, WINHTTP_FLAG_BYPASS_PROXY_CACHE, RedirectRule::SameHost,
+        [timeout](HINTERNET request) {
+          SetTimeouts(request, timeout, timeout);
+          DWORD decompression =
+              WINHTTP_DECOMPRESSION_FLAG_GZIP | WINHTTP_DECOMPRESSION_FLAG_DEFLATE;
+          WinHttpSetOption(request, WINHTTP_OPTION_DECOMPRESSION, &decompression,
+                           sizeof decompression);
+        },
+        handles);
+    if (!status) return std::unexpected(std::move(status.error().message));
+    if (*status != 200) return std::unexpected(fmt::format("HTTP {}", *status));
+    HINTERNET request = handles.request.Get();
 
     std::string body;
     std::array<char, textBufferBytes> piece;
     for (;;) {
-      const auto read = ReadBody(request, piece.data(), textBufferBytes);
+      // A server that trickles the body must not hold the run: no read waits past the deadline.
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(endBy - Clock::now());
+      if (left.count() <= 0) return std::unexpected(overdue());
+      DWORD wait =
+          static_cast<DWORD>(std::min<int64_t>(left.count(), timeout > 0 ? timeout : INT_MAX));
+      WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &wait, sizeof wait);
+      const auto read = ReadWhatArrived(request, piece.data(), textBufferBytes);
+      if (!read && Clock::now() >= endBy && !cancelRequested.load()) {
+        return std::unexpected(overdue());
+      }
       if (!read) return std::unexpected(std::move(read.error().message));
       if (*read == 0) return body;
       if (*read > maxBytes - body.size()) {

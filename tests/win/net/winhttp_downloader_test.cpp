@@ -21,7 +21,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "core/file_digest.h"
 #include "core/version.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_root_certificate.h"
 #include "tests/support/wine_test_support.h"
@@ -99,19 +101,25 @@ class WinHttpDownloaderTest : public ::testing::Test {
   }
 
   Outcome Fetch(const std::string& url, const core::DownloadPolicy& policy = Policy(5)) {
+    transfer = {};
+    return Continue(url, policy);
+  }
+  // Goes on from `transfer` as the last transfer left it.
+  Outcome Continue(const std::string& url, const core::DownloadPolicy& policy = Policy(5)) {
     progress.clear();
     const auto started = Clock::now();
     const auto result = downloader.Download(
         url, destination, policy,
-        [this](uint64_t done, uint64_t total) { progress.emplace_back(done, total); });
+        [this](uint64_t done, uint64_t total) { progress.emplace_back(done, total); }, transfer);
     elapsed = Clock::now() - started;
     return result ? Outcome("ok", false)
                   : Outcome(result.error().message, result.error().retryable);
   }
   // The body, or "error: " and the reason.
-  std::string FetchText(const std::string& url, int64_t timeoutMilliseconds = 15000) {
+  std::string FetchText(const std::string& url, int64_t timeoutMilliseconds = 15000,
+                        std::chrono::milliseconds deadline = kFetchDeadline) {
     const auto started = Clock::now();
-    auto result = downloader.FetchText(WideFromUtf8(url), timeoutMilliseconds, 5242880);
+    auto result = downloader.FetchText(WideFromUtf8(url), timeoutMilliseconds, 5242880, deadline);
     elapsed = Clock::now() - started;
     return result ? *result : "error: " + result.error();
   }
@@ -119,6 +127,7 @@ class WinHttpDownloaderTest : public ::testing::Test {
   kestrivon::testing::TempDir folder;
   std::filesystem::path destination = folder.path() / L"download.bin";
   WinHttpDownloader downloader;
+  core::TransferState transfer;
   std::vector<std::pair<uint64_t, uint64_t>> progress;
   Clock::duration elapsed{};
   int port_ = 0;
@@ -197,6 +206,82 @@ TEST_F(WinHttpDownloaderTest, FailuresWhichOfThemAreRetryableAndTheTimeOuts) {
 
   destination = folder.path() / L"missing\\download.bin";
   EXPECT_EQ(Fetch(Url("/generate/10")), Outcome("can't create the file (error 3)", false));
+}
+
+std::string Sha256Hex(const std::string& bytes) {
+  core::Sha256 hasher;
+  hasher.Update(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  return core::ToHex(hasher);
+}
+
+// A transfer broken off after 100,000 bytes goes on only from an answer that continues them;
+// every other answer ends, in the same attempt or the next, with the whole body from zero. The
+// digest computed on the way is the body's in every case.
+TEST_F(WinHttpDownloaderTest, ResumesOnlyFromAnAnswerThatContinuesTheKeptBytes) {
+  constexpr uint64_t size = 300000;
+  const std::string body = PatternBytes(size);
+  const struct {
+    const char* faults;               // of the second request
+    std::vector<std::string> ranges;  // Range headers of the requests after the broken one
+    uint64_t firstReport;             // bytes done at the first progress report
+  } cases[] = {
+      {"", {"bytes=100000-"}, 100000},
+      {"range=ignore", {"bytes=100000-"}, 0},
+      {"etag=changed", {"bytes=100000-"}, 0},  // the file changed: the server sends it whole
+      {"range=badstart", {"bytes=100000-", ""}, 0},
+      {"range=416", {"bytes=100000-", ""}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.faults);
+    const std::string path = fmt::format("/generate/{}?{}", size, Tag());
+    transfer = {};
+    transfer.expectedSize = size;
+    ASSERT_EQ(Continue(Url(path + "&drop=100000")),
+              Outcome("connection closed after 100000 of 300000 bytes", true));
+    EXPECT_EQ(transfer.kept, 100000u);
+    EXPECT_EQ(transfer.validator, "\"493e0\"");
+    ASSERT_EQ(Continue(Url(path + "&" + c.faults)), Outcome("ok", false));
+    EXPECT_TRUE(ReadFileBytes(destination) == body);
+    EXPECT_EQ(transfer.kept, size);
+    EXPECT_EQ(core::ToHex(transfer.digest), Sha256Hex(body));
+    EXPECT_EQ(progress.front(), std::make_pair(c.firstReport, size));  // true totals at once
+    std::vector<std::string> ranges;
+    for (const auto& request : RequestsFor(path + "&" + c.faults)) {
+      ranges.push_back(request.value("range", ""));
+    }
+    EXPECT_EQ(ranges, c.ranges);
+  }
+  // A 206 that nobody asked for, and bodies longer than the manifest says: never written.
+  transfer = {};
+  EXPECT_EQ(Continue(Url(fmt::format("/generate/1000?range=always&{}", Tag()))),
+            Outcome("HTTP 206 to a request from zero", true));
+  for (const char* length : {"", "&nolength=1"}) {
+    transfer = {};
+    transfer.expectedSize = size;
+    EXPECT_EQ(Continue(Url(fmt::format("/generate/{}?pad=1{}&{}", size, length, Tag()))),
+              Outcome("the server sent more than the expected 300000 bytes", true));
+    EXPECT_EQ(transfer.kept, 0u);
+  }
+}
+
+// Packages follow HTTPS redirects (each logged with its host), never to plain HTTP; the manifest
+// stays on the host asked. A trickling manifest ends at the fetch's deadline.
+TEST_F(WinHttpDownloaderTest, RedirectsAndTheFetchDeadline) {
+  const testing::LogCapture log;
+  const std::string target = fmt::format("/generate/1000%3F{}", Tag());
+  ASSERT_EQ(Fetch(Url("/r?redirect=" + target + "&" + Tag())), Outcome("ok", false));
+  EXPECT_TRUE(ReadFileBytes(destination) == PatternBytes(1000));
+  EXPECT_EQ(log.Texts(), std::vector<std::string>{"[INFO] Following a redirect to localhost"});
+  const std::string plain = fmt::format("http://localhost:{}/generate/10", port_);
+  EXPECT_EQ(Fetch(Url("/r?redirect=" + plain + "&" + Tag())),
+            Outcome("redirect to plain HTTP refused: " + plain, false));
+  EXPECT_EQ(FetchText(Url("/r?redirect=https://cdn.example.invalid/m.json&" + Tag())),
+            "error: redirect to another host refused: cdn.example.invalid");
+  EXPECT_TRUE(FetchText(Url("/r?redirect=" + target + "&" + Tag())) == PatternBytes(1000));
+
+  const std::string trickled = FetchText(Url("/generate/200?rate=10&" + Tag()), 15000, 2s);
+  EXPECT_EQ(trickled, "error: no complete answer within 2 s");
+  EXPECT_LT(elapsed, 4s);
 }
 
 // The cancellation flag never resets, so this runs in a process of its own.
