@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include "archive/sequential_writer.h"
 #include "core/long_path.h"
 
 namespace kestrivon::archive {
@@ -15,6 +16,8 @@ namespace fs = std::filesystem;
 // Jobs waiting per worker: enough that no worker idles while the caller creates the next
 // file, few enough that open files and memory stay small.
 constexpr size_t kQueuedPerWorker = 2;
+// From this size on a file is written from a thread of its own while it is inflated.
+constexpr uint64_t kLargeFileSize = 8 * 1024 * 1024;
 
 }  // namespace
 
