@@ -69,9 +69,17 @@ def window_round(world, install, exe, seconds, size):
             raise SystemExit(f"no update prompt\n{run.run_log()}")
         time.sleep(1)
         pids = [find_process(name, world.prefix.path)
-                for name in ("KestrivonUpdater.exe", "wineserver")]
+                for name in ("KestrivonUpdater.exe", "wineserver64")]
         if None in pids:
-            raise SystemExit("can't find the updater's or wineserver's process")
+            seen = []
+            for pid in filter(str.isdigit, os.listdir("/proc")):
+                try:
+                    with open(f"/proc/{pid}/cmdline", "rb") as source:
+                        seen.append(source.read().split(b"\0")[0])
+                except OSError:
+                    pass
+            raise SystemExit(f"can't find the updater's or wineserver's process {pids}: "
+                             f"{[p for p in seen if b'xe' in p or b'wine' in p]}")
         prompt = share(pids, seconds)
         if not run.drive(e2e.PROMPT_CLASS, "enter"):
             raise SystemExit("the prompt went away unanswered")

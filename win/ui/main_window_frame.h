@@ -48,11 +48,21 @@ class MainWindowFrame {
     bool operator==(const Key&) const = default;
   };
 
+  bool MakeFrame(int width, int height) noexcept;
+  // Copies the still image's pixels in [left, right) x [top, bottom) into the frame.
+  bool CopyFromStill(int left, int top, int right, int bottom) noexcept;
   bool RestoreLogoArea() noexcept;
 
   Key key_;
   UniqueBitmap still_;  // without the shard
-  UniqueBitmap frame_;  // the still image with the shard of the last paint
+  // The frame: the still image with the shard of the last paint, in a DIB section that GDI+
+  // draws into and GDI copies to the window from, without any conversion.
+  UniqueGdiObject dib_;
+  UniqueMemoryDc dc_;   // holds dib_; deleted before it
+  UniqueBitmap frame_;  // GDI+'s view of dib_'s pixels
+  void* bits_ = nullptr;
+  int frameWidth_ = 0;
+  int frameHeight_ = 0;
 };
 
 }  // namespace kestrivon::win
