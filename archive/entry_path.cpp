@@ -11,8 +11,6 @@
 namespace kestrivon::archive {
 namespace {
 
-constexpr bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
 // Length of the well-formed, non-NUL UTF-8 sequence at `at`, or 0.
 size_t SequenceLength(std::string_view text, size_t at) {
   const auto lead = static_cast<unsigned char>(text[at]);
@@ -64,7 +62,7 @@ EntryPathVerdict NormalizeEntryPath(std::string_view name, std::string& normaliz
   std::string text(name);
   std::replace(text.begin(), text.end(), '\\', '/');
   if (text[0] == '/') return EntryPathVerdict::Unsafe;
-  if (text.size() >= 2 && IsAsciiLetter(text[0]) && text[1] == ':') {
+  if (text.size() >= 2 && core::IsAsciiLetter(text[0]) && text[1] == ':') {
     return EntryPathVerdict::Unsafe;
   }
 

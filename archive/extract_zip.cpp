@@ -15,6 +15,7 @@
 #include "core/ascii.h"
 #include "core/log.h"
 #include "core/long_path.h"
+#include "core/path_text.h"
 #include "core/path_utf8.h"
 
 namespace kestrivon::archive {
@@ -28,11 +29,6 @@ struct ZipEntry {
   std::string path;  // normalized, '/'-separated
   bool directory = false;
 };
-
-std::string_view LastComponent(std::string_view path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
 
 // Listing: names through the path rules, in archive order.
 std::expected<std::vector<ZipEntry>, std::string> ListEntries(const ZipReader& reader) {
@@ -246,7 +242,7 @@ Result Extraction::ExtractEntries(const std::vector<ZipEntry>& entries) {
     fs::path target = destination_ / core::PathFromUtf8(entry.path);
     if (single) {
       if (entry.directory ||
-          !core::EqualsIgnoringAsciiCase(LastComponent(entry.path), options_.onlyFile)) {
+          !core::EqualsIgnoringAsciiCase(core::LastPathComponent(entry.path), options_.onlyFile)) {
         continue;
       }
       target = destination_ / core::PathFromUtf8(options_.onlyFile);

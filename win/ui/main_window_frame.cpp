@@ -6,7 +6,6 @@
 #include <mutex>
 
 #include "core/no_throw.h"
-#include "win/host/process_state.h"
 #include "win/ui/layout.h"
 #include "win/ui/paint.h"
 #include "win/ui/ui_state.h"

@@ -9,7 +9,6 @@
 #include <functional>
 #include <mutex>
 
-#include "win/host/process_state.h"
 #include "win/ui/paint.h"
 #include "win/ui/ui_state.h"
 #include "win/ui/ui_strings.h"
