@@ -126,13 +126,17 @@ def updater_round(world, install, size):
     started = time.monotonic()
     run = e2e.Run(world, install, set_path=False)
     watch = Watch(run, size)
-    if not run.drive(e2e.PROMPT_CLASS, "enter"):
-        raise SystemExit(f"no update prompt\n{run.run_log()}")
-    # The answer came no later than the driver's return and the package's first byte.
-    answered = min(time.monotonic(), watch.marks.get("package", float("inf")))
-    code = run.wait(600)
-    watch.mark("ended")
-    watch.stop()
+    try:
+        # Under load the driver may find the prompt already gone when it sends the key's
+        # release; the download's start shows that the answer arrived.
+        if not run.drive(e2e.PROMPT_CLASS, "enter") and "package" not in watch.marks:
+            raise SystemExit(f"no update prompt\n{run.run_log()}")
+        # The answer came no later than the driver's return and the package's first byte.
+        answered = min(time.monotonic(), watch.marks.get("package", float("inf")))
+        code = run.wait(600)
+        watch.mark("ended")
+    finally:
+        watch.stop()
     if code != 0:
         raise SystemExit(f"update run failed with exit code {code}\n{run.run_log()}")
     marks = [started, answered] + [watch.marks.get(name, float("nan")) for name in (
