@@ -4,11 +4,13 @@
 #include <array>
 #include <fstream>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include <fmt/format.h>
 
 #include "archive/extract_limits.h"
+#include "archive/extract_pool.h"
 #include "archive/zip_reader.h"
 #include "core/ascii.h"
 #include "core/log.h"
@@ -26,26 +28,6 @@ struct ZipEntry {
   uint32_t index = 0;
   std::string path;  // normalized, '/'-separated
   bool directory = false;
-};
-
-// The archive through one binary stream, positioned afresh for every read.
-class ArchiveStream {
- public:
-  explicit ArchiveStream(const fs::path& path)
-      : stream_(core::LongPath(path), std::ios::binary | std::ios::in) {}
-
-  bool IsOpen() const { return stream_.is_open(); }
-
-  size_t Read(uint64_t offset, void* buffer, size_t size) {
-    stream_.clear();
-    stream_.seekg(static_cast<std::streamoff>(offset));
-    if (!stream_) return 0;
-    stream_.read(static_cast<char*>(buffer), static_cast<std::streamsize>(size));
-    return static_cast<size_t>(stream_.gcount());
-  }
-
- private:
-  std::ifstream stream_;
 };
 
 // Listing: names through the path rules, in archive order.
@@ -106,6 +88,12 @@ const ZipEntry* FindConflict(const std::vector<ZipEntry>& entries) {
 }
 
 // Drops the one folder that holds every entry; returns it, or nothing when there is none.
+// Threads that write files: as asked, else one per core, at least 2 and at most 4.
+unsigned WorkerCount(unsigned asked) {
+  if (asked > 0) return asked;
+  return std::clamp(std::thread::hardware_concurrency(), 2u, 4u);
+}
+
 std::optional<std::string> StripTopLevelFolder(std::vector<ZipEntry>& entries) {
   if (entries.empty()) return std::nullopt;
   const std::string& first = entries.front().path;
@@ -133,7 +121,11 @@ class Extraction {
 
  private:
   Result CreateFolder(const fs::path& folder);
-  Result WriteFile(const ZipEntry& entry, const fs::path& target);
+  Result WriteFile(uint64_t sequence, const ZipEntry& entry, const fs::path& target);
+  Result ExtractEntries(const std::vector<ZipEntry>& entries);
+  // The error of an entry the pool wrote earlier, if any (written one by one, it would have
+  // ended the run first), else `error`.
+  Result Stop(Result error);
 
   const fs::path& archive_;
   const fs::path& destination_;
@@ -141,6 +133,7 @@ class Extraction {
   const std::string archiveText_;
   std::optional<ArchiveStream> stream_;  // outlives the reader that reads through it
   ZipReader reader_;
+  std::optional<ExtractPool> pool_;  // ends before the reader it reads through
   EntryLimits limits_;
   fs::path lastFolder_;  // the last folder known to exist: most entries share theirs
 };
@@ -157,34 +150,34 @@ Result Extraction::CreateFolder(const fs::path& folder) {
   return {};
 }
 
-Result Extraction::WriteFile(const ZipEntry& entry, const fs::path& target) {
+Result Extraction::Stop(Result error) {
+  if (Result earlier = pool_->Finish(); !earlier) return earlier;
+  return error;
+}
+
+Result Extraction::WriteFile(uint64_t sequence, const ZipEntry& entry, const fs::path& target) {
   const std::optional<ZipEntryStat> stat = reader_.Stat(entry.index);
-  if (!stat) return std::unexpected(fmt::format("can't read entry {}", entry.path));
+  if (!stat) return Stop(std::unexpected(fmt::format("can't read entry {}", entry.path)));
   if (Result admitted = limits_.Admit(entry.path, stat->compressedSize, stat->uncompressedSize);
       !admitted) {
-    return admitted;
+    return Stop(std::move(admitted));
   }
-  if (Result created = CreateFolder(target.parent_path()); !created) return created;
-
+  if (Result created = CreateFolder(target.parent_path()); !created) {
+    return Stop(std::move(created));
+  }
+  // Created here, in entry order, so that a later entry's folder of the same name fails as
+  // it would one by one; the pool only fills it.
   std::ofstream out(core::LongPath(target), std::ios::binary | std::ios::out | std::ios::trunc);
   if (!out.is_open()) {
-    return std::unexpected(fmt::format("can't write {}", core::PathToUtf8(target)));
+    return Stop(std::unexpected(fmt::format("can't write {}", core::PathToUtf8(target))));
   }
-  const auto extracted = reader_.Extract(entry.index, [&out](const void* data, size_t size) {
-    // Zero stops the reader as soon as the stream has failed.
-    return out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size)) ? size : 0;
-  });
-  const bool flushed = static_cast<bool>(out.flush());
-  out.close();
-  if (!extracted || !flushed) {
-    return std::unexpected(fmt::format("failed to extract {}", entry.path));
-  }
-
-  std::error_code error;
-  const uintmax_t written = fs::file_size(core::LongPath(target), error);
-  if (error || written != stat->uncompressedSize) {
-    return std::unexpected(fmt::format("extracted size mismatch for {}", entry.path));
-  }
+  FileJob job{.sequence = sequence,
+              .index = entry.index,
+              .entryPath = entry.path,
+              .target = target,
+              .size = stat->uncompressedSize,
+              .out = std::move(out)};
+  if (!pool_->Submit(std::move(job))) return pool_->Finish();
   return {};
 }
 
@@ -229,11 +222,23 @@ Result Extraction::Run() {
     }
   }
 
+  return ExtractEntries(entries);
+}
+
+Result Extraction::ExtractEntries(const std::vector<ZipEntry>& entries) {
+  const uint64_t listed = entries.size();
+  pool_.emplace(reader_, archive_, WorkerCount(options_.workers), [this, listed](uint64_t done) {
+    if (options_.progress) options_.progress(done, listed);
+  });
+  if (!pool_->Start()) return std::unexpected(fmt::format("can't open {}", archiveText_));
+
   const bool single = !options_.onlyFile.empty();
   uint64_t files = 0;
   bool found = false;
-  for (const ZipEntry& entry : entries) {
-    if (options_.cancelled && options_.cancelled()) return std::unexpected("cancelled");
+  std::error_code error;
+  for (uint64_t sequence = 0; sequence < entries.size(); ++sequence) {
+    const ZipEntry& entry = entries[sequence];
+    if (options_.cancelled && options_.cancelled()) return Stop(std::unexpected("cancelled"));
     fs::path target = destination_ / core::PathFromUtf8(entry.path);
     if (single) {
       if (entry.directory ||
@@ -246,19 +251,19 @@ Result Extraction::Run() {
       // Not cached as lastFolder_: a folder made here says nothing about file parents.
       fs::create_directories(core::LongPath(target), error);
       if (error) {
-        return std::unexpected(
-            fmt::format("can't create {}: {}", core::PathToUtf8(target), error.message()));
+        return Stop(std::unexpected(
+            fmt::format("can't create {}: {}", core::PathToUtf8(target), error.message())));
       }
       continue;
     }
-    if (Result written = WriteFile(entry, target); !written) return written;
+    if (Result written = WriteFile(sequence, entry, target); !written) return written;
     ++files;
-    if (options_.progress) options_.progress(files, entries.size());
     if (single) {
       found = true;
       break;
     }
   }
+  if (Result done = pool_->Finish(); !done) return done;
   if (single && !found) {
     return std::unexpected(fmt::format("{} not found in {}", options_.onlyFile, archiveText_));
   }

@@ -6,8 +6,6 @@
 #include <limits>
 #include <utility>
 
-#include <zlib.h>
-
 #include "archive/zip_format.h"
 
 namespace kestrivon::archive {
@@ -18,9 +16,6 @@ constexpr uint16_t kFlagEncrypted = 0x0001;
 constexpr uint32_t kDosDirectoryAttribute = 0x10;
 
 constexpr size_t kDirectoryChunkSize = 64 * 1024;
-// Large blocks: fewer write calls, and inflate stays in its fast loop.
-constexpr size_t kInputBufferSize = 256 * 1024;
-constexpr size_t kOutputBufferSize = 1024 * 1024;
 
 uint16_t Get16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
@@ -46,16 +41,6 @@ bool MadeOnDosOrWindows(uint16_t versionMadeBy) {
   return host == 0 || host == 10 || host == 14;
 }
 
-uint32_t Crc32(uint32_t crc, const unsigned char* data, size_t size) {
-  while (size > 0) {
-    const uInt chunk = static_cast<uInt>(std::min<size_t>(size, 1u << 30));
-    crc = static_cast<uint32_t>(crc32(crc, data, chunk));
-    data += chunk;
-    size -= chunk;
-  }
-  return crc;
-}
-
 }  // namespace
 
 struct ZipReader::Entry {
@@ -71,22 +56,6 @@ struct ZipReader::Entry {
   bool directory = false;
 };
 
-struct ZipReader::Inflater {
-  z_stream stream{};
-  bool ready = false;
-
-  bool Reset() {
-    if (ready) return inflateReset(&stream) == Z_OK;
-    stream = z_stream{};
-    ready = inflateInit2(&stream, -MAX_WBITS) == Z_OK;
-    return ready;
-  }
-
-  ~Inflater() {
-    if (ready) inflateEnd(&stream);
-  }
-};
-
 ZipReader::ZipReader() = default;
 ZipReader::~ZipReader() = default;
 
@@ -98,10 +67,11 @@ void ZipReader::Close() {
   entries_.shrink_to_fit();
 }
 
-bool ZipReader::ReadExact(uint64_t offset, void* buffer, size_t size) const {
+bool ZipReader::ReadExact(const ZipReadFunction& read, uint64_t offset, void* buffer,
+                          size_t size) const {
   if (size == 0) return true;
   if (offset > archiveSize_ || size > archiveSize_ - offset) return false;
-  return read_(offset, buffer, size) == size;
+  return read(offset, buffer, size) == size;
 }
 
 bool ZipReader::Open(ZipReadFunction read, uint64_t archiveSize, uint64_t maxIndexedEntries) {
@@ -351,6 +321,12 @@ std::optional<ZipEntryStat> ZipReader::Stat(uint64_t index) const {
 }
 
 std::expected<void, ZipError> ZipReader::Extract(uint64_t index, const ZipWriteFunction& write) {
+  return Extract(index, write, scratch_, read_);
+}
+
+std::expected<void, ZipError> ZipReader::Extract(uint64_t index, const ZipWriteFunction& write,
+                                                 ZipExtractScratch& scratch,
+                                                 const ZipReadFunction& read) const {
   if (index >= entries_.size()) return std::unexpected(ZipError::BadIndex);
   const Entry& entry = entries_[static_cast<size_t>(index)];
   if ((entry.flags & kFlagEncrypted) != 0) return std::unexpected(ZipError::Encrypted);
@@ -359,18 +335,19 @@ std::expected<void, ZipError> ZipReader::Extract(uint64_t index, const ZipWriteF
   }
 
   unsigned char local[zip::kLocalHeaderSize];
-  if (!ReadExact(entry.localOffset, local, sizeof local)) {
+  if (!ReadExact(read, entry.localOffset, local, sizeof local)) {
     return std::unexpected(ZipError::ReadFailed);
   }
   if (Get32(local) != zip::kLocalHeaderSignature || Get16(local + 26) != entry.nameLength) {
     return std::unexpected(ZipError::Invalid);
   }
   // The name the directory lists must be the name stored with the data.
-  nameScratch_.resize(size_t{entry.nameLength} * 2);
-  char* centralName = nameScratch_.data();
+  scratch.names.resize(size_t{entry.nameLength} * 2);
+  char* centralName = scratch.names.data();
   char* localName = centralName + entry.nameLength;
-  if (!ReadExact(entry.centralOffset + zip::kCentralHeaderSize, centralName, entry.nameLength) ||
-      !ReadExact(entry.localOffset + zip::kLocalHeaderSize, localName, entry.nameLength)) {
+  if (!ReadExact(read, entry.centralOffset + zip::kCentralHeaderSize, centralName,
+                 entry.nameLength) ||
+      !ReadExact(read, entry.localOffset + zip::kLocalHeaderSize, localName, entry.nameLength)) {
     return std::unexpected(ZipError::ReadFailed);
   }
   if (entry.nameLength > 0 && std::memcmp(centralName, localName, entry.nameLength) != 0) {
@@ -385,81 +362,12 @@ std::expected<void, ZipError> ZipReader::Extract(uint64_t index, const ZipWriteF
     return std::unexpected(ZipError::Invalid);
   }
 
-  if (input_.empty()) input_.resize(kInputBufferSize);
-  if (output_.empty()) output_.resize(kOutputBufferSize);
-  return entry.method == zip::kMethodStored ? CopyStored(entry, dataOffset, write)
-                                            : Inflate(entry, dataOffset, write);
-}
-
-std::expected<void, ZipError> ZipReader::CopyStored(const Entry& entry, uint64_t dataOffset,
-                                                    const ZipWriteFunction& write) {
-  if (entry.compressedSize > entry.uncompressedSize) return std::unexpected(ZipError::TooLong);
-  if (entry.compressedSize < entry.uncompressedSize) {
-    return std::unexpected(ZipError::SizeMismatch);
-  }
-  uint32_t crc = Crc32(0, nullptr, 0);
-  uint64_t left = entry.compressedSize;
-  uint64_t offset = dataOffset;
-  while (left > 0) {
-    const size_t chunk = static_cast<size_t>(std::min<uint64_t>(left, output_.size()));
-    if (!ReadExact(offset, output_.data(), chunk)) return std::unexpected(ZipError::ReadFailed);
-    crc = Crc32(crc, output_.data(), chunk);
-    if (write(output_.data(), chunk) != chunk) return std::unexpected(ZipError::Stopped);
-    offset += chunk;
-    left -= chunk;
-  }
-  if (crc != entry.crc32) return std::unexpected(ZipError::CrcMismatch);
-  return {};
-}
-
-std::expected<void, ZipError> ZipReader::Inflate(const Entry& entry, uint64_t dataOffset,
-                                                 const ZipWriteFunction& write) {
-  if (!inflater_) inflater_ = std::make_unique<Inflater>();
-  if (!inflater_->Reset()) return std::unexpected(ZipError::DataError);
-  z_stream& stream = inflater_->stream;
-
-  uint32_t crc = Crc32(0, nullptr, 0);
-  uint64_t produced = 0;
-  uint64_t inputLeft = entry.compressedSize;
-  uint64_t inputOffset = dataOffset;
-  if (inputLeft == 0) {
-    // Some writers store an empty file as a deflate entry without any data.
-    if (entry.uncompressedSize != 0) return std::unexpected(ZipError::SizeMismatch);
-    if (entry.crc32 != crc) return std::unexpected(ZipError::CrcMismatch);
-    return {};
-  }
-  stream.next_in = nullptr;
-  stream.avail_in = 0;
-  for (;;) {
-    if (stream.avail_in == 0 && inputLeft > 0) {
-      const size_t chunk = static_cast<size_t>(std::min<uint64_t>(inputLeft, input_.size()));
-      if (!ReadExact(inputOffset, input_.data(), chunk)) {
-        return std::unexpected(ZipError::ReadFailed);
-      }
-      stream.next_in = input_.data();
-      stream.avail_in = static_cast<uInt>(chunk);
-      inputOffset += chunk;
-      inputLeft -= chunk;
-    }
-    stream.next_out = output_.data();
-    stream.avail_out = static_cast<uInt>(output_.size());
-    const int status = inflate(&stream, Z_NO_FLUSH);
-    if (status != Z_OK && status != Z_STREAM_END) return std::unexpected(ZipError::DataError);
-
-    const size_t have = output_.size() - stream.avail_out;
-    if (have > 0) {
-      // Stop before a single byte beyond the declared size reaches the writer: a lying
-      // entry must not fill the disk before its size is checked.
-      if (have > entry.uncompressedSize - produced) return std::unexpected(ZipError::TooLong);
-      crc = Crc32(crc, output_.data(), have);
-      if (write(output_.data(), have) != have) return std::unexpected(ZipError::Stopped);
-      produced += have;
-    }
-    if (status == Z_STREAM_END) break;
-  }
-  if (produced != entry.uncompressedSize) return std::unexpected(ZipError::SizeMismatch);
-  if (crc != entry.crc32) return std::unexpected(ZipError::CrcMismatch);
-  return {};
+  const ZipEntryData data{.offset = dataOffset,
+                          .compressedSize = entry.compressedSize,
+                          .uncompressedSize = entry.uncompressedSize,
+                          .crc32 = entry.crc32,
+                          .deflated = entry.method == zip::kMethodDeflate};
+  return StreamEntryData(data, read, write, scratch);
 }
 
 }  // namespace kestrivon::archive

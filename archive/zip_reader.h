@@ -5,7 +5,8 @@
 // archive size, entries whose data overlap are refused, and an entry never yields more bytes
 // than its declared size.
 //
-// One reader serves one thread at a time.
+// Opening and the directory calls serve one thread at a time. Once open, any number of
+// threads may extract at once, each with its own ZipExtractScratch and read function.
 
 #include <cstddef>
 #include <cstdint>
@@ -16,15 +17,9 @@
 #include <span>
 #include <vector>
 
+#include "archive/zip_entry_data.h"
+
 namespace kestrivon::archive {
-
-// Reads up to `size` bytes at `offset` into `buffer`; returns the count read (short only at
-// the end of the archive or on error).
-using ZipReadFunction = std::function<size_t(uint64_t offset, void* buffer, size_t size)>;
-
-// Takes one block of an entry's data; returns the count taken. Anything less than `size`
-// stops the extraction.
-using ZipWriteFunction = std::function<size_t(const void* data, size_t size)>;
 
 struct ZipEntryStat {
   uint64_t compressedSize = 0;
@@ -32,19 +27,6 @@ struct ZipEntryStat {
   uint16_t method = 0;
   uint16_t flags = 0;
   uint32_t crc32 = 0;
-};
-
-enum class ZipError : uint8_t {
-  BadIndex,
-  Invalid,  // local header broken, name differs from the directory, data out of place
-  Encrypted,
-  Unsupported,  // compression method other than stored or deflate
-  ReadFailed,
-  DataError,     // the deflate stream is corrupt or ends early
-  TooLong,       // the data would exceed the declared uncompressed size
-  SizeMismatch,  // the data ended short of the declared size
-  CrcMismatch,
-  Stopped,  // the write function took less than it was given
 };
 
 class ZipReader {
@@ -79,30 +61,29 @@ class ZipReader {
 
   // Streams the entry's data to `write` in blocks; checks the CRC-32 and the size.
   std::expected<void, ZipError> Extract(uint64_t index, const ZipWriteFunction& write);
+  // The same with the caller's scratch, reading the archive through `read` (which must read
+  // the same bytes as the one given to Open): safe on several threads at once.
+  std::expected<void, ZipError> Extract(uint64_t index, const ZipWriteFunction& write,
+                                        ZipExtractScratch& scratch,
+                                        const ZipReadFunction& read) const;
 
  private:
   struct Entry;
-  struct Inflater;
 
-  bool ReadExact(uint64_t offset, void* buffer, size_t size) const;
+  bool ReadExact(uint64_t offset, void* buffer, size_t size) const {
+    return ReadExact(read_, offset, buffer, size);
+  }
+  bool ReadExact(const ZipReadFunction& read, uint64_t offset, void* buffer, size_t size) const;
   bool ReadEndRecords(uint64_t& cdOffset, uint64_t& cdSize, uint64_t& cdLimit);
   bool ReadCentralDirectory(uint64_t cdOffset, uint64_t cdSize);
   static bool ApplyZip64Extra(const unsigned char* extra, uint16_t extraLength, Entry& entry);
   bool CheckDataRanges(uint64_t cdOffset, uint64_t cdSize);
-  std::expected<void, ZipError> CopyStored(const Entry& entry, uint64_t dataOffset,
-                                           const ZipWriteFunction& write);
-  std::expected<void, ZipError> Inflate(const Entry& entry, uint64_t dataOffset,
-                                        const ZipWriteFunction& write);
 
   ZipReadFunction read_;
   uint64_t archiveSize_ = 0;
   uint64_t entryCount_ = 0;
   std::vector<Entry> entries_;
-  // Reused by every extraction: one inflate state and one pair of buffers.
-  std::unique_ptr<Inflater> inflater_;
-  std::vector<unsigned char> input_;
-  std::vector<unsigned char> output_;
-  std::vector<char> nameScratch_;
+  ZipExtractScratch scratch_;  // reused by every extraction through the reader's own read
 };
 
 }  // namespace kestrivon::archive

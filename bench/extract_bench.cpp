@@ -1,54 +1,65 @@
-// Times ExtractZip, Info-ZIP "unzip -q" and "bsdtar -xf" on one archive, each into a fresh
-// folder, and prints output MB/s (10^6 bytes), files/s and our peak resident set size.
-// Usage: kestrivon_extract_bench ARCHIVE WORK_FOLDER
+// Times our ExtractZip against "bsdtar -xf" on one archive, each run in its own process and
+// into a fresh folder, in rounds whose order rotates, so that neither tool always goes first
+// into a machine the other has just warmed or loaded. Prints each round, the medians, the
+// median of the rounds' ratios and our peak resident set size.
+// Usage: kestrivon_extract_bench ARCHIVE WORK_FOLDER [ROUNDS]
+//        kestrivon_extract_bench --extract ARCHIVE FOLDER WORKERS   (one run of ours)
 
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
-
-#include <fmt/format.h>
+#include <vector>
 
 #include "archive/extract_zip.h"
+
+extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-struct Tree {
-  uint64_t files = 0;
-  uint64_t bytes = 0;
+struct Tool {
+  const char* label;
+  std::vector<std::string> (*command)(const std::string& self, const fs::path& archive,
+                                      const fs::path& out);
 };
 
-Tree Measure(const fs::path& root) {
-  Tree tree;
-  for (const auto& item : fs::recursive_directory_iterator(root)) {
-    if (item.is_regular_file() && !item.is_symlink()) {
-      ++tree.files;
-      tree.bytes += item.file_size();
-    }
-  }
-  return tree;
-}
+const Tool kTools[] = {
+    {"ours",
+     [](const std::string& self, const fs::path& archive, const fs::path& out) {
+       return std::vector<std::string>{self, "--extract", archive, out, "0"};
+     }},
+    {"ours-1",  // one thread, as before the worker pool
+     [](const std::string& self, const fs::path& archive, const fs::path& out) {
+       return std::vector<std::string>{self, "--extract", archive, out, "1"};
+     }},
+    {"bsdtar",
+     [](const std::string&, const fs::path& archive, const fs::path& out) {
+       return std::vector<std::string>{"bsdtar", "-xf", archive, "-C", out};
+     }},
+};
+constexpr size_t kToolCount = std::size(kTools);
 
-// Peak resident set of this process in KiB.
-long PeakRssKiB() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-  }
-  return -1;
-}
+struct Sample {
+  double seconds = 0;
+  double cpuSeconds = 0;
+  long peakRssKiB = 0;
+};
 
-// The archive in the page cache, earlier output written back: every tool starts alike.
-void Settle(const fs::path& archive) {
+// The archive in the page cache, earlier output written back: every run starts alike.
+void Settle(const fs::path& archive, const fs::path& out) {
+  fs::remove_all(out);
+  fs::create_directories(out);
   std::ifstream file(archive, std::ios::binary);
   static char buffer[1 << 20];
   while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
@@ -56,61 +67,100 @@ void Settle(const fs::path& archive) {
   sync();
 }
 
-bool Run(const char* label, const fs::path& archive, const fs::path& out,
-         const std::function<bool()>& extract) {
-  fs::remove_all(out);
-  fs::create_directories(out);
-  Settle(archive);
+bool Spawn(const std::vector<std::string>& command, Sample& sample) {
+  std::vector<char*> argv;
+  for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
   const auto start = Clock::now();
-  const bool ok = extract();
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  if (!ok) {
-    std::printf("%-8s FAILED\n", label);
-    return false;
-  }
-  const Tree tree = Measure(out);
-  std::printf("%-8s %7.2f s %8.1f MB/s %9.0f files/s   (%llu files, %.1f MB)\n", label, seconds,
-              static_cast<double>(tree.bytes) / 1e6 / seconds,
-              static_cast<double>(tree.files) / seconds,
-              static_cast<unsigned long long>(tree.files), static_cast<double>(tree.bytes) / 1e6);
-  std::fflush(stdout);
-  fs::remove_all(out);
-  return true;
+  pid_t child = 0;
+  if (posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+  int status = 0;
+  rusage usage{};
+  if (wait4(child, &status, 0, &usage) != child) return false;
+  sample.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  sample.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  sample.peakRssKiB = usage.ru_maxrss;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-std::string Quoted(const fs::path& path) { return fmt::format("'{}'", path.string()); }
+uint64_t CountFiles(const fs::path& root) {
+  uint64_t files = 0;
+  for (const auto& item : fs::recursive_directory_iterator(root)) files += item.is_regular_file();
+  return files;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+int ExtractOnce(const char* archive, const char* folder, const char* workers) {
+  kestrivon::archive::ExtractOptions options;
+  options.workers = static_cast<unsigned>(std::strtoul(workers, nullptr, 10));
+  const auto result = kestrivon::archive::ExtractZip(archive, folder, options);
+  if (!result) std::fprintf(stderr, "ExtractZip: %s\n", result.error().c_str());
+  return result ? 0 : 1;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: %s ARCHIVE WORK_FOLDER\n", argv[0]);
+  if (argc == 5 && std::string(argv[1]) == "--extract")
+    return ExtractOnce(argv[2], argv[3], argv[4]);
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: %s ARCHIVE WORK_FOLDER [ROUNDS]\n", argv[0]);
     return 2;
   }
   const fs::path archive = fs::absolute(argv[1]);
   const fs::path work = fs::absolute(argv[2]);
-  std::printf("archive: %s, %.1f MB\n", archive.c_str(),
-              static_cast<double>(fs::file_size(archive)) / 1e6);
+  const int rounds = argc == 4 ? std::atoi(argv[3]) : 7;
+  const std::string self = fs::canonical("/proc/self/exe");
+  std::printf("archive: %s, %.1f MB; %d rounds, each tool in its own process, order rotating\n",
+              archive.c_str(), static_cast<double>(fs::file_size(archive)) / 1e6, rounds);
 
-  const long rssBefore = PeakRssKiB();
-  bool ok = Run("ours", archive, work / "ours", [&] {
-    const auto result = kestrivon::archive::ExtractZip(archive, work / "ours", {});
-    if (!result) std::printf("ExtractZip: %s\n", result.error().c_str());
-    return result.has_value();
-  });
-  std::printf("ours peak RSS: %.1f MiB (%.1f MiB before extracting)\n",
-              static_cast<double>(PeakRssKiB()) / 1024.0, static_cast<double>(rssBefore) / 1024.0);
+  std::vector<Sample> samples[kToolCount];
+  std::vector<double> ratios;  // ours / bsdtar within each round
+  for (int round = 0; round < rounds; ++round) {
+    std::printf("round %d:", round + 1);
+    Sample inRound[kToolCount];
+    for (size_t step = 0; step < kToolCount; ++step) {
+      const size_t tool = (static_cast<size_t>(round) + step) % kToolCount;
+      const fs::path out = work / kTools[tool].label;
+      Settle(archive, out);
+      if (!Spawn(kTools[tool].command(self, archive, out), inRound[tool])) {
+        std::printf("\n%s FAILED\n", kTools[tool].label);
+        return 1;
+      }
+      if (round == 0)
+        std::printf(" [%s: %llu files]", kTools[tool].label,
+                    static_cast<unsigned long long>(CountFiles(out)));
+      std::printf("  %s %.2f s (%.2f s CPU)", kTools[tool].label, inRound[tool].seconds,
+                  inRound[tool].cpuSeconds);
+      std::fflush(stdout);
+      fs::remove_all(out);
+    }
+    std::printf("\n");
+    for (size_t tool = 0; tool < kToolCount; ++tool) samples[tool].push_back(inRound[tool]);
+    ratios.push_back(inRound[2].seconds / inRound[0].seconds);
+  }
 
-  ok &= Run("unzip", archive, work / "unzip", [&] {
-    const std::string command =
-        fmt::format("unzip -q {} -d {}", Quoted(archive), Quoted(work / "unzip"));
-    return std::system(command.c_str()) == 0;
-  });
-  ok &= Run("bsdtar", archive, work / "bsdtar", [&] {
-    const std::string command =
-        fmt::format("bsdtar -xf {} -C {}", Quoted(archive), Quoted(work / "bsdtar"));
-    return std::system(command.c_str()) == 0;
-  });
+  std::printf("medians:");
+  for (size_t tool = 0; tool < kToolCount; ++tool) {
+    std::vector<double> seconds;
+    std::vector<double> cpu;
+    long peak = 0;
+    for (const Sample& sample : samples[tool]) {
+      seconds.push_back(sample.seconds);
+      cpu.push_back(sample.cpuSeconds);
+      peak = std::max(peak, sample.peakRssKiB);
+    }
+    std::printf("  %s %.2f s (%.2f s CPU, peak RSS %.1f MiB)", kTools[tool].label, Median(seconds),
+                Median(cpu), static_cast<double>(peak) / 1024.0);
+  }
+  std::printf("\nbsdtar / ours, median of the rounds' ratios: %.2f x (goal >= 1.8)\n",
+              Median(ratios));
   fs::remove_all(work);
-  return ok ? 0 : 1;
+  return 0;
 }

@@ -282,6 +282,49 @@ TEST_F(ExtractZipTest, EachArchiveEndsAsDesignedInsideItsFolder) {
   EXPECT_EQ(Run(), "archive too large (2048 MiB): " + archiveText_);
 }
 
+// However many threads write, the same files and the same progress, once per file and in order;
+// of several failures the earliest entry's counts, even when a later one is found first.
+TEST_F(ExtractZipTest, EveryWorkerCountWritesAlikeAndReportsTheEarliestFailure) {
+  ZipWriter good;
+  for (int i = 0; i < 24; ++i) {
+    std::string name(1, 'd');  // built piecewise: g++ 12 misreads "d" + std::to_string(...)
+    name += std::to_string(i % 3) + "/f" + std::to_string(i);
+    // Large files are written from a thread of their own.
+    const size_t size = i == 12 ? 9 << 20 : i % 6 == 0 ? 3 << 20 : 100 + i;
+    good.AddFile(name, testing::Text(size) + name);
+  }
+  // The large entry fails at its very end, long after the refused one behind it was reached.
+  const std::string bad = ZipWriter()
+                              .AddFile("a", "a")
+                              .Add({.name = "big", .data = testing::Text(16 << 20), .crc32 = 1})
+                              .AddFile("b", "b")
+                              .Add({.name = "bomb", .data = "x", .uncompressedSize = 1000})
+                              .Build();
+  std::vector<uint64_t> expected(24);
+  for (uint64_t i = 0; i < 24; ++i) expected[i] = i + 1;
+  for (const unsigned workers : {1u, 2u, 4u}) {
+    SCOPED_TRACE(workers);
+    options_.workers = workers;
+    std::vector<uint64_t> progress;
+    options_.progress = [&](uint64_t done, uint64_t all) {
+      EXPECT_EQ(all, 24u);
+      progress.push_back(done);
+    };
+    fs::remove_all(out_);
+    ASSERT_TRUE(good.WriteTo(archive_));
+    ASSERT_EQ(Run(), "ok");
+    EXPECT_EQ(progress, expected);
+    const Tree tree = TreeOf(out_);
+    EXPECT_EQ(tree.size(), 27u);
+    for (const std::string& path : tree) {
+      EXPECT_TRUE(path.ends_with('/') || ReadFile(out_ / path).ends_with(path)) << path;
+    }
+    options_.progress = {};
+    std::ofstream(archive_, std::ios::binary | std::ios::trunc) << bad;
+    EXPECT_EQ(Run(), "failed to extract big");
+  }
+}
+
 #ifdef __linux__
 // Memory and descriptors stay flat across many extractions, failed ones too, as the updater's
 // long-lived process needs. Linux only: /proc and glibc's heap (not the sanitizer build's).

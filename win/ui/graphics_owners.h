@@ -25,6 +25,21 @@ struct GdiplusObject {
   static void Close(Value value) noexcept { Delete(value); }
 };
 
+// A GDI memory device context, and a GDI object (a DIB section here). A DC must be deleted
+// before the bitmap selected into it.
+struct MemoryDc {
+  using Value = HDC;
+  static Value Invalid() noexcept { return nullptr; }
+  static bool IsValid(Value value) noexcept { return value != nullptr; }
+  static void Close(Value value) noexcept { DeleteDC(value); }
+};
+struct GdiObject {
+  using Value = HGDIOBJ;
+  static Value Invalid() noexcept { return nullptr; }
+  static bool IsValid(Value value) noexcept { return value != nullptr; }
+  static void Close(Value value) noexcept { DeleteObject(value); }
+};
+
 // The token of a started GDI+; closing it shuts GDI+ down.
 struct GdiplusSession {
   using Value = ULONG_PTR;
@@ -60,6 +75,8 @@ using UniqueFont =
 using UniqueStringFormat = UniqueResource<
     handle_traits::GdiplusObject<Gdiplus::GpStringFormat, &gdip::GdipDeleteStringFormat>>;
 using UniqueGdiplusSession = UniqueResource<handle_traits::GdiplusSession>;
+using UniqueMemoryDc = UniqueResource<handle_traits::MemoryDc>;
+using UniqueGdiObject = UniqueResource<handle_traits::GdiObject>;
 template <typename Interface>
 using UniqueCom = UniqueResource<handle_traits::ComPointer<Interface>>;
 

@@ -14,6 +14,7 @@
 #include "win/resources/resource_ids.h"
 #include "win/ui/graphics_owners.h"
 #include "win/ui/layout.h"
+#include "win/ui/main_window_frame.h"
 #include "win/ui/main_window_paint.h"
 #include "win/ui/paint.h"
 #include "win/ui/ui_state.h"
@@ -66,6 +67,7 @@ class MainWindow : public WindowBase<MainWindow> {
 
   CancelRequest requestCancel_;
   MainButtonStates buttons_;
+  MainWindowFrame frame_;
   UniqueCom<ITaskbarList3> taskbarList_;  // null until the taskbar announces the button
 };
 
@@ -179,12 +181,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) no
     case WM_PAINT: {
       PAINTSTRUCT paint{};
       if (const HDC dc = BeginPaint(window, &paint)) {
-        const uint64_t now = GetTickCount64();
-        core::CallNoThrow("Painting the main window", [&] {
-          PaintBuffered(window, dc, [&](Gdiplus::GpGraphics* graphics) {
-            PaintMainWindow(graphics, buttons_, now);
-          });
-        });
+        frame_.Paint(window, dc, paint.rcPaint, buttons_, GetTickCount64());
       }
       EndPaint(window, &paint);
       return 0;
@@ -214,6 +211,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) no
       return 0;
     case WM_DESTROY:
       KillTimer(window, kAnimationTimer);
+      frame_.Reset();
       mainWindow.exchange(nullptr);
       taskbarList_.Reset();
       PostQuitMessage(0);

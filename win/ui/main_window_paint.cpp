@@ -44,16 +44,12 @@ void DrawStatusTexts(Gdiplus::GpGraphics* graphics, const UiState& state, bool e
              errorView ? kErrorDetailRect : kDetailRect);
 }
 
-void PaintMainWindow(Gdiplus::GpGraphics* graphics, const MainButtonStates& buttons,
-                     uint64_t tickMs) noexcept {
-  const std::lock_guard lock(uiStateMutex);
-  const bool errorView = errorShown.load();
-  DrawLogo(graphics, kLogoGem, kLogoOriginX, kLogoOriginY, kLogoScale, 0, 0, errorView);
-  const float phase = errorView ? 0.0f : ShardPhase(tickMs);
-  DrawLogo(graphics, kLogoShard, kLogoOriginX, kLogoOriginY, kLogoScale, kShardTravelX * phase,
-           kShardTravelY * phase, errorView);
-  DrawStatusTexts(graphics, uiState, errorView);
+namespace {
 
+// Texts, progress bar and buttons; the caller holds uiStateMutex.
+void DrawMainWindowBody(Gdiplus::GpGraphics* graphics, const MainButtonStates& buttons,
+                        bool errorView) noexcept {
+  DrawStatusTexts(graphics, uiState, errorView);
   const UiStrings& texts = *currentUiStrings;
   if (errorView) {
     DrawButton(graphics, texts.buttonOpenLog, kSecondaryButtonRect, buttons.openLogPressed,
@@ -82,6 +78,29 @@ void PaintMainWindow(Gdiplus::GpGraphics* graphics, const MainButtonStates& butt
     DrawButton(graphics, texts.buttonCancel, kPrimaryButtonRect, buttons.cancelPressed,
                buttons.cancelHover, kDarkPalette);
   }
+}
+
+}  // namespace
+
+void DrawShard(Gdiplus::GpGraphics* graphics, uint64_t tickMs, bool errorView) noexcept {
+  const float phase = errorView ? 0.0f : ShardPhase(tickMs);
+  DrawLogo(graphics, kLogoShard, kLogoOriginX, kLogoOriginY, kLogoScale, kShardTravelX * phase,
+           kShardTravelY * phase, errorView);
+}
+
+void PaintMainWindowStill(Gdiplus::GpGraphics* graphics, const MainButtonStates& buttons,
+                          bool errorView) noexcept {
+  DrawLogo(graphics, kLogoGem, kLogoOriginX, kLogoOriginY, kLogoScale, 0, 0, errorView);
+  DrawMainWindowBody(graphics, buttons, errorView);
+}
+
+void PaintMainWindow(Gdiplus::GpGraphics* graphics, const MainButtonStates& buttons,
+                     uint64_t tickMs) noexcept {
+  const std::lock_guard lock(uiStateMutex);
+  const bool errorView = errorShown.load();
+  DrawLogo(graphics, kLogoGem, kLogoOriginX, kLogoOriginY, kLogoScale, 0, 0, errorView);
+  DrawShard(graphics, tickMs, errorView);
+  DrawMainWindowBody(graphics, buttons, errorView);
 }
 
 }  // namespace kestrivon::win

@@ -17,6 +17,7 @@ struct MainButtonStates {
   bool openLogPressed = false;
   bool cancelHover = false;
   bool cancelPressed = false;
+  bool operator==(const MainButtonStates&) const = default;
 };
 
 // GUI thread. Draws the run view or the error view (errorShown) of the current UiState,
@@ -24,6 +25,13 @@ struct MainButtonStates {
 // shard's place in its animation.
 void PaintMainWindow(Gdiplus::GpGraphics* graphics, const MainButtonStates& buttons,
                      uint64_t tickMs) noexcept;
+
+// The two layers of that picture. The still one is everything but the shard, for a caller that
+// holds uiStateMutex; the shard lies inside the logo's area, which nothing else touches, so
+// drawing it over the still layer gives the pixels of PaintMainWindow.
+void PaintMainWindowStill(Gdiplus::GpGraphics* graphics, const MainButtonStates& buttons,
+                          bool errorView) noexcept;
+void DrawShard(Gdiplus::GpGraphics* graphics, uint64_t tickMs, bool errorView) noexcept;
 
 // The status line (shrinking from 12 pt to fit) and the wrapping detail line of `state`.
 void DrawStatusTexts(Gdiplus::GpGraphics* graphics, const UiState& state, bool errorView) noexcept;

@@ -30,11 +30,15 @@ UniqueBitmap RenderOffscreen(int width, int height, float scale, const Painter& 
   if (GdipGetImageGraphicsContext(bitmap.Get(), &rawGraphics) != Ok) return {};
   const UniqueGraphics graphics(rawGraphics);
   GdipGraphicsClear(graphics.Get(), kBackgroundColor);
-  GdipSetSmoothingMode(graphics.Get(), Gdiplus::SmoothingModeAntiAlias);
-  GdipSetTextRenderingHint(graphics.Get(), Gdiplus::TextRenderingHintClearTypeGridFit);
-  GdipScaleWorldTransform(graphics.Get(), scale, scale, Gdiplus::MatrixOrderPrepend);
+  PrepareDipGraphics(graphics.Get(), scale);
   core::CallNoThrow("Painting", [&] { painter(graphics.Get()); });
   return bitmap;
+}
+
+void PrepareDipGraphics(GpGraphics* graphics, float scale) noexcept {
+  GdipSetSmoothingMode(graphics, Gdiplus::SmoothingModeAntiAlias);
+  GdipSetTextRenderingHint(graphics, Gdiplus::TextRenderingHintClearTypeGridFit);
+  GdipScaleWorldTransform(graphics, scale, scale, Gdiplus::MatrixOrderPrepend);
 }
 
 void PaintBuffered(HWND window, HDC dc, const Painter& painter) noexcept {

@@ -49,6 +49,10 @@ float DpiScale(HWND window) noexcept;
 // it, and tests use it to look at the pixels.
 UniqueBitmap RenderOffscreen(int width, int height, float scale, const Painter& painter) noexcept;
 
+// Sets up a graphics object on an offscreen bitmap as RenderOffscreen does for its painter:
+// anti-aliased shapes, ClearType text, one world unit per DIP at `scale` pixels.
+void PrepareDipGraphics(Gdiplus::GpGraphics* graphics, float scale) noexcept;
+
 // The paint routine of both windows: renders the client area offscreen and copies it to
 // `dc` in one operation.
 void PaintBuffered(HWND window, HDC dc, const Painter& painter) noexcept;
