@@ -10,6 +10,7 @@
 
 #include <fmt/format.h>
 
+#include "core/escaped_text.h"
 #include "core/log.h"
 #include "core/long_path.h"
 #include "win/host/process_state.h"
@@ -107,7 +108,8 @@ std::optional<std::wstring> CoreLogLine(core::LogLevel level, std::string_view t
       break;
   }
   if (prefix == nullptr) return std::nullopt;
-  return prefix + WideFromUtf8(text);
+  // Engine lines carry versions, addresses and error texts from the network and archives.
+  return prefix + WideFromUtf8(core::EscapeText(text));
 }
 
 void WriteLogLine(const std::wstring& line) {
