@@ -1,7 +1,10 @@
 #include "core/interrupted_install.h"
 
+#include <fstream>
+#include <string>
 #include <system_error>
 
+#include "core/installed_versions.h"
 #include "core/log.h"
 #include "core/long_path.h"
 #include "core/no_throw.h"
@@ -62,12 +65,46 @@ void RestoreLauncher(const fs::path& root) {
   }
 }
 
+fs::path MarkerPath(const fs::path& root) { return root / "temp" / updaterSwapMarker; }
+
+void RestoreUpdaterRecord(const fs::path& root) {
+  std::ifstream marker(LongPath(MarkerPath(root)), std::ios::binary);
+  if (!marker) return;
+  std::string previous;
+  std::getline(marker, previous);
+  marker.close();
+  InstalledVersions record = ReadInstalledVersions(root);
+  record.updaterArchiveSha256 = previous;
+  if (WriteInstalledVersions(root, record)) {
+    Log(LogLevel::Warning,
+        "The updater's replacement didn't finish; the record names the previous updater again");
+    RemoveUpdaterSwapMarker(root);
+  }
+}
+
 }  // namespace
+
+bool WriteUpdaterSwapMarker(const fs::path& root, const std::string& previousDigest) {
+  std::ofstream marker(LongPath(MarkerPath(root)), std::ios::binary | std::ios::trunc);
+  marker << previousDigest << '\n';
+  marker.close();
+  if (!marker) {
+    LogFormat(LogLevel::Error, "Can't write {}", PathToUtf8(MarkerPath(root)));
+    return false;
+  }
+  return true;
+}
+
+void RemoveUpdaterSwapMarker(const fs::path& root) {
+  std::error_code ignored;
+  fs::remove(LongPath(MarkerPath(root)), ignored);
+}
 
 void RestoreInterruptedInstalls(const fs::path& root) {
   CallNoThrow("Restoring interrupted installs", [&] {
     RestoreRuntime(root);
     RestoreLauncher(root);
+    RestoreUpdaterRecord(root);
   });
 }
 

@@ -5,6 +5,7 @@
 // this restore agree on the backup folders below.
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace kestrivon::core {
@@ -17,10 +18,19 @@ inline constexpr std::string_view runtimeBackupFolder = "backup-jre";
 inline constexpr std::string_view launcherBackupFolder = "backup-launcher";
 inline constexpr std::string_view launcherExecutable = "KestrivonLauncher.exe";
 inline constexpr std::string_view launcherAppFolder = "app";
+// Written (holding the previous package digest) before the record names a new updater, and
+// deleted by the host once the new executable is in place: while it exists, the record may
+// name an updater whose file never arrived.
+inline constexpr std::string_view updaterSwapMarker = "updater-swap-pending";
 
 // Puts back the previous runtime when "runtime" is missing and its backup holds bin/java.exe,
 // and the previous launcher when the install folder lacks the launcher executable and the
-// backup holds one. Logs what it restores and what it cannot. Never throws.
+// backup holds one; and the record's previous updater digest when the updater's swap marker
+// is still there. Logs what it restores and what it cannot. Never throws.
 void RestoreInterruptedInstalls(const std::filesystem::path& root);
+
+// The marker in root/temp, holding `previousDigest`; false (logged) when it can't be written.
+bool WriteUpdaterSwapMarker(const std::filesystem::path& root, const std::string& previousDigest);
+void RemoveUpdaterSwapMarker(const std::filesystem::path& root);
 
 }  // namespace kestrivon::core

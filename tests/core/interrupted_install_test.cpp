@@ -3,9 +3,11 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "core/installed_versions.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
 
@@ -99,6 +101,30 @@ TEST(InterruptedInstall, EachCutShortSwapGetsThePreviousCopyBack) {
     EXPECT_EQ(line.substr(0, c.log.find('*')), c.log.substr(0, c.log.find('*')));
     EXPECT_LE(log.Texts().size(), 1u);
   }
+}
+
+// Killed between the record naming the new updater and the new file arriving: the record names
+// the previous updater again, so the next run offers the update anew.
+TEST(InterruptedInstall, UnfinishedUpdaterSwapTakesBackTheRecord) {
+  const testing::TempDir dir;
+  fs::create_directories(dir.path() / "temp");
+  InstalledVersions record;
+  record.launcher = {"2.0.0", std::string(64, 'b')};
+  record.updaterArchiveSha256 = std::string(64, 'n');
+  ASSERT_TRUE(WriteInstalledVersions(dir.path(), record));
+  ASSERT_TRUE(WriteUpdaterSwapMarker(dir.path(), std::string(64, 'o')));
+  const testing::LogCapture log;
+  RestoreInterruptedInstalls(dir.path());
+  record.updaterArchiveSha256 = std::string(64, 'o');
+  EXPECT_EQ(SerializeInstalledVersions(ReadInstalledVersions(dir.path())),
+            SerializeInstalledVersions(record));
+  EXPECT_FALSE(fs::exists(dir.path() / "temp" / updaterSwapMarker));
+  EXPECT_EQ(log.Texts(), std::vector<std::string>{"[WARN] The updater's replacement didn't finish; "
+                                                  "the record names the previous updater again"});
+  // Finished swaps remove the marker: nothing changes then.
+  RestoreInterruptedInstalls(dir.path());
+  EXPECT_EQ(SerializeInstalledVersions(ReadInstalledVersions(dir.path())),
+            SerializeInstalledVersions(record));
 }
 
 }  // namespace
