@@ -473,7 +473,6 @@ def runtime_updates_failed_cancelled_good(world):
     check(temp_is_empty(install), "temp not emptied")
 
 
-
 @scenario
 def kill_matrix_runtime_launcher_updater(world):
     """Each install and swap killed between any two of its steps: the next start always finds

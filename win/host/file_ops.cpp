@@ -17,6 +17,8 @@
 #include "core/long_path.h"
 #include "win/host/text_encoding.h"
 #include "win/host/unique_handle.h"
+#include "win/host/kill_point.h"
+#include "win/host/protected_section.h"
 #include "win/log/log_file.h"
 
 namespace kestrivon::win {
@@ -158,14 +160,19 @@ std::expected<void, std::string> ReplaceDirectory(const std::wstring& staged,
                                                   const RetryPolicy& policy) {
   RemovePath(backup);  // a stale backup of an interrupted run would block the move aside
   EnsureDirectory(ParentOf(target));
+  InstallStep();
   const std::string name = Utf8FromWide(LastComponent(target));
 
+  // Between the two moves the target is missing: the program's own exit waits, and a kill
+  // is undone at the next start from the backup.
+  const ProtectedSection section;
   const bool targetExisted = Exists(core::ToLongPath(target));
   if (targetExisted) {
     if (const uint32_t error = RenameWithRetry(target, backup, policy); error != 0) {
       return std::unexpected(
           fmt::format("can't move the old {} aside (in use?): {}", name, SystemText(error)));
     }
+    InstallStep();
   }
   if (const uint32_t error = RenameWithRetry(staged, target, policy); error != 0) {
     std::string message =
@@ -174,6 +181,7 @@ std::expected<void, std::string> ReplaceDirectory(const std::wstring& staged,
     if (targetExisted) RenameWithRetry(backup, target, policy);
     return std::unexpected(std::move(message));
   }
+  InstallStep();
   RemovePath(backup);
   return {};
 }

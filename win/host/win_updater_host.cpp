@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "core/content_hosts.h"
+#include "core/escaped_text.h"
 #include "core/version.h"
 #include "win/host/file_ops.h"
 #include "win/host/install_component.h"
@@ -25,6 +26,9 @@ const wchar_t* DownloadingText(std::optional<Component> component) {
   if (!component) return text.statusDownloadingUpdate;
   return *component == Component::Jre ? text.statusDownloadingJava : text.statusDownloadingLauncher;
 }
+
+// Versions come from the manifest and from the record on disk: shown as the log has them.
+std::wstring ShownText(const std::string& text) { return WideFromUtf8(core::EscapeText(text)); }
 
 }  // namespace
 
@@ -74,15 +78,15 @@ std::vector<PromptRow> ComponentPromptRows(const std::vector<core::PendingUpdate
     rows.push_back(
         {update.component == Component::Jre ? text.componentJava : text.componentLauncher,
          update.installedVersion.empty() ? std::wstring(text.versionNotInstalled)
-                                         : WideFromUtf8(update.installedVersion),
-         WideFromUtf8(update.entry.version), update.entry.size});
+                                         : ShownText(update.installedVersion),
+         ShownText(update.entry.version), update.entry.size});
   }
   return rows;
 }
 
 PromptRow UpdaterPromptRow(const core::UpdateInfo& updater) {
   return {currentUiStrings->componentUpdater, WideFromUtf8(core::updaterVersion),
-          WideFromUtf8(updater.version), updater.size};
+          ShownText(updater.version), updater.size};
 }
 
 std::wstring ManifestUrl() {

@@ -20,7 +20,6 @@ namespace kestrivon::win {
 namespace {
 
 constexpr wchar_t kLogFileName[] = L"Kestrivon_Updater.log";
-constexpr wchar_t kLogsFolderName[] = L"logs";
 constexpr uint64_t kRotationThreshold = 1048576;  // a file of exactly 1 MiB stays
 
 // Joins without doubling the separator when `folder` is a drive root such as "D:\": a
@@ -51,8 +50,9 @@ std::string FormatRecord(const std::wstring& line) {
 }
 
 LogFile& ProcessLogFile() {
-  // Built on first use from the install directory, which is fixed for the process.
-  static LogFile log(JoinPath(ResolveInstallDir(), kLogsFolderName));
+  // Built on first use from the install directory, which is fixed for the process; a refused
+  // one gets no log of its own (see LogFolder).
+  static LogFile log(LogFolder());
   return log;
 }
 
@@ -81,6 +81,7 @@ void LogFile::RotateOnce() {
 
 void LogFile::Write(const std::wstring& line) noexcept {
   try {
+    if (folder_.empty()) return;  // no folder of its own: the records are dropped
     std::lock_guard lock(mutex_);
     RotateOnce();
 

@@ -286,7 +286,7 @@ void (*openFolderForTests)(const std::wstring& folder) = nullptr;
 
 void OpenLogFolder() noexcept {
   core::CallNoThrow("Opening the log folder", [] {
-    const std::wstring folder = ResolveInstallDir() + L"\\logs";
+    const std::wstring folder = LogFolder();
     WriteLogLine(L"[INFO] Opening the log folder: " + folder);
     if (openFolderForTests != nullptr) {
       openFolderForTests(folder);

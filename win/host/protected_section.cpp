@@ -1,4 +1,4 @@
-#include "win/install/protected_section.h"
+#include "win/host/protected_section.h"
 
 #include <condition_variable>
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "win/install/kill_point.h"
+#include "win/host/kill_point.h"
 
 #include <windows.h>
 
