@@ -15,10 +15,10 @@
 #include <fmt/format.h>
 
 #include "core/long_path.h"
-#include "win/host/text_encoding.h"
-#include "win/host/unique_handle.h"
 #include "win/host/kill_point.h"
 #include "win/host/protected_section.h"
+#include "win/host/text_encoding.h"
+#include "win/host/unique_handle.h"
 #include "win/log/log_file.h"
 
 namespace kestrivon::win {

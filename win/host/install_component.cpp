@@ -100,8 +100,7 @@ Result SwapLauncher(const std::wstring& installDir, const std::wstring& staging,
     if (!IsRegularFile(fresh) && !IsDirectory(fresh)) continue;
     if (const uint32_t error = RenameWithRetry(fresh, installDir + L"\\" + name, policy)) {
       rollBack();
-      return std::unexpected(fmt::format("can't move the new {} into place: {}",
-                                         Utf8FromWide(name),
+      return std::unexpected(fmt::format("can't move the new {} into place: {}", Utf8FromWide(name),
                                          Utf8FromWide(FormatSystemError(error))));
     }
     inNames.push_back(name);
@@ -112,8 +111,8 @@ Result SwapLauncher(const std::wstring& installDir, const std::wstring& staging,
 
 }  // namespace
 
-Result InstallRuntime(const std::wstring& installDir, const std::wstring& archive,
-                      int basePercent, int spanPercent, const RetryPolicy& swapPolicy) {
+Result InstallRuntime(const std::wstring& installDir, const std::wstring& archive, int basePercent,
+                      int spanPercent, const RetryPolicy& swapPolicy) {
   // Never extracted over the live runtime: staged, checked, then swapped in one rename.
   const std::wstring staging = installDir + L"\\temp\\staging-jre";
   InstallStep();
@@ -139,8 +138,8 @@ Result InstallRuntime(const std::wstring& installDir, const std::wstring& archiv
   return replaced;
 }
 
-Result InstallLauncher(const std::wstring& installDir, const std::wstring& archive,
-                       int basePercent, int spanPercent, const RetryPolicy& swapPolicy) {
+Result InstallLauncher(const std::wstring& installDir, const std::wstring& archive, int basePercent,
+                       int spanPercent, const RetryPolicy& swapPolicy) {
   // Staged and checked before anything in the install folder is touched, then swapped in.
   const std::wstring staging = installDir + L"\\temp\\staging-launcher";
   const std::wstring backup = TempPath(installDir, core::launcherBackupFolder);
@@ -167,6 +166,9 @@ Result InstallLauncher(const std::wstring& installDir, const std::wstring& archi
   if (swapped) {
     RemoveOldDirectory(backup, L"launcher");
     InstallStep();
+  } else {
+    // Emptied by the rollback; should that have failed, the next start needs what is left.
+    RemoveDirectoryW(core::ToLongPath(backup).c_str());
   }
   return swapped;
 }

@@ -8,9 +8,9 @@
 #include "core/escaped_text.h"
 #include "core/long_path.h"
 #include "core/no_throw.h"
+#include "win/host/launcher_start.h"
 #include "win/host/text_encoding.h"
 #include "win/host/unique_handle.h"
-#include "win/host/launcher_start.h"
 #include "win/log/log_file.h"
 
 namespace kestrivon::win {
@@ -60,9 +60,10 @@ bool IsLauncherRunning(const std::wstring& installDir) noexcept {
           const std::wstring image = WindowProcessImage(window);
           if (!image.empty() && IsSameFile(image, launcher)) return true;
           if (!strangerLogged.exchange(true)) {
-            WriteLogLine(L"[WARN] Ignoring a window titled \"Kestrivon Launcher\" of another "
-                         L"program: " +
-                         WideFromUtf8(core::EscapeText(Utf8FromWide(image))));
+            WriteLogLine(
+                L"[WARN] Ignoring a window titled \"Kestrivon Launcher\" of another "
+                L"program: " +
+                WideFromUtf8(core::EscapeText(Utf8FromWide(image))));
           }
         }
         return false;

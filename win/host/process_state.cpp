@@ -53,10 +53,10 @@ std::wstring ComputeInstallDir() {
 // The system's own folders, which may hold the install folder but never be it.
 std::vector<std::string> SystemFolders() {
   static const KNOWNFOLDERID* const kFolders[] = {
-      &FOLDERID_Windows,       &FOLDERID_System,        &FOLDERID_ProgramFiles,
-      &FOLDERID_ProgramFilesX86, &FOLDERID_ProgramData, &FOLDERID_UserProfiles,
-      &FOLDERID_Profile,       &FOLDERID_LocalAppData,  &FOLDERID_RoamingAppData,
-      &FOLDERID_Desktop,       &FOLDERID_Documents,     &FOLDERID_Downloads};
+      &FOLDERID_Windows,         &FOLDERID_System,       &FOLDERID_ProgramFiles,
+      &FOLDERID_ProgramFilesX86, &FOLDERID_ProgramData,  &FOLDERID_UserProfiles,
+      &FOLDERID_Profile,         &FOLDERID_LocalAppData, &FOLDERID_RoamingAppData,
+      &FOLDERID_Desktop,         &FOLDERID_Documents,    &FOLDERID_Downloads};
   std::vector<std::string> folders;
   for (const KNOWNFOLDERID* id : kFolders) {
     if (const std::wstring folder = KnownFolder(*id); !folder.empty()) {
@@ -82,9 +82,9 @@ core::InstallFolderProblem InstallDirProblem() {
 
 std::wstring LogFolder() {
   // A refused install folder gets nothing written into it, not even the log.
-  const std::wstring base =
-      InstallDirProblem() == core::InstallFolderProblem::None ? ResolveInstallDir()
-                                                              : DefaultInstallDir();
+  const std::wstring base = InstallDirProblem() == core::InstallFolderProblem::None
+                                ? ResolveInstallDir()
+                                : DefaultInstallDir();
   return base.empty() ? std::wstring() : base + L"\\logs";
 }
 
