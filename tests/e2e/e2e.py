@@ -561,25 +561,59 @@ def install_path_outside_the_code_page(world):
 @scenario
 def second_instance_declined_prompt_running_launcher(world):
     release, install = world.release_and_install("second")
-    with world.faults(release):
-        first = Run(world, install)
-        check(first.drive(PROMPT_CLASS, "find"), "no prompt")
-        size = os.path.getsize(os.path.join(install, LOG_NAME))
-        Run(world, install).finish(0, 60)
-        check(os.path.getsize(os.path.join(install, LOG_NAME)) == size, "second instance logged")
-        first.answer("escape", 1)
-        first.finish(1)
-    check(not os.path.exists(os.path.join(install, "KestrivonLauncher.exe")), "installed anyway")
-    # A launcher window is up (no app-link endpoint, so the handoff is not taken).
-    world.prefix.start([world.tools.launcher], cwd=install,
+    # A window titled as the launcher's, of a program outside the install folder: ignored.
+    world.prefix.start([world.tools.launcher], cwd=world.work,
                        env=dict(world.prefix.env, KESTRIVON_SAMPLE_WINDOW_MS="60000"))
     found = world.prefix.run([world.tools.driver, LAUNCHER_CLASS, "60000", "find"],
                              timeout=90, capture_output=True)
-    check(found.returncode == 0, "no launcher window")
+    check(found.returncode == 0, "no stranger window")
+    with world.faults(release):
+        first = Run(world, install)
+        check(first.drive(PROMPT_CLASS, "find"), "no prompt")
+        # The main window in front, then a second start: it brings the prompt forward.
+        check(first.drive(MAIN_CLASS, "activate"), "no main window")
+        size = os.path.getsize(os.path.join(install, LOG_NAME))
+        Run(world, install).finish(0, 60)
+        check(first.drive(PROMPT_CLASS, "foreground", 10), "the prompt is not in front")
+        check(os.path.getsize(os.path.join(install, LOG_NAME)) == size, "second instance logged")
+        first.answer("escape", 1)
+        first.finish(1)
+    check(first.run_log().count("[WARN] Ignoring a window titled \"Kestrivon Launcher\" of "
+                                "another program: ") == 1, first.run_log())
+    check(not os.path.exists(os.path.join(install, "KestrivonLauncher.exe")), "installed anyway")
+    # The install folder's own launcher is up (no app-link endpoint, so no handoff).
+    shutil.copy(world.tools.launcher, os.path.join(install, "KestrivonLauncher.exe"))
+    world.prefix.start([os.path.join(install, "KestrivonLauncher.exe")], cwd=install,
+                       env=dict(world.prefix.env, KESTRIVON_SAMPLE_WINDOW_MS="60000"))
+    deadline = time.monotonic() + 60
+    while not launcher_starts(install) and time.monotonic() < deadline:
+        time.sleep(0.1)
     server = world.faults(release)
     update(world, install, server, error="Kestrivon Launcher is already running.",
            close="enter", expect=1)
     check(not server.requests(), f"the blocked run used the network: {server.requests()}")
+
+
+@scenario
+def install_folder_refused(world):
+    """A drive root or a system folder as the install folder: the error view, exit 1, and
+    nothing written there; the log goes to the default folder."""
+    release = world.publish("refused-folder")
+    default = os.path.join(world.prefix.path, "drive_c", "users", os.environ.get("USER", "root"),
+                           "AppData", "Local", "Kestrivon")
+    for value, problem in (("Z:\\", "a drive root"), ("C:\\windows", "a system folder")):
+        world.prefix.run(["reg", "add", r"HKCU\Software\Kestrivon", "/v", "InstallPath", "/d",
+                          value, "/f"], timeout=60, capture_output=True, check=True)
+        server = world.faults(release)
+        with server:
+            run = Run(world, default, set_path=False)
+            run.close_error_view("Kestrivon can't be installed here")
+            run.finish(1)
+        check(f"[ERROR] The install folder is {problem}: {value}" in run.run_log(),
+              run.run_log())
+        check(not server.requests(), f"requests before the refusal: {server.requests()}")
+    check(not any(os.path.exists(os.path.join("/", name)) for name in ("app", "config", "logs")),
+          "written into the drive root")
 
 
 def main():
