@@ -33,6 +33,7 @@ namespace {
 
 constexpr wchar_t kMainWindowClass[] = L"Kestrivon_Main_Frame";
 constexpr char kDefaultAppLink[] = "kestrivon://open";
+constexpr wchar_t kPromptClass[] = L"Kestrivon_Update_Dialog";
 constexpr auto kWorkerWindDown = std::chrono::seconds(2);
 // Longer than any swap with its rename retries and rollback.
 constexpr auto kSwapWait = std::chrono::seconds(60);
@@ -62,7 +63,10 @@ void RaiseFirstInstance() {
   const HWND window = FindWindowW(kMainWindowClass, nullptr);
   if (window == nullptr) return;
   if (IsIconic(window)) ShowWindow(window, SW_RESTORE);
-  const HWND popup = GetLastActivePopup(window);
+  // The last active popup is the window itself once the window was activated past its modal
+  // prompt (as Wine allows): the prompt is then found by its class.
+  HWND popup = GetLastActivePopup(window);
+  if (popup == nullptr || popup == window) popup = FindWindowW(kPromptClass, nullptr);
   SetForegroundWindow(popup != nullptr ? popup : window);
 }
 

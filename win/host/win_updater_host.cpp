@@ -7,6 +7,7 @@
 #include "core/version.h"
 #include "win/host/file_ops.h"
 #include "win/host/install_component.h"
+#include "win/host/kill_point.h"
 #include "win/host/self_replace.h"
 #include "win/host/text_encoding.h"
 #include "win/ui/download_status.h"
@@ -102,6 +103,12 @@ WinUpdaterHost::~WinUpdaterHost() = default;
 std::filesystem::path WinUpdaterHost::InstallDir() { return installDir_; }
 
 void WinUpdaterHost::SetStage(Stage stage, std::optional<Component> component, int percent) {
+  // The stages around an install: the package downloaded, the record written, "temp" about
+  // to be emptied.
+  if (stage == Stage::InstallingComponent || stage == Stage::ApplyingUpdaterUpdate ||
+      stage == Stage::RemovingTemporaryFiles) {
+    InstallStep();
+  }
   StagePresentation presentation = PresentStage(stage, component);
   switch (presentation.cancel) {
     case CancelChange::Offer:
