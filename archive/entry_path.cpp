@@ -10,8 +10,6 @@
 namespace kestrivon::archive {
 namespace {
 
-constexpr bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
 bool HasControlOrReservedCharacter(std::string_view component) {
   for (size_t at = 0; at < component.size(); ++at) {
     const auto byte = static_cast<unsigned char>(component[at]);
@@ -71,7 +69,7 @@ EntryPathVerdict NormalizeEntryPath(std::string_view name, std::string& normaliz
   std::string text(name);
   std::replace(text.begin(), text.end(), '\\', '/');
   if (text[0] == '/') return EntryPathVerdict::Unsafe;
-  if (text.size() >= 2 && IsAsciiLetter(text[0]) && text[1] == ':') {
+  if (text.size() >= 2 && core::IsAsciiLetter(text[0]) && text[1] == ':') {
     return EntryPathVerdict::Unsafe;
   }
 

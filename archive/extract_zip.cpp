@@ -14,6 +14,7 @@
 #include "core/escaped_text.h"
 #include "core/log.h"
 #include "core/long_path.h"
+#include "core/path_text.h"
 #include "core/path_utf8.h"
 
 namespace kestrivon::archive {
@@ -27,11 +28,6 @@ struct ZipEntry {
   std::string path;  // normalized, '/'-separated
   bool directory = false;
 };
-
-std::string_view LastComponent(std::string_view path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
 
 // The archive through one binary stream, positioned afresh for every read.
 class ArchiveStream {
@@ -246,7 +242,7 @@ Result Extraction::Run() {
     fs::path target = destination_ / core::PathFromUtf8(entry.path);
     if (single) {
       if (entry.directory ||
-          !core::EqualsIgnoringAsciiCase(LastComponent(entry.path), options_.onlyFile)) {
+          !core::EqualsIgnoringAsciiCase(core::LastPathComponent(entry.path), options_.onlyFile)) {
         continue;
       }
       target = destination_ / core::PathFromUtf8(options_.onlyFile);

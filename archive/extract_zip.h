@@ -9,7 +9,7 @@
 #include <string>
 
 #include "archive/entry_path.h"
-#include "core/updater_host.h"
+#include "core/update_records.h"
 
 namespace kestrivon::archive {
 

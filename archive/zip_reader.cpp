@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <limits>
+#include <utility>
 
 #include <zlib.h>
 
@@ -187,31 +189,79 @@ bool ZipReader::ReadEndRecords(uint64_t& cdOffset, uint64_t& cdSize, uint64_t& c
   return true;
 }
 
+namespace {
+
+// A sliding window over the central directory: read in chunks, never the whole directory at
+// once.
+class DirectoryWindow {
+ public:
+  using Read = std::function<bool(uint64_t offset, void* buffer, size_t size)>;
+  DirectoryWindow(Read read, uint64_t end) : read_(std::move(read)), end_(end) {}
+
+  // `need` bytes from `at` on, valid until the next call; null when they cannot be read.
+  const unsigned char* View(uint64_t at, size_t need) {
+    if (at >= start_ && at - start_ + need <= length_) return buffer_.data() + (at - start_);
+    const size_t length =
+        static_cast<size_t>(std::min<uint64_t>(std::max(need, kDirectoryChunkSize), end_ - at));
+    if (buffer_.size() < length) buffer_.resize(length);
+    if (!read_(at, buffer_.data(), length)) return nullptr;
+    start_ = at;
+    length_ = length;
+    return buffer_.data();
+  }
+
+ private:
+  Read read_;
+  uint64_t end_;
+  std::vector<unsigned char> buffer_;
+  uint64_t start_ = 0;
+  size_t length_ = 0;
+};
+
+}  // namespace
+
+// The ZIP64 extra field supplies, in this order, each of the three fields whose 32-bit value
+// is all ones. False when one it must supply is missing.
+bool ZipReader::ApplyZip64Extra(const unsigned char* extra, uint16_t extraLength, Entry& entry) {
+  const bool needUncompressed = entry.uncompressedSize == 0xFFFFFFFF;
+  const bool needCompressed = entry.compressedSize == 0xFFFFFFFF;
+  const bool needOffset = entry.localOffset == 0xFFFFFFFF;
+  if (!needUncompressed && !needCompressed && !needOffset) return true;
+  const unsigned char* extraEnd = extra + extraLength;
+  while (extraEnd - extra >= 4) {
+    const uint16_t id = Get16(extra);
+    const uint16_t size = Get16(extra + 2);
+    const unsigned char* data = extra + 4;
+    if (size > extraEnd - data) break;  // a cut field ends the list
+    if (id == zip::kZip64ExtraId) {
+      size_t left = size;
+      auto take = [&](uint64_t& field) {
+        if (left < 8) return false;
+        field = Get64(data);
+        data += 8;
+        left -= 8;
+        return true;
+      };
+      return (!needUncompressed || take(entry.uncompressedSize)) &&
+             (!needCompressed || take(entry.compressedSize)) &&
+             (!needOffset || take(entry.localOffset));
+    }
+    extra = data + size;
+  }
+  return false;
+}
+
 bool ZipReader::ReadCentralDirectory(uint64_t cdOffset, uint64_t cdSize) {
   entries_.reserve(static_cast<size_t>(entryCount_));
   const uint64_t cdEnd = cdOffset + cdSize;
-
-  // A sliding window over the directory: read in chunks, never the whole directory at once.
-  std::vector<unsigned char> buffer;
-  uint64_t bufferStart = 0;
-  size_t bufferLength = 0;
-  auto view = [&](uint64_t at, size_t need) -> const unsigned char* {
-    if (at >= bufferStart && at - bufferStart + need <= bufferLength) {
-      return buffer.data() + (at - bufferStart);
-    }
-    const size_t length =
-        static_cast<size_t>(std::min<uint64_t>(std::max(need, kDirectoryChunkSize), cdEnd - at));
-    if (buffer.size() < length) buffer.resize(length);
-    if (!ReadExact(at, buffer.data(), length)) return nullptr;
-    bufferStart = at;
-    bufferLength = length;
-    return buffer.data();
-  };
+  DirectoryWindow window([this](uint64_t offset, void* buffer,
+                                size_t size) { return ReadExact(offset, buffer, size); },
+                         cdEnd);
 
   uint64_t pos = cdOffset;
   for (uint64_t i = 0; i < entryCount_; ++i) {
     if (cdEnd - pos < zip::kCentralHeaderSize) return false;
-    const unsigned char* header = view(pos, zip::kCentralHeaderSize);
+    const unsigned char* header = window.View(pos, zip::kCentralHeaderSize);
     if (header == nullptr || Get32(header) != zip::kCentralHeaderSignature) return false;
 
     const uint16_t versionMadeBy = Get16(header + 4);
@@ -231,44 +281,10 @@ bool ZipReader::ReadCentralDirectory(uint64_t cdOffset, uint64_t cdSize) {
     const uint64_t recordSize =
         uint64_t{zip::kCentralHeaderSize} + entry.nameLength + extraLength + commentLength;
     if (recordSize > cdEnd - pos) return false;
-    const size_t needed = zip::kCentralHeaderSize + entry.nameLength + extraLength;
-    header = view(pos, needed);
+    header = window.View(pos, zip::kCentralHeaderSize + entry.nameLength + extraLength);
     if (header == nullptr) return false;
     const unsigned char* name = header + zip::kCentralHeaderSize;
-
-    const bool needUncompressed = entry.uncompressedSize == 0xFFFFFFFF;
-    const bool needCompressed = entry.compressedSize == 0xFFFFFFFF;
-    const bool needOffset = entry.localOffset == 0xFFFFFFFF;
-    if (needUncompressed || needCompressed || needOffset) {
-      const unsigned char* extra = name + entry.nameLength;
-      const unsigned char* extraEnd = extra + extraLength;
-      bool found = false;
-      while (extraEnd - extra >= 4) {
-        const uint16_t id = Get16(extra);
-        const uint16_t size = Get16(extra + 2);
-        const unsigned char* data = extra + 4;
-        if (size > extraEnd - data) break;  // a cut field ends the list
-        if (id == zip::kZip64ExtraId) {
-          size_t left = size;
-          auto take = [&](uint64_t& field) {
-            if (left < 8) return false;
-            field = Get64(data);
-            data += 8;
-            left -= 8;
-            return true;
-          };
-          if ((needUncompressed && !take(entry.uncompressedSize)) ||
-              (needCompressed && !take(entry.compressedSize)) ||
-              (needOffset && !take(entry.localOffset))) {
-            return false;
-          }
-          found = true;
-          break;
-        }
-        extra = data + size;
-      }
-      if (!found) return false;
-    }
+    if (!ApplyZip64Extra(name + entry.nameLength, extraLength, entry)) return false;
 
     entry.directory =
         (entry.nameLength > 0 && name[entry.nameLength - 1] == '/') ||

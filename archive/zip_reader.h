@@ -87,6 +87,7 @@ class ZipReader {
   bool ReadExact(uint64_t offset, void* buffer, size_t size) const;
   bool ReadEndRecords(uint64_t& cdOffset, uint64_t& cdSize, uint64_t& cdLimit);
   bool ReadCentralDirectory(uint64_t cdOffset, uint64_t cdSize);
+  static bool ApplyZip64Extra(const unsigned char* extra, uint16_t extraLength, Entry& entry);
   bool CheckDataRanges(uint64_t cdOffset, uint64_t cdSize);
   std::expected<void, ZipError> CopyStored(const Entry& entry, uint64_t dataOffset,
                                            const ZipWriteFunction& write);

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "tests/support/test_root_certificate.h"
-#include "win/host/text_encoding.h"
+#include "win/base/text_encoding.h"
 #include "win/net/winhttp_downloader.h"
 
 int wmain(int argc, wchar_t** argv) {

@@ -7,6 +7,11 @@
 
 namespace kestrivon::core {
 
+template <typename Char>
+constexpr bool IsAsciiLetter(Char c) {
+  return (c >= Char('A') && c <= Char('Z')) || (c >= Char('a') && c <= Char('z'));
+}
+
 constexpr char AsciiLower(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }

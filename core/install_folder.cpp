@@ -4,13 +4,10 @@
 #include <vector>
 
 #include "core/ascii.h"
+#include "core/path_text.h"
 
 namespace kestrivon::core {
 namespace {
-
-constexpr bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-constexpr bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 // The non-empty components, each without the trailing dots and spaces Windows drops.
 std::vector<std::string_view> Components(std::string_view path) {
@@ -18,7 +15,7 @@ std::vector<std::string_view> Components(std::string_view path) {
   size_t start = 0;
   while (start <= path.size()) {
     size_t end = start;
-    while (end < path.size() && !IsSeparator(path[end])) ++end;
+    while (end < path.size() && !IsPathSeparator(path[end])) ++end;
     std::string_view component = path.substr(start, end - start);
     const bool dots = component == "." || component == "..";
     while (!dots && !component.empty() && (component.back() == '.' || component.back() == ' ')) {

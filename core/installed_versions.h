@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/updater_host.h"
+#include "core/update_records.h"
 
 namespace kestrivon::core {
 

@@ -10,7 +10,7 @@
 
 #include <fmt/format.h>
 
-#include "core/updater_host.h"
+#include "core/update_records.h"
 
 namespace kestrivon::core {
 

@@ -2,14 +2,11 @@
 
 #include <algorithm>
 
+#include "core/ascii.h"
+#include "core/path_text.h"
+
 namespace kestrivon::core {
 namespace {
-
-constexpr bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-constexpr bool IsAsciiLetter(wchar_t c) {
-  return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
-}
 
 std::wstring WithBackslashes(std::wstring_view text) {
   std::wstring out(text);
@@ -24,12 +21,12 @@ std::wstring ToLongPath(std::wstring_view path) {
 
   // Two leading separators of either kind name a server (UNC); "\\?\UNC\" must be
   // followed by backslashes only, or Windows cannot open the result.
-  if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+  if (path.size() >= 2 && IsPathSeparator(path[0]) && IsPathSeparator(path[1])) {
     return LR"(\\?\UNC\)" + WithBackslashes(path.substr(2));
   }
 
   const bool driveAbsolute =
-      path.size() >= 3 && IsAsciiLetter(path[0]) && path[1] == L':' && IsSeparator(path[2]);
+      path.size() >= 3 && IsAsciiLetter(path[0]) && path[1] == L':' && IsPathSeparator(path[2]);
   if (!driveAbsolute) return std::wstring(path);
 
   return LR"(\\?\)" + WithBackslashes(path);

@@ -24,7 +24,10 @@ bool IsNonEmptyFolder(const std::filesystem::path& path) {
 }
 
 // Removes a folder tree bottom-up. Links (and junctions) inside are removed as links, never
-// followed, so nothing outside the tree is touched. Stops at the first error.
+// followed, so nothing outside the tree is touched. Stops at the first error. The engine's
+// own removal, in portable terms so that the clean-up is tested natively; the Windows side
+// has its own (RemovePath in win/install/file_ops), which also clears read-only attributes
+// and keeps going past a locked file, as installing over a live folder needs.
 void RemoveTree(const std::filesystem::path& folder, std::error_code& error) {
   std::filesystem::directory_iterator it(folder, error);
   for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {

@@ -11,7 +11,7 @@
 
 #include "core/ascii.h"
 #include "fuzz/fuzz_check.h"
-#include "win/host/app_link.h"
+#include "handoff/app_link.h"
 
 void kestrivon::fuzz::TestOneInput(std::string_view bytes) {
   std::vector<std::string> arguments;

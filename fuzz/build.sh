@@ -37,12 +37,10 @@ flags=(-std=c++2b -O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined
        -fno-sanitize-recover=undefined -Wno-builtin-macro-redefined
        -U__cpp_concepts -D__cpp_concepts=202002L -DFMT_HEADER_ONLY=1 -I. -I"$out/generated")
 
-# The engine, the archive code and the host's portable part, once, instrumented for coverage;
+# The engine, the archive code and the handoff rules, once, instrumented for coverage;
 # each target links them.
 objects=()
-for source in core/*.cpp archive/*.cpp win/host/app_link.cpp win/host/command_line_rules.cpp \
-  win/host/local_socket_posix.cpp; do
-  [[ $source == *_windows.cpp ]] && continue
+for source in core/*.cpp archive/*.cpp handoff/*.cpp; do
   object="$out/obj/$(basename "${source%.cpp}").o"
   if [[ ! -f $object || $source -nt $object ]]; then
     "$clang" "${flags[@]}" -fsanitize=fuzzer-no-link -c "$source" -o "$object"

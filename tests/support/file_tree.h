@@ -10,7 +10,7 @@
 #include <system_error>
 
 #include "tests/support/wine_test_support.h"
-#include "win/host/unique_handle.h"
+#include "win/base/unique_handle.h"
 
 namespace kestrivon::testing {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "tests/support/wine_test_support.h"
-#include "win/host/process_state.h"
+#include "win/base/process_state.h"
 #include "win/log/log_file.h"
 
 namespace kestrivon::testing {

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/updater_host.h"
+#include "core/update_records.h"
 
 namespace kestrivon::publish {
 

@@ -19,8 +19,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "win/host/text_encoding.h"
-#include "win/host/unique_handle.h"
+#include "win/base/text_encoding.h"
+#include "win/base/unique_handle.h"
 
 namespace {
 

@@ -13,16 +13,17 @@
 
 #include "core/no_throw.h"
 #include "core/version.h"
-#include "win/host/app_link.h"
-#include "win/host/kill_point.h"
-#include "win/host/launcher_start.h"
-#include "win/host/launcher_window.h"
-#include "win/host/process_state.h"
-#include "win/host/protected_section.h"
-#include "win/host/run_driver.h"
-#include "win/host/self_replace.h"
-#include "win/host/text_encoding.h"
+#include "handoff/app_link.h"
+#include "win/app/run_driver.h"
+#include "win/base/process_state.h"
+#include "win/base/text_encoding.h"
+#include "win/install/kill_point.h"
+#include "win/install/launcher_start.h"
+#include "win/install/launcher_window.h"
+#include "win/install/protected_section.h"
+#include "win/install/self_replace.h"
 #include "win/log/log_file.h"
+#include "win/net/winhttp_downloader.h"
 #include "win/ui/graphics_owners.h"
 #include "win/ui/main_window.h"
 #include "win/ui/ui_state.h"
@@ -31,8 +32,6 @@
 namespace kestrivon::win {
 namespace {
 
-constexpr wchar_t kMainWindowClass[] = L"Kestrivon_Main_Frame";
-constexpr char kDefaultAppLink[] = "kestrivon://open";
 constexpr wchar_t kPromptClass[] = L"Kestrivon_Update_Dialog";
 constexpr auto kWorkerWindDown = std::chrono::seconds(2);
 // Longer than any swap with its rename retries and rollback.
@@ -60,7 +59,7 @@ class ComApartment {
 // Another updater runs in this logon session: bring its window forward, or the prompt it
 // shows (the window's last active popup), so that the keyboard reaches what is asking.
 void RaiseFirstInstance() {
-  const HWND window = FindWindowW(kMainWindowClass, nullptr);
+  const HWND window = FindWindowW(kMainWindowClassName, nullptr);
   if (window == nullptr) return;
   if (IsIconic(window)) ShowWindow(window, SW_RESTORE);
   // The last active popup is the window itself once the window was activated past its modal
@@ -142,7 +141,8 @@ int RunProgram(HINSTANCE instance) {
   }
 
   std::atomic<int> exitCode{1};
-  if (CreateMainWindow(instance) == nullptr) {
+  const MainWindowOwner window = CreateMainWindow(instance, &RequestCancel);
+  if (!window) {
     WriteLogLine(L"[ERROR] Can't create the main window: " + FormatSystemError(GetLastError()));
     return Finish(graphics, instanceMutex, apartment,
                   L"=== Kestrivon Updater finished (exit code 1) ===", 1);
@@ -156,7 +156,7 @@ int RunProgram(HINSTANCE instance) {
   } catch (const std::system_error& error) {
     // No thread, no update: close the window and end like a failed run.
     WriteLogLine(L"[ERROR] Can't start the update worker: " + WideFromUtf8(error.what()));
-    if (const HWND window = mainWindow.load()) DestroyWindow(window);
+    DestroyWindow(MainWindowHandle(*window));
   }
 
   MSG message;

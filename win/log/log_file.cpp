@@ -13,8 +13,8 @@
 #include "core/escaped_text.h"
 #include "core/log.h"
 #include "core/long_path.h"
-#include "win/host/process_state.h"
-#include "win/host/text_encoding.h"
+#include "win/base/process_state.h"
+#include "win/base/text_encoding.h"
 
 namespace kestrivon::win {
 namespace {
@@ -56,6 +56,26 @@ LogFile& ProcessLogFile() {
   return log;
 }
 
+// The line the engine sink writes for one engine log call: the level prefix followed by the
+// text; nothing for a level outside Info, Warning and Error.
+std::optional<std::wstring> CoreLogLine(core::LogLevel level, std::string_view text) {
+  const wchar_t* prefix = nullptr;
+  switch (level) {
+    case core::LogLevel::Info:
+      prefix = L"[INFO] ";
+      break;
+    case core::LogLevel::Warning:
+      prefix = L"[WARN] ";
+      break;
+    case core::LogLevel::Error:
+      prefix = L"[ERROR] ";
+      break;
+  }
+  if (prefix == nullptr) return std::nullopt;
+  // Engine lines carry versions, addresses and error texts from the network and archives.
+  return prefix + WideFromUtf8(core::EscapeText(text));
+}
+
 }  // namespace
 
 LogFile::LogFile(std::wstring folder)
@@ -93,24 +113,6 @@ void LogFile::Write(const std::wstring& line) noexcept {
   } catch (...) {
     OutputDebugStringW(L"Kestrivon updater logging failed\n");
   }
-}
-
-std::optional<std::wstring> CoreLogLine(core::LogLevel level, std::string_view text) {
-  const wchar_t* prefix = nullptr;
-  switch (level) {
-    case core::LogLevel::Info:
-      prefix = L"[INFO] ";
-      break;
-    case core::LogLevel::Warning:
-      prefix = L"[WARN] ";
-      break;
-    case core::LogLevel::Error:
-      prefix = L"[ERROR] ";
-      break;
-  }
-  if (prefix == nullptr) return std::nullopt;
-  // Engine lines carry versions, addresses and error texts from the network and archives.
-  return prefix + WideFromUtf8(core::EscapeText(text));
 }
 
 void WriteLogLine(const std::wstring& line) {

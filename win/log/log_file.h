@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/updater_host.h"
+#include "core/update_records.h"
 
 namespace kestrivon::win {
 
@@ -48,9 +48,5 @@ class LogFile {
   std::mutex mutex_;
   bool rotationChecked_ = false;  // guarded by mutex_
 };
-
-// The line the engine sink writes for one engine log call: the level prefix followed by the
-// text; nothing for a level outside Info, Warning and Error.
-std::optional<std::wstring> CoreLogLine(core::LogLevel level, std::string_view text);
 
 }  // namespace kestrivon::win

@@ -18,8 +18,9 @@
 
 #include "core/long_path.h"
 #include "core/version.h"
-#include "win/host/process_state.h"
-#include "win/host/text_encoding.h"
+#include "win/base/process_state.h"
+#include "win/base/test_seam.h"
+#include "win/base/text_encoding.h"
 #include "win/log/log_file.h"
 #include "win/net/internet_handle.h"
 
@@ -136,7 +137,7 @@ std::expected<void, DownloadError> OpenRequest(const std::wstring& url, DWORD ex
 
   HINTERNET connection = WinHttpConnect(session, host.c_str(), parts.nPort, 0);
   const DWORD connectError = GetLastError();
-  if (handleOpenedHookForTests != nullptr) handleOpenedHookForTests();
+  if (testSeam.transferHandleOpened != nullptr) testSeam.transferHandleOpened();
   handles.connection.Adopt(connection);
   if (cancelRequested.load()) return std::unexpected(Cancelled());
   if (connection == nullptr) {
@@ -146,7 +147,7 @@ std::expected<void, DownloadError> OpenRequest(const std::wstring& url, DWORD ex
       WinHttpOpenRequest(connection, L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER,
                          WINHTTP_DEFAULT_ACCEPT_TYPES, extraFlags | WINHTTP_FLAG_SECURE);
   const DWORD requestError = GetLastError();
-  if (handleOpenedHookForTests != nullptr) handleOpenedHookForTests();
+  if (testSeam.transferHandleOpened != nullptr) testSeam.transferHandleOpened();
   handles.request.Adopt(request);
   if (cancelRequested.load()) return std::unexpected(Cancelled());
   if (request == nullptr) {

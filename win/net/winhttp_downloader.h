@@ -38,10 +38,6 @@ class WinHttpDownloader final : public core::Downloader {
 // connection and request so that a blocked send or read fails at once. Any thread.
 void RequestCancel();
 
-// Tests only; null in the program. Called on the transferring thread each time a WinHTTP
-// handle has been opened and is not yet where RequestCancel can close it.
-inline void (*handleOpenedHookForTests)() = nullptr;
-
 // "Kestrivon-Updater/" + updaterVersion + " (Windows)".
 std::wstring UserAgent();
 

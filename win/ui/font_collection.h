@@ -13,7 +13,7 @@
 
 #include <string_view>
 
-#include "win/host/unique_handle.h"
+#include "win/base/unique_handle.h"
 
 namespace kestrivon::win {
 

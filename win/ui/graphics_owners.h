@@ -10,7 +10,7 @@
 
 #include <gdiplus.h>
 
-#include "win/host/unique_handle.h"
+#include "win/base/unique_handle.h"
 
 namespace kestrivon::win {
 

@@ -15,11 +15,16 @@ float ShardPhase(uint64_t tickMs) {
   return 1.0f - EaseCubicBezier(0.6f, 0.0f, 0.3f, 1.0f, (t - 770.0f) / kMoveMs);
 }
 
+namespace {
+
+// A polygon point in DIPs.
 LogoPoint PlaceLogoPoint(LogoPoint point, float originX, float originY, float scale, float offsetX,
                          float offsetY) {
   return {(point.x - 5.0f + offsetX) * scale + originX,
           (point.y - 10.5f + offsetY) * scale + originY};
 }
+
+}  // namespace
 
 void DrawLogo(Gdiplus::GpGraphics* graphics, std::span<const LogoPolygon> polygons, float originX,
               float originY, float scale, float offsetX, float offsetY, bool errorView) noexcept {

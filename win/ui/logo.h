@@ -51,10 +51,6 @@ inline constexpr std::array<Gdiplus::ARGB, 3> kLogoErrorColors{0xFFB9BCCB, 0xFF7
 // 630 ms, resting for 140 ms, back over 630 ms, in a cycle that follows the clock.
 float ShardPhase(uint64_t tickMs);
 
-// A polygon point in DIPs.
-LogoPoint PlaceLogoPoint(LogoPoint point, float originX, float originY, float scale, float offsetX,
-                         float offsetY);
-
 // GUI thread (any thread owning `graphics`). Fills and outlines each polygon in its shade.
 void DrawLogo(Gdiplus::GpGraphics* graphics, std::span<const LogoPolygon> polygons, float originX,
               float originY, float scale, float offsetX, float offsetY, bool errorView) noexcept;

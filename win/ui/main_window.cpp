@@ -8,9 +8,9 @@
 #include <mutex>
 
 #include "core/no_throw.h"
-#include "win/host/process_state.h"
+#include "win/base/process_state.h"
+#include "win/base/test_seam.h"
 #include "win/log/log_file.h"
-#include "win/net/winhttp_downloader.h"
 #include "win/resources/resource_ids.h"
 #include "win/ui/graphics_owners.h"
 #include "win/ui/layout.h"
@@ -24,7 +24,6 @@
 namespace kestrivon::win {
 namespace {
 
-constexpr wchar_t kClassName[] = L"Kestrivon_Main_Frame";
 constexpr DWORD kStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr UINT_PTR kAnimationTimer = 1;
 constexpr UINT kAnimationPeriodMs = 33;
@@ -44,16 +43,20 @@ DipPoint MouseDips(HWND window, LPARAM lParam) {
           static_cast<int16_t>(HIWORD(static_cast<DWORD_PTR>(lParam))) / scale};
 }
 
+}  // namespace
+
 class MainWindow : public WindowBase<MainWindow> {
  public:
+  explicit MainWindow(CancelRequest requestCancel) : requestCancel_(requestCancel) {}
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) noexcept;
-
-  // Set once the window exists: from then on the window deletes this object on its last
-  // message; before, CreateMainWindow does.
-  bool ownedByWindow = false;
 
  private:
   void Repaint() const { InvalidateRect(Window(), nullptr, FALSE); }
+  // Logs the user's cancel, requests it and closes the window.
+  void CancelUpdate() const noexcept;
+  void RequestCancel() const noexcept {
+    if (requestCancel_ != nullptr) requestCancel_();
+  }
   void OnTimer() const;
   void OnMouseMove(LPARAM lParam);
   void OnButtonDown(LPARAM lParam);
@@ -61,9 +64,17 @@ class MainWindow : public WindowBase<MainWindow> {
   void OnKey(WPARAM key) const;
   void OnTaskbarButtonCreated();
 
+  CancelRequest requestCancel_;
   MainButtonStates buttons_;
   UniqueCom<ITaskbarList3> taskbarList_;  // null until the taskbar announces the button
 };
+
+void MainWindow::CancelUpdate() const noexcept {
+  core::CallNoThrow("Logging the cancel",
+                    [] { WriteLogLine(L"[INFO] User cancelled the update"); });
+  RequestCancel();
+  PostMessageW(Window(), WM_CLOSE, 0, 0);
+}
 
 void MainWindow::OnTimer() const {
   const HWND window = Window();
@@ -124,7 +135,7 @@ void MainWindow::OnButtonUp(LPARAM lParam) {
   }
   if (close) PostMessageW(window, WM_CLOSE, 0, 0);
   if (openLog) OpenLogFolder();
-  if (cancel) CancelUpdate(window);
+  if (cancel) CancelUpdate();
 }
 
 void MainWindow::OnKey(WPARAM key) const {
@@ -132,7 +143,7 @@ void MainWindow::OnKey(WPARAM key) const {
   if (errorShown.load()) {
     PostMessageW(Window(), WM_CLOSE, 0, 0);
   } else if (key == VK_ESCAPE && cancelAvailable.load()) {
-    CancelUpdate(Window());
+    CancelUpdate();
   }
 }
 
@@ -207,15 +218,10 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) no
       taskbarList_.Reset();
       PostQuitMessage(0);
       return 0;
-    case WM_NCDESTROY:
-      if (ownedByWindow) delete this;
-      return 0;
     default:
       return Default(message, wParam, lParam);
   }
 }
-
-}  // namespace
 
 void ApplyDarkWindowFrame(HWND window) noexcept {
   // Unsupported attributes (older systems, Wine) leave the system frame.
@@ -227,15 +233,19 @@ void ApplyDarkWindowFrame(HWND window) noexcept {
   DwmSetWindowAttribute(window, 33, &rounded, sizeof(rounded));
 }
 
-LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-  return WindowBase<MainWindow>::Procedure(window, message, wParam, lParam);
+void MainWindowDelete::operator()(MainWindow* window) const noexcept {
+  if (window == nullptr) return;
+  if (const HWND handle = window->Window()) DestroyWindow(handle);
+  delete window;
 }
 
-HWND CreateMainWindow(HINSTANCE instance) noexcept {
+HWND MainWindowHandle(const MainWindow& window) noexcept { return window.Window(); }
+
+MainWindowOwner CreateMainWindow(HINSTANCE instance, CancelRequest requestCancel) noexcept {
   return core::CallNoThrow(
       "Main window creation",
-      [&]() -> HWND {
-        RegisterWindowClass(instance, &MainWindowProc, kClassName);
+      [&]() -> MainWindowOwner {
+        RegisterWindowClass(instance, &WindowBase<MainWindow>::Procedure, kMainWindowClassName);
 
         POINT cursor{};
         GetCursorPos(&cursor);
@@ -244,12 +254,11 @@ HWND CreateMainWindow(HINSTANCE instance) noexcept {
         GetMonitorInfoW(MonitorFromPoint(cursor, MONITOR_DEFAULTTOPRIMARY), &monitor);
         const RECT& work = monitor.rcWork;
 
-        auto object = std::make_unique<MainWindow>();
+        MainWindowOwner object(new MainWindow(requestCancel));
         const HWND window = CreateWindowExW(
-            0, kClassName, currentUiStrings->windowTitle, kStyle, work.left, work.top,
+            0, kMainWindowClassName, currentUiStrings->windowTitle, kStyle, work.left, work.top,
             kMainClientWidth, kMainClientHeight, nullptr, nullptr, instance, object.get());
         if (window == nullptr) return nullptr;
-        object.release()->ownedByWindow = true;
 
         // A DPI that reads 0 counts as 96, so the window never ends up without a size.
         UINT dpi = GetDpiForWindow(window);
@@ -270,26 +279,17 @@ HWND CreateMainWindow(HINSTANCE instance) noexcept {
         SetStatus(currentUiStrings->statusPreparing, 0);
         ShowWindow(window, SW_SHOW);
         UpdateWindow(window);
-        return window;
+        return object;
       },
-      static_cast<HWND>(nullptr));
+      MainWindowOwner());
 }
-
-void CancelUpdate(HWND window) noexcept {
-  core::CallNoThrow("Logging the cancel",
-                    [] { WriteLogLine(L"[INFO] User cancelled the update"); });
-  RequestCancel();
-  PostMessageW(window, WM_CLOSE, 0, 0);
-}
-
-void (*openFolderForTests)(const std::wstring& folder) = nullptr;
 
 void OpenLogFolder() noexcept {
   core::CallNoThrow("Opening the log folder", [] {
     const std::wstring folder = LogFolder();
     WriteLogLine(L"[INFO] Opening the log folder: " + folder);
-    if (openFolderForTests != nullptr) {
-      openFolderForTests(folder);
+    if (testSeam.openFolder != nullptr) {
+      testSeam.openFolder(folder);
       return;
     }
     ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);

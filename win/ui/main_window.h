@@ -9,33 +9,42 @@
 #include <objidl.h>
 #include <shobjidl.h>
 
+#include <memory>
 #include <string>
 
 namespace kestrivon::win {
 
+// The class of the main window, by which a second updater finds the first one.
+inline constexpr wchar_t kMainWindowClassName[] = L"Kestrivon_Main_Frame";
+
+// The object behind the main window. Its owner (the program entry) keeps it until the message
+// loop has ended: the window itself may be gone long before (every way of closing it requests
+// a cancel first); destroying the object destroys a window that still exists.
+class MainWindow;
+struct MainWindowDelete {
+  void operator()(MainWindow* window) const noexcept;
+};
+using MainWindowOwner = std::unique_ptr<MainWindow, MainWindowDelete>;
+
+// Requests the cancel of the run (the downloader's RequestCancel in the program). The window
+// calls it, on the GUI thread, whenever it is closed or cancelled.
+using CancelRequest = void (*)();
+
 // GUI thread, once, before the worker starts. Registers the class, creates the window
 // centred on the monitor under the mouse, starts the animation, shows "Preparing" and the
-// window. Null when CreateWindowExW fails (the caller logs the system error). The window
-// owns itself: it goes when it is closed (every way of closing it requests a cancel first).
-HWND CreateMainWindow(HINSTANCE instance) noexcept;
+// window. Null when CreateWindowExW fails (the caller logs the system error).
+MainWindowOwner CreateMainWindow(HINSTANCE instance, CancelRequest requestCancel) noexcept;
 
-// The window procedure of the class "Kestrivon_Main_Frame".
-LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
+// The window's handle; null once the window is destroyed.
+HWND MainWindowHandle(const MainWindow& window) noexcept;
 
 // GUI thread. Asks the desktop window manager for the dark frame of both windows; refusals
 // are ignored.
 void ApplyDarkWindowFrame(HWND window) noexcept;
 
-// GUI thread. Logs the user's cancel, requests it and closes `window`.
-void CancelUpdate(HWND window) noexcept;
-
 // GUI thread. Logs and opens the install directory's "logs" folder in the shell; a failure
 // shows nothing.
 void OpenLogFolder() noexcept;
-
-// Null in the program. A test may put a recorder here instead of the shell, whose file
-// manager would outlive the test under Wine (and hold its output open).
-extern void (*openFolderForTests)(const std::wstring& folder);
 
 // GUI thread. Shows the error state or the current progress on `window`'s taskbar button;
 // nothing when `taskbarList` is null.

@@ -3,7 +3,7 @@
 #include <limits>
 #include <mutex>
 
-#include "win/host/process_state.h"
+#include "win/base/process_state.h"
 #include "win/ui/fonts.h"
 #include "win/ui/layout.h"
 #include "win/ui/logo.h"

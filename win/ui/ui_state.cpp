@@ -3,12 +3,14 @@
 #include <algorithm>
 
 #include "core/no_throw.h"
-#include "win/host/process_state.h"
+#include "win/base/process_state.h"
 #include "win/log/log_file.h"
 #include "win/ui/ui_strings.h"
 
 namespace kestrivon::win {
 
+std::atomic<HWND> mainWindow{nullptr};
+std::atomic<bool> errorShown{false};
 UiState uiState;
 std::mutex uiStateMutex;
 std::atomic<bool> cancelAvailable{false};

@@ -40,6 +40,11 @@ struct UiState {
   float progress = 0.0f;    // 0.0 to 1.0
 };
 
+// The main window; null before it exists and again once it is destroyed.
+extern std::atomic<HWND> mainWindow;
+// True once an error message is on screen.
+extern std::atomic<bool> errorShown;
+
 extern UiState uiState;
 // Held by the painter for a whole paint and by SetStatus / ShowError while they write. No
 // window call is made and the log mutex is never taken while it is held.

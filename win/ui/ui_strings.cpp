@@ -7,7 +7,7 @@
 #include <iterator>
 #include <string>
 
-#include "win/host/text_encoding.h"
+#include "win/base/text_encoding.h"
 #include "win/log/log_file.h"
 
 namespace kestrivon::win {

@@ -115,11 +115,12 @@ bool RegisterPromptClass() {
   return registered;
 }
 
-}  // namespace
-
+// The name column: the widest name plus 16 DIPs, between 141 and 253.8 DIPs.
 float PromptNameColumnWidth(float widestName) {
   return std::clamp(widestName + 16.0f, 141.0f, 253.8f);
 }
+
+}  // namespace
 
 std::wstring PromptVersionsText(const PromptRow& row, const wchar_t* unit) {
   std::wstring text = row.installedVersion + L" \u2192 " + row.newVersion;

@@ -40,9 +40,6 @@ constexpr DipRect PromptUpdateRect(int height) {
   return {464, static_cast<float>(height - 64), 130, 38};
 }
 
-// The name column: the widest name plus 16 DIPs, between 141 and 253.8 DIPs.
-float PromptNameColumnWidth(float widestName);
-
 // "1.2.0 → 1.3.0  ·  48.3 MB" (with `unit` after the size in MiB); no size part for 0 bytes.
 std::wstring PromptVersionsText(const PromptRow& row, const wchar_t* unit);
 

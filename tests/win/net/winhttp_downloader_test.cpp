@@ -25,7 +25,8 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_root_certificate.h"
 #include "tests/support/wine_test_support.h"
-#include "win/host/text_encoding.h"
+#include "win/base/test_seam.h"
+#include "win/base/text_encoding.h"
 #include "win/net/internet_handle.h"
 
 namespace kestrivon::win {
@@ -241,9 +242,9 @@ TEST_F(WinHttpCancelOwnProcess, CancelEndsABlockedReadAndAPauseAndStaysSet) {
 // finds nothing to close; the request must still stop at once, not at the time-out.
 TEST_F(WinHttpCancelOwnProcess, CancelBeforeTheHandlesAreListedStopsTheRequest) {
   if (!testing::RunsInOwnProcess()) GTEST_SKIP() << "needs a process of its own";
-  handleOpenedHookForTests = [] { RequestCancel(); };
+  testSeam.transferHandleOpened = [] { RequestCancel(); };
   const Outcome result = Fetch(Url("/generate/10?delay=20000&" + Tag()), Policy(5));
-  handleOpenedHookForTests = nullptr;
+  testSeam.transferHandleOpened = nullptr;
   EXPECT_EQ(result, Outcome("cancelled", false));
   EXPECT_LT(elapsed, 2s);
 }

@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "tests/support/process_log.h"
-#include "win/host/process_state.h"
+#include "win/base/process_state.h"
+#include "win/base/test_seam.h"
+#include "win/net/winhttp_downloader.h"
 #include "win/ui/graphics_owners.h"
 #include "win/ui/ui_state.h"
 #include "win/ui/ui_strings.h"
@@ -57,7 +59,7 @@ class MainWindowTest : public ::testing::Test {
   void SetUp() override { Reopen(); }
   void TearDown() override { Close(); }
   void Close() {
-    if (IsWindow(window_)) DestroyWindow(window_);
+    owner_.reset();
     DispatchQueued();
     errorShown = false;
     cancelAvailable = false;
@@ -67,17 +69,19 @@ class MainWindowTest : public ::testing::Test {
   }
   void Reopen() {
     Close();
-    window_ = CreateMainWindow(GetModuleHandleW(nullptr));
-    ASSERT_NE(window_, nullptr);
+    owner_ = CreateMainWindow(GetModuleHandleW(nullptr), &RequestCancel);
+    ASSERT_NE(owner_, nullptr);
+    window_ = MainWindowHandle(*owner_);
   }
 
+  MainWindowOwner owner_;
   HWND window_ = nullptr;
 };
 
 // Every input on either view, each on a window of its own, and what follows from it.
 TEST_F(MainWindowTest, EveryWayOutOfBothViews) {
   static std::wstring opened;
-  openFolderForTests = [](const std::wstring& folder) { opened = folder; };
+  testSeam.openFolder = [](const std::wstring& folder) { opened = folder; };
   const auto escape = [](HWND w) { Key(w, VK_ESCAPE); };
   const auto onButton = [](HWND w) { Click(w, 459, 184, 459, 184); };
   enum Outcome { kStays, kOpensLog, kCloses, kClosesLogged };  // closing cancels the run
@@ -119,7 +123,7 @@ TEST_F(MainWindowTest, EveryWayOutOfBothViews) {
               c.outcome == kOpensLog);
     Reopen();
   }
-  openFolderForTests = nullptr;
+  testSeam.openFolder = nullptr;
 }
 
 // Records what the window tells the taskbar button: the last state and value of 100.

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "win/host/process_state.h"
-#include "win/ui/download_status.h"
+#include "win/app/download_status.h"
+#include "win/base/process_state.h"
 #include "win/ui/main_window_paint.h"
 #include "win/ui/paint.h"
 #include "win/ui/ui_strings.h"
