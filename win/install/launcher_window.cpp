@@ -8,9 +8,9 @@
 #include "core/escaped_text.h"
 #include "core/long_path.h"
 #include "core/no_throw.h"
-#include "win/install/launcher_start.h"
 #include "win/base/text_encoding.h"
 #include "win/base/unique_handle.h"
+#include "win/install/launcher_start.h"
 #include "win/log/log_file.h"
 
 namespace kestrivon::win {
