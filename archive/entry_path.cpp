@@ -4,48 +4,55 @@
 #include <array>
 #include <vector>
 
-#include <fmt/format.h>
-
 #include "core/ascii.h"
+#include "core/escaped_text.h"
 
 namespace kestrivon::archive {
 namespace {
 
-// Length of the well-formed, non-NUL UTF-8 sequence at `at`, or 0.
-size_t SequenceLength(std::string_view text, size_t at) {
-  const auto lead = static_cast<unsigned char>(text[at]);
-  if (lead == 0) return 0;
-  if (lead < 0x80) return 1;
-  size_t length = 0;
-  uint32_t code = 0;
-  uint32_t minimum = 0;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2;
-    code = lead & 0x1Fu;
-    minimum = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3;
-    code = lead & 0x0Fu;
-    minimum = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4;
-    code = lead & 0x07u;
-    minimum = 0x10000;
-  } else {
-    return 0;
+bool HasControlOrReservedCharacter(std::string_view component) {
+  for (size_t at = 0; at < component.size(); ++at) {
+    const auto byte = static_cast<unsigned char>(component[at]);
+    // NUL is no text at all: the UTF-8 check refuses it as unsafe.
+    if ((byte > 0 && byte < 0x20) || byte == 0x7F) return true;
+    if (std::string_view("<>\"|?*").find(component[at]) != std::string_view::npos) return true;
+    // U+0080..U+009F are C2 80..C2 9F in UTF-8.
+    if (byte == 0xC2 && at + 1 < component.size() &&
+        static_cast<unsigned char>(component[at + 1]) <= 0x9F &&
+        static_cast<unsigned char>(component[at + 1]) >= 0x80) {
+      return true;
+    }
   }
-  if (text.size() - at < length) return 0;
-  for (size_t i = 1; i < length; ++i) {
-    const auto next = static_cast<unsigned char>(text[at + i]);
-    if ((next & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (next & 0x3Fu);
+  return false;
+}
+
+// The part before the first '.', without the spaces Windows ignores there ("nul .txt").
+bool IsDeviceName(std::string_view component) {
+  std::string_view base = component.substr(0, component.find('.'));
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  static constexpr std::array<std::string_view, 6> kDevices = {"con", "prn",    "aux",
+                                                               "nul", "conin$", "conout$"};
+  if (std::any_of(kDevices.begin(), kDevices.end(), [&](std::string_view device) {
+        return core::EqualsIgnoringAsciiCase(base, device);
+      })) {
+    return true;
   }
-  // Overlong forms, surrogates and code points beyond Unicode have no UTF-16 form.
-  if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return length;
+  if (base.size() < 4) return false;
+  const std::string_view stem = base.substr(0, 3);
+  if (!core::EqualsIgnoringAsciiCase(stem, "com") && !core::EqualsIgnoringAsciiCase(stem, "lpt")) {
+    return false;
+  }
+  const std::string_view digit = base.substr(3);
+  // Windows reserves the superscript digits too: U+00B9, U+00B2, U+00B3.
+  return (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\xC2\xB9" ||
+         digit == "\xC2\xB2" || digit == "\xC2\xB3";
 }
 
 }  // namespace
+
+bool IsUnusableWindowsName(std::string_view component) {
+  return HasControlOrReservedCharacter(component) || IsDeviceName(component);
+}
 
 bool IsJunkName(std::string_view component) {
   static constexpr std::array<std::string_view, 4> kJunk = {".ds_store", "thumbs.db", "desktop.ini",
@@ -80,6 +87,9 @@ EntryPathVerdict NormalizeEntryPath(std::string_view name, std::string& normaliz
   for (std::string_view component : components) {
     if (component == "..") return EntryPathVerdict::Unsafe;
   }
+  for (std::string_view component : components) {
+    if (IsUnusableWindowsName(component)) return EntryPathVerdict::Unusable;
+  }
   if (core::EqualsIgnoringAsciiCase(components.front(), "meta-inf")) return EntryPathVerdict::Skip;
   for (std::string_view component : components) {
     // Windows drops a trailing dot or space from a name unless it is given in the long form,
@@ -100,27 +110,11 @@ EntryPathVerdict NormalizeEntryPath(std::string_view name, std::string& normaliz
 
 bool IsUtf8PathText(std::string_view text) {
   for (size_t at = 0; at < text.size();) {
-    const size_t length = SequenceLength(text, at);
+    const size_t length = core::Utf8SequenceLength(text, at);
     if (length == 0) return false;
     at += length;
   }
   return true;
-}
-
-std::string PrintableName(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t at = 0; at < text.size();) {
-    const size_t length = SequenceLength(text, at);
-    if (length == 0) {
-      out += fmt::format("\\x{:02X}", static_cast<unsigned char>(text[at]));
-      ++at;
-    } else {
-      out.append(text, at, length);
-      at += length;
-    }
-  }
-  return out;
 }
 
 }  // namespace kestrivon::archive

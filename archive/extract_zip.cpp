@@ -13,6 +13,7 @@
 #include "archive/extract_pool.h"
 #include "archive/zip_reader.h"
 #include "core/ascii.h"
+#include "core/escaped_text.h"
 #include "core/log.h"
 #include "core/long_path.h"
 #include "core/path_text.h"
@@ -44,7 +45,11 @@ std::expected<std::vector<ZipEntry>, std::string> ListEntries(const ZipReader& r
     if (verdict == EntryPathVerdict::Skip) continue;
     if (verdict == EntryPathVerdict::Unsafe) {
       return std::unexpected(
-          fmt::format("unsafe entry path in archive: {}", PrintableName(asRead)));
+          fmt::format("unsafe entry path in archive: {}", core::EscapeText(asRead)));
+    }
+    if (verdict == EntryPathVerdict::Unusable) {
+      return std::unexpected(
+          fmt::format("reserved entry name in archive: {}", core::EscapeText(asRead)));
     }
     if (normalized.size() > kMaxEntryPathLength) {
       return std::unexpected(fmt::format("entry path too long ({} chars)", normalized.size()));
@@ -53,7 +58,7 @@ std::expected<std::vector<ZipEntry>, std::string> ListEntries(const ZipReader& r
     // guessing one could land two entries on the same file: refuse the archive.
     if (!IsUtf8PathText(normalized)) {
       return std::unexpected(
-          fmt::format("unsafe entry path in archive: {}", PrintableName(asRead)));
+          fmt::format("unsafe entry path in archive: {}", core::EscapeText(asRead)));
     }
     entries.push_back(
         ZipEntry{static_cast<uint32_t>(index), normalized, reader.IsDirectory(index)});

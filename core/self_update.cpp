@@ -2,6 +2,7 @@
 
 #include "core/ascii.h"
 #include "core/installed_versions.h"
+#include "core/interrupted_install.h"
 #include "core/log.h"
 #include "core/verified_download.h"
 
@@ -53,14 +54,16 @@ SelfUpdateOutcome SelfUpdate(UpdaterHost& host, const std::filesystem::path& roo
   host.SetStage(Stage::ApplyingUpdaterUpdate, std::nullopt, kApplyPercent);
   // Recorded before the new program starts, so that it finds its own package applied. Without
   // the record it would take itself for outdated and replace itself again on every start.
+  // The marker undoes the record at the next start should a kill stop the replacement.
   const std::string previousDigest = record.updaterArchiveSha256;
   record.updaterArchiveSha256 = updater.sha256;
-  if (WriteInstalledVersions(root, record)) {
+  if (WriteUpdaterSwapMarker(root, previousDigest) && WriteInstalledVersions(root, record)) {
     if (host.ApplyUpdaterUpdate(package)) return SelfUpdateOutcome::Restarted;
     record.updaterArchiveSha256 = previousDigest;
     // A failed restore is logged; the update is then not offered again until the next one.
     static_cast<void>(WriteInstalledVersions(root, record));
   }
+  RemoveUpdaterSwapMarker(root);
   Log(LogLevel::Warning, "Couldn't apply the updater update; continuing with the current version");
   return SelfUpdateOutcome::Continue;
 }

@@ -8,6 +8,7 @@
 
 #include "core/ascii.h"
 #include "core/installed_versions.h"
+#include "core/interrupted_install.h"
 #include "core/log.h"
 #include "core/long_path.h"
 #include "core/manifest.h"
@@ -106,6 +107,7 @@ RunResult Run(UpdaterHost& host) {
   std::filesystem::create_directories(LongPath(root / "temp"), ignored);
 
   host.SetStage(Stage::Preparing, std::nullopt, 0);
+  RestoreInterruptedInstalls(root);  // its backups live in "temp"
   // A download kept by an earlier run waits for the manifest to say whether it is still wanted.
   CleanWorkspace(root, PartialDownloads::Keep);
   host.SetStage(Stage::CheckingForUpdates, std::nullopt, 10);

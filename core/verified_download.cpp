@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/ascii.h"
+#include "core/escaped_text.h"
 #include "core/file_digest.h"
 #include "core/log.h"
 #include "core/long_path.h"
@@ -234,6 +235,8 @@ std::string ArchiveSuffix(std::string_view url) {
 bool IsValidEntry(const UpdateInfo& entry) {
   if (!entry.present) return false;
   if (!StartsWithThreeNumbers(entry.version)) return false;
+  // It is logged and shown: no text from the server may forge a line or reverse it.
+  if (HasControlOrBidiCharacter(entry.version)) return false;
   if (!IsUrlOnHost(entry.url, cdnHost)) return false;
   if (!entry.vendorUrl.empty() && std::none_of(allowedVendorHosts.begin(), allowedVendorHosts.end(),
                                                [&entry](std::string_view host) {

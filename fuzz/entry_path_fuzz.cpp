@@ -8,13 +8,14 @@
 #include <string_view>
 
 #include "archive/entry_path.h"
+#include "core/escaped_text.h"
 #include "core/path_utf8.h"
 #include "fuzz/fuzz_check.h"
 
 void kestrivon::fuzz::TestOneInput(std::string_view name) {
   std::string normalized;
   const archive::EntryPathVerdict verdict = archive::NormalizeEntryPath(name, normalized);
-  Check(archive::IsUtf8PathText(archive::PrintableName(name)), "log form is not UTF-8");
+  Check(archive::IsUtf8PathText(core::EscapeText(name)), "log form is not UTF-8");
   if (verdict != archive::EntryPathVerdict::Accept) {
     Check(normalized.empty(), "path left behind by a refusal");
     return;

@@ -121,6 +121,7 @@ TEST(EntryPath, EachNameIsAcceptedSkippedOrUnsafe) {
   const std::pair<std::string_view, std::string_view> accepted[] = {
       {"bin\\/lib///x.dll/", "bin/lib/x.dll"},
       {"lib/META-INF/x", "lib/META-INF/x"},  // only a first component meta-inf is dropped
+      {"console/com10/lpt/nul_/con-x", "console/com10/lpt/nul_/con-x"},
       {"..a/b..c/.hidden", "..a/b..c/.hidden"},
       // Junk names count as whole components only.
       {"thumbs.db.bak/x.ds_store/__macosx_", "thumbs.db.bak/x.ds_store/__macosx_"}};
@@ -135,6 +136,17 @@ TEST(EntryPath, EachNameIsAcceptedSkippedOrUnsafe) {
        {"/etc/passwd", "\\windows\\x", "C:x", "z:\\x.dll", "..", "a/b/..", "a\\..\\..\\b",
         // ".." is unsafe even where a later rule would only skip the name.
         "META-INF/../x", "__MACOSX/../x"}},
+      // Refused too: a component no Windows program can open, in any letter case.
+      {EntryPathVerdict::Unusable,
+       {"lib/CON", "aux.txt", "NUL .log", "com1", "LPT9.x/y", "a/conin$", "CONOUT$.txt",
+        "com\xC2\xB9", "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b",
+        "a\x01"
+        "b",
+        "a\x7F"
+        "b",
+        "a\xC2\x85"
+        "b",
+        "META-INF/nul"}},
       {EntryPathVerdict::Skip,
        {"", "meta-inf", "Meta-Inf/x", "a/__macosx/b", "a/.DS_Store", "THUMBS.DB", "x/Desktop.INI",
         "a/./b", "a./b", "a /b", "a/b:c", "1:x"}}};
@@ -188,6 +200,7 @@ TEST_F(ExtractZipTest, EachArchiveEndsAsDesignedInsideItsFolder) {
   std::ofstream(root_ / "sentinel", std::ios::binary) << "sentinel";
   const std::string unsafe = "unsafe entry path in archive: ";
   const std::string conflict = "conflicting entry path in archive: ";
+  const std::string reserved = "reserved entry name in archive: ";
   const auto one = [](ZipWriterEntry entry) { return ZipWriter().Add(std::move(entry)).Build(); };
   const auto bytes = [](std::initializer_list<std::string> names) { return Files(names).Build(); };
   const std::string onlyFile = Files({"pkg/", "pkg/a", "pkg/updater.exe/"})
@@ -218,11 +231,16 @@ TEST_F(ExtractZipTest, EachArchiveEndsAsDesignedInsideItsFolder) {
       {"beyond U+10FFFF", bytes({"\xF4\x90\x80\x80"}), unsafe + "\\xF4\\x90\\x80\\x80"},
       {"cut sequence", bytes({"\xE2\x82"}), unsafe + "\\xE2\\x82"},
       {"NUL in name", bytes({"kept", std::string("a\0b", 3)}), unsafe + "a\\x00b"},
-      // Device names land as ordinary files: every access goes through the long form.
-      {"device names",
-       bytes({"CON", "nul.txt", "aux", "lpt1/conin$"}),
+      // Names the long form could create but no program could open or delete afterwards.
+      {"device name", bytes({"kept", "lib/CON"}), reserved + "lib/CON"},
+      {"device name with extension", bytes({"kept", "x/Aux.txt"}), reserved + "x/Aux.txt"},
+      {"control character", bytes({"kept", "a\x1B[2Jb"}), reserved + "a\\x1B[2Jb"},
+      {"reserved character", bytes({"kept", "a?b"}), reserved + "a?b"},
+      // Look-alikes of device names are ordinary names.
+      {"almost device names",
+       bytes({"CONSOLE", "com10", "lpt", "nul_"}),
        "ok",
-       {"CON", "aux", "lpt1/", "lpt1/conin$", "nul.txt"}},
+       {"CONSOLE", "com10", "lpt", "nul_"}},
       // A symbolic link is written as a plain file holding the link text.
       {"symbolic link as a folder",
        ZipWriter()

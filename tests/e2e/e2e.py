@@ -27,6 +27,8 @@ LAUNCHER_CLASS = "Kestrivon_Sample_Launcher"
 LOG_NAME = os.path.join("logs", "Kestrivon_Updater.log")
 LAUNCH_ARGS = ["--profile", "e2e test", "kestrivon://open/a b"]
 MANIFEST_MISSING = {"/launcher/launcher-manifest.json": {"status": 404}}
+KILL_VARIABLE = "KESTRIVON_TEST_KILL_AT_STEP"
+KILLED_EXIT_CODE = 75
 
 
 class ScenarioFailed(AssertionError):
@@ -90,6 +92,13 @@ class World:
             out.write(b"PK-sample-launcher-application" * 100)
         for version in ("21.0.5", "21.0.6"):
             self.make_runtime(version, 3)
+        newer = os.path.join(self.products, "launcher-2.1.0")
+        shutil.copytree(launcher, newer)
+        with open(os.path.join(newer, "app", "launcher.jar"), "ab") as out:
+            out.write(b"-2.1.0")
+        os.makedirs(os.path.join(newer, "app", "lib"))
+        with open(os.path.join(newer, "app", "lib", "extra.jar"), "wb") as out:
+            out.write(b"PK-extra" * 50)
 
     def make_runtime(self, version, filler_mb):
         runtime = os.path.join(self.products, f"jre-{version}", f"jdk-{version}-jre")
@@ -105,13 +114,14 @@ class World:
         return self.publish(name, **publish), os.path.join(self.work, "installs", name)
 
     def publish(self, name, jre_version="21.0.5", updater=None, updater_version="1.0.0",
-                vendor=False, keys=(), serial=None):
+                vendor=False, keys=(), serial=None, launcher="launcher",
+                launcher_version="2.0.0"):
         out = os.path.join(self.work, "releases", name)
         shutil.rmtree(out, ignore_errors=True)
         command = [self.tools.publish, "build", "--output", out,
                    "--cdn-base", f"https://{sandbox.CDN_HOST}",
-                   "--launcher", os.path.join(self.products, "launcher"),
-                   "--launcher-version", "2.0.0",
+                   "--launcher", os.path.join(self.products, launcher),
+                   "--launcher-version", launcher_version,
                    "--runtime", os.path.join(self.products, f"jre-{jre_version}"),
                    "--runtime-version", jre_version,
                    "--updater", updater or self.tools.updater,
@@ -144,7 +154,7 @@ class Run:
     replaces the file that runs). It lasts until the last updater it started has finished, so
     wait() gives a self-update's new process's exit code, read from its final log line."""
 
-    def __init__(self, world, install, args=(), set_path=True, program=None):
+    def __init__(self, world, install, args=(), set_path=True, program=None, kill_at_step=None):
         self.world = world
         self.install = install
         os.makedirs(install, exist_ok=True)
@@ -154,8 +164,11 @@ class Run:
         if set_path:
             world.prefix.set_install_path(install)
         self.log_start = len(self.log())
+        env = dict(world.prefix.env)
+        if kill_at_step is not None:
+            env[KILL_VARIABLE] = str(kill_at_step)  # the program's test seam for kill runs
         self.process = world.prefix.start([self.exe, *args], stdout=subprocess.DEVNULL,
-                                          stderr=subprocess.DEVNULL)
+                                          stderr=subprocess.DEVNULL, env=env)
 
     def drive(self, window_class, action, timeout=60):
         """Waits for a window of `window_class`, then sends it `action` (find, enter, escape,
@@ -185,7 +198,7 @@ class Run:
 
     def answer_if_asked(self, action):
         deadline = time.monotonic() + 60
-        while time.monotonic() < deadline and self.outcome() is None:
+        while time.monotonic() < deadline and self.process.poll() is None:
             if self.drive(PROMPT_CLASS, action, 2):
                 self.drive(PROMPT_CLASS, "gone", 15)
                 return
@@ -218,7 +231,26 @@ class Run:
                 raise ScenarioFailed(f"the updater did not end within {timeout} s\n"
                                      f"{self.run_log()}")
             time.sleep(0.1)
+        # The process's own status, not only what its log says: a self-update's first process
+        # ends 0, and its successor's code is known only from the log.
+        own = self.process.returncode
+        restarted = "New updater started; exiting." in self.run_log()
+        check(own == (0 if restarted else code),
+              f"the process ended with {own}, its log says {code}\n{self.run_log()}")
         return code
+
+    def killed(self, timeout=120):
+        """True when the run ended at its kill step, False when it finished without reaching
+        it (its log's exit code then must be 0)."""
+        try:
+            own = self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.world.prefix.stop()
+            raise ScenarioFailed(f"the kill run did not end\n{self.run_log()}")
+        if own == KILLED_EXIT_CODE:
+            return True
+        check(self.wait() == 0, f"a kill run failed\n{self.run_log()}")
+        return False
 
     def finish(self, expected, timeout=120):
         code = self.wait(timeout)
@@ -279,6 +311,83 @@ def temp_is_empty(install):
     return not any(pathlib.Path(install, "temp").glob("*"))
 
 
+# What the next start finds of each component: the files in place, or the previous copy that a
+# swap cut short left in temp (the start puts it back before it empties temp).
+
+def runtime_view(install):
+    folder = os.path.join(install, "runtime")
+    if not os.path.isdir(folder):
+        folder = os.path.join(install, "temp", "backup-jre")
+    return tree(folder)
+
+
+def launcher_view(install):
+    exe, app = install, install
+    backup = os.path.join(install, "temp", "backup-launcher")
+    if (not os.path.isfile(os.path.join(install, "KestrivonLauncher.exe"))
+            and os.path.isfile(os.path.join(backup, "KestrivonLauncher.exe"))):
+        exe = backup
+        app = backup if os.path.isdir(os.path.join(backup, "app")) else install
+    view = {os.path.join("app", name): digest
+            for name, digest in tree(os.path.join(app, "app")).items()}
+    if os.path.isfile(os.path.join(exe, "KestrivonLauncher.exe")):
+        view["KestrivonLauncher.exe"] = sha256(os.path.join(exe, "KestrivonLauncher.exe"))
+    return view
+
+
+def updater_view(install):
+    exe = os.path.join(install, "KestrivonUpdater.exe")
+    return {"KestrivonUpdater.exe": sha256(exe)} if os.path.isfile(exe) else {}
+
+
+def kill_matrix(world, install, release, key, view, old, new, record):
+    """Kills runs that install the component `key` of `release` at each of its install steps
+    in turn (the program's kill seam), every time from the same old install. After each kill
+    the component is the old or the new one, file by file; the next start then has the new
+    one in place, its record names it, and the launcher starts. Returns the steps killed at."""
+    snapshot = install + "-before-kills"
+    shutil.rmtree(snapshot, ignore_errors=True)
+    shutil.copytree(install, snapshot, symlinks=True)
+    digest = manifest(release)["win"][key]["sha256"]
+    step = 0
+    with world.nginx(release):
+        while True:
+            step += 1
+            check(step <= 40, "the install steps never end")
+            shutil.rmtree(install)
+            shutil.copytree(snapshot, install, symlinks=True)
+            started = time.monotonic()
+            run = Run(world, install, kill_at_step=step)
+            check(run.drive(PROMPT_CLASS, "enter"), f"{key}, kill step {step}: no prompt")
+            if not run.killed():
+                break
+            # Killed after the new updater started: that one finishes the run.
+            while ("New updater started; exiting." in run.run_log()
+                   and "Updater finished" not in run.run_log()):
+                check(time.monotonic() - started < 120, "the new updater did not finish")
+                time.sleep(0.1)
+            state = view(install)
+            check(state in (old, new), f"{key}, kill step {step}: neither the old nor the new "
+                  f"component: {sorted(state)}\n{run.run_log()}")
+            starts = len(launcher_starts(install))
+            again = Run(world, install)
+            # The record names the new component only once it is in place (a marker takes
+            # back a record that got ahead of the updater's file).
+            pending = os.path.join(install, "temp", "updater-swap-pending")
+            if record(versions(install)) != digest or os.path.exists(pending):
+                check(again.drive(PROMPT_CLASS, "enter"), f"{key}, kill step {step}: no prompt")
+            code = again.wait()
+            check(code == 0, f"{key}, kill step {step}: recovery exit code {code}\n"
+                  f"{again.run_log()}")
+            check(view(install) == new, f"{key}, kill step {step}: not the new component")
+            check(record(versions(install)) == digest,
+                  f"{key}, kill step {step}: record {versions(install)}")
+            check(len(wait_for_starts(install, starts + 1)) == starts + 1,
+                  f"{key}, kill step {step}: the launcher did not start")
+    shutil.rmtree(snapshot)
+    return step - 1
+
+
 # --- scenarios --------------------------------------------------------------------------
 
 SCENARIOS = {}
@@ -337,13 +446,20 @@ def fresh_install_nothing_new_self_update(world):
     check(sha256(os.path.join(install, "KestrivonUpdater.exe")) == sha256(changed),
           "the updater file was not replaced")
     check(len(wait_for_starts(install, 4)) == 4, "launcher not started")
-    update(world, install, world.nginx(newer))
-    check(not os.path.exists(os.path.join(install, "KestrivonUpdater.exe.backup")),
-          "the backup outlived the next start")
+    # The previous file waits as the backup until a start removes it: the new process's own
+    # start when the old one has ended by then, else the next one.
+    backup = os.path.join(install, "KestrivonUpdater.exe.backup")
+    removed = "[INFO] Removed the previous updater's backup" in log
+    check(removed or sha256(backup) == sha256(world.tools.updater),
+          f"no backup of the previous updater\n{log}")
+    again = update(world, install, world.nginx(newer)).run_log()
+    check(not os.path.exists(backup), "the backup outlived the next start")
+    check(removed != ("[INFO] Removed the previous updater's backup" in again),
+          f"the backup was not removed once\n{again}")
 
 
 @scenario
-def runtime_updates_failed_cancelled_good_killed(world):
+def runtime_updates_failed_cancelled_good(world):
     _, install, _ = fresh_install(world, "runtime")
     old = tree(os.path.join(install, "runtime"))
     # A package corrupted on every source: the error view, nothing installed, nothing left.
@@ -375,22 +491,36 @@ def runtime_updates_failed_cancelled_good_killed(world):
     check(now.get("release") not in (None, old["release"]), "runtime files unchanged")
     check(temp_is_empty(install), "temp not emptied")
 
-    # Killed at random moments of a large runtime update: the next run always recovers.
-    world.make_runtime("22.0.1", 60)
-    large = world.publish("runtime-large", jre_version="22.0.1")
-    rng = random.Random(7)
-    for point in range(10):
-        with world.nginx(large):
-            run = Run(world, install)
-            run.answer_if_asked("enter")
-            time.sleep(rng.uniform(0.2, 6.0))
-            world.prefix.stop()  # kills every process of the run's prefix at once
-            run.process.wait()
-            again = Run(world, install)
-            again.answer_if_asked("enter")
-            code = again.wait()
-        check(code == 0, f"kill point {point}: recovery run exit code {code}\n{again.log()}")
-        check_runnable(install, f"kill point {point}: ")
+
+@scenario
+def kill_matrix_runtime_launcher_updater(world):
+    """Each install and swap killed between any two of its steps: the next start always finds
+    the old or the new component whole, then installs the new one and starts the launcher."""
+    _, install, _ = fresh_install(world, "kills")
+    published = os.path.join(world.products, "jre-{0}", "jdk-{0}-jre")
+    steps = kill_matrix(world, install, world.publish("kills-runtime", jre_version="21.0.6"),
+                        "jre", runtime_view, tree(published.format("21.0.5")),
+                        tree(published.format("21.0.6")), lambda record: record["jre"]["sha256"])
+    check(steps >= 10, f"only {steps} runtime kill steps")
+
+    old, new = (launcher_view(os.path.join(world.products, name))
+                for name in ("launcher", "launcher-2.1.0"))
+    launcher = world.publish("kills-launcher", jre_version="21.0.6", launcher="launcher-2.1.0",
+                             launcher_version="2.1.0")
+    steps = kill_matrix(world, install, launcher, "launcher", launcher_view, old, new,
+                        lambda record: record["launcher"]["sha256"])
+    check(steps >= 10, f"only {steps} launcher kill steps")
+
+    changed = os.path.join(world.work, "KestrivonUpdater-1.0.2.exe")
+    shutil.copy(world.tools.updater, changed)
+    with open(changed, "ab") as out:
+        out.write(b"\0another build 1.0.2")
+    updater = world.publish("kills-updater", jre_version="21.0.6", launcher="launcher-2.1.0",
+                            launcher_version="2.1.0", updater=changed, updater_version="1.0.2")
+    steps = kill_matrix(world, install, updater, "updater", updater_view,
+                        updater_view(install), {"KestrivonUpdater.exe": sha256(changed)},
+                        lambda record: record["updater_archive_sha256"])
+    check(steps >= 10, f"only {steps} updater kill steps")
 
 
 def nginx_sent(world, path):
@@ -547,25 +677,59 @@ def install_path_outside_the_code_page(world):
 @scenario
 def second_instance_declined_prompt_running_launcher(world):
     release, install = world.release_and_install("second")
-    with world.faults(release):
-        first = Run(world, install)
-        check(first.drive(PROMPT_CLASS, "find"), "no prompt")
-        size = os.path.getsize(os.path.join(install, LOG_NAME))
-        Run(world, install).finish(0, 60)
-        check(os.path.getsize(os.path.join(install, LOG_NAME)) == size, "second instance logged")
-        first.answer("escape", 1)
-        first.finish(1)
-    check(not os.path.exists(os.path.join(install, "KestrivonLauncher.exe")), "installed anyway")
-    # A launcher window is up (no app-link endpoint, so the handoff is not taken).
-    world.prefix.start([world.tools.launcher], cwd=install,
+    # A window titled as the launcher's, of a program outside the install folder: ignored.
+    world.prefix.start([world.tools.launcher], cwd=world.work,
                        env=dict(world.prefix.env, KESTRIVON_SAMPLE_WINDOW_MS="60000"))
     found = world.prefix.run([world.tools.driver, LAUNCHER_CLASS, "60000", "find"],
                              timeout=90, capture_output=True)
-    check(found.returncode == 0, "no launcher window")
+    check(found.returncode == 0, "no stranger window")
+    with world.faults(release):
+        first = Run(world, install)
+        check(first.drive(PROMPT_CLASS, "find"), "no prompt")
+        # The main window in front, then a second start: it brings the prompt forward.
+        check(first.drive(MAIN_CLASS, "activate"), "no main window")
+        size = os.path.getsize(os.path.join(install, LOG_NAME))
+        Run(world, install).finish(0, 60)
+        check(first.drive(PROMPT_CLASS, "foreground", 10), "the prompt is not in front")
+        check(os.path.getsize(os.path.join(install, LOG_NAME)) == size, "second instance logged")
+        first.answer("escape", 1)
+        first.finish(1)
+    check(first.run_log().count("[WARN] Ignoring a window titled \"Kestrivon Launcher\" of "
+                                "another program: ") == 1, first.run_log())
+    check(not os.path.exists(os.path.join(install, "KestrivonLauncher.exe")), "installed anyway")
+    # The install folder's own launcher is up (no app-link endpoint, so no handoff).
+    shutil.copy(world.tools.launcher, os.path.join(install, "KestrivonLauncher.exe"))
+    world.prefix.start([os.path.join(install, "KestrivonLauncher.exe")], cwd=install,
+                       env=dict(world.prefix.env, KESTRIVON_SAMPLE_WINDOW_MS="60000"))
+    deadline = time.monotonic() + 60
+    while not launcher_starts(install) and time.monotonic() < deadline:
+        time.sleep(0.1)
     server = world.faults(release)
     update(world, install, server, error="Kestrivon Launcher is already running.",
            close="enter", expect=1)
     check(not server.requests(), f"the blocked run used the network: {server.requests()}")
+
+
+@scenario
+def install_folder_refused(world):
+    """A drive root or a system folder as the install folder: the error view, exit 1, and
+    nothing written there; the log goes to the default folder."""
+    release = world.publish("refused-folder")
+    default = os.path.join(world.prefix.path, "drive_c", "users", os.environ.get("USER", "root"),
+                           "AppData", "Local", "Kestrivon")
+    for value, problem in (("Z:\\", "a drive root"), ("C:\\windows", "a system folder")):
+        world.prefix.run(["reg", "add", r"HKCU\Software\Kestrivon", "/v", "InstallPath", "/d",
+                          value, "/f"], timeout=60, capture_output=True, check=True)
+        server = world.faults(release)
+        with server:
+            run = Run(world, default, set_path=False)
+            run.close_error_view("Kestrivon can't be installed here")
+            run.finish(1)
+        check(f"[ERROR] The install folder is {problem}: {value}" in run.run_log(),
+              run.run_log())
+        check(not server.requests(), f"requests before the refusal: {server.requests()}")
+    check(not any(os.path.exists(os.path.join("/", name)) for name in ("app", "config", "logs")),
+          "written into the drive root")
 
 
 def main():

@@ -120,8 +120,10 @@ TEST(ReleaseBuild, RefusesWhatTheUpdaterWouldRefuseAndWritesNothing) {
        },
        "app/link is a symbolic link"},
       {"launcher that would replace the installed runtime", write("launcher/runtime/x"),
-       "the release fails the updater's checks: launcher package holds runtime, which the "
-       "updater keeps in the install folder"},
+       "the release fails the updater's checks: launcher package holds runtime, which is not "
+       "part of the launcher"},
+      {"launcher with a file beside its executable", write("launcher/readme.txt"),
+       "launcher package holds readme.txt, which is not part of the launcher"},
       {"file above the extractor's entry limit",
        [](const fs::path& root, Args&) {
          WriteFile(root / "runtime/jdk-21/lib/huge", "");

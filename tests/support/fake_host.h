@@ -14,6 +14,7 @@
 #include <fmt/format.h>
 
 #include "core/installed_versions.h"
+#include "core/interrupted_install.h"
 #include "core/updater_host.h"
 
 namespace kestrivon::testing {
@@ -178,6 +179,8 @@ class FakeHost : public core::UpdaterHost {
   bool ApplyUpdaterUpdate(const std::filesystem::path& package) override {
     Record(fmt::format("apply {}, recorded {}", Relative(package),
                        core::ReadInstalledVersions(root_).updaterArchiveSha256));
+    // As the real host does once the new executable is in place.
+    if (applyUpdater) core::RemoveUpdaterSwapMarker(root_);
     return applyUpdater;
   }
 

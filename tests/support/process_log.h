@@ -23,8 +23,7 @@ class ProcessLogTail {
 
   // Everything logged after the marker.
   std::string Text() const {
-    const std::string all =
-        ReadFileBytes(win::ResolveInstallDir() + L"\\logs\\Kestrivon_Updater.log");
+    const std::string all = ReadFileBytes(win::LogFolder() + L"\\Kestrivon_Updater.log");
     const size_t at = all.rfind(marker_);
     return at == std::string::npos ? std::string() : all.substr(at + marker_.size());
   }

@@ -10,6 +10,7 @@
 #include "archive/entry_path.h"
 #include "archive/extract_limits.h"
 #include "core/ascii.h"
+#include "core/escaped_text.h"
 #include "core/path_utf8.h"
 
 namespace kestrivon::publish {
@@ -32,14 +33,15 @@ bool IsRegularFile(const fs::path& path) {
 // The entry's name as the extractor will normalize it; refusals for what it would not keep.
 std::expected<bool, std::string> AdmitName(const std::string& name) {
   if (!archive::IsUtf8PathText(name)) {
-    return std::unexpected(fmt::format("{} is not a UTF-8 name", archive::PrintableName(name)));
+    return std::unexpected(fmt::format("{} is not a UTF-8 name", core::EscapeText(name)));
   }
   size_t start = 0;
   while (start <= name.size()) {
     const size_t end = std::min(name.find('/', start), name.size());
     const std::string_view component(name.data() + start, end - start);
     if (!IsValidWindowsName(component)) {
-      return std::unexpected(fmt::format("{} is not a valid file name on Windows", name));
+      return std::unexpected(
+          fmt::format("{} is not a valid file name on Windows", core::EscapeText(name)));
     }
     start = end + 1;
   }
@@ -61,6 +63,7 @@ std::expected<bool, std::string> AdmitName(const std::string& name) {
           fmt::format("{} would be left out by the updater, which skips such names", name));
     }
     case archive::EntryPathVerdict::Unsafe:
+    case archive::EntryPathVerdict::Unusable:
       break;
   }
   return std::unexpected(fmt::format("{} is not a safe entry name", name));
@@ -70,19 +73,8 @@ std::expected<bool, std::string> AdmitName(const std::string& name) {
 
 bool IsValidWindowsName(std::string_view component) {
   if (component.empty() || component.back() == '.' || component.back() == ' ') return false;
-  for (const char c : component) {
-    if (static_cast<unsigned char>(c) < 0x20) return false;
-    if (std::string_view("<>:\"/\\|?*").find(c) != std::string_view::npos) return false;
-  }
-  // Device names are reserved with any extension: "nul.txt" opens the device.
-  const std::string base = Lower(component.substr(0, component.find('.')));
-  static constexpr std::array<std::string_view, 4> kDevices = {"con", "prn", "aux", "nul"};
-  if (std::find(kDevices.begin(), kDevices.end(), base) != kDevices.end()) return false;
-  if (base.size() == 4 && (base.starts_with("com") || base.starts_with("lpt")) && base[3] >= '0' &&
-      base[3] <= '9') {
-    return false;
-  }
-  return true;
+  if (component.find_first_of(":/\\") != std::string_view::npos) return false;
+  return !archive::IsUnusableWindowsName(component);
 }
 
 Result CollectTree(const fs::path& root, std::string_view prefix) {

@@ -37,24 +37,19 @@ bool IsRegularFile(const fs::path& path) {
   return fs::is_regular_file(fs::symlink_status(path, error)) && !error;
 }
 
-// The launcher is extracted over the install folder itself: it must not bring anything that
-// the updater keeps there, or it would replace the runtime, the record or the updater.
-Status CheckLauncherTop(const fs::path& extracted, std::string_view updaterName) {
-  const std::array<std::string, 7> owned = {"runtime",
-                                            "temp",
-                                            "config",
-                                            "logs",
-                                            "launcher-app-link.endpoint",
-                                            std::string(updaterName),
-                                            std::string(updaterName) + ".backup"};
+// The updater takes only its executable and its "app" folder from a launcher package, and
+// refuses a package with anything else: anything else would land beside (or over) what the
+// updater keeps in the install folder.
+Status CheckLauncherTop(const fs::path& extracted) {
   std::error_code error;
   for (const auto& item : fs::directory_iterator(extracted, error)) {
     const std::string name = core::PathToUtf8(item.path().filename());
-    for (const std::string& own : owned) {
-      if (core::EqualsIgnoringAsciiCase(name, own)) {
-        return std::unexpected(fmt::format(
-            "launcher package holds {}, which the updater keeps in the install folder", name));
-      }
+    const bool own = item.is_directory(error)
+                         ? core::EqualsIgnoringAsciiCase(name, "app")
+                         : core::EqualsIgnoringAsciiCase(name, kLauncherExecutable);
+    if (!own) {
+      return std::unexpected(
+          fmt::format("launcher package holds {}, which is not part of the launcher", name));
     }
   }
   if (error) return std::unexpected(fmt::format("can't list {}", core::PathToUtf8(extracted)));
@@ -128,7 +123,7 @@ Status CheckPackage(const fs::path& root, const CheckOptions& options, CheckedPa
   } else if (!status) {
     status = std::unexpected(fmt::format("{} package: {}", package.component, status.error()));
   } else if (package.component == "launcher") {
-    status = CheckLauncherTop(scratch, options.updaterName);
+    status = CheckLauncherTop(scratch);
   } else if (package.component == "jre" && !IsRegularFile(scratch / "bin" / "java.exe")) {
     status = std::unexpected("runtime package: bin\\java.exe not found after extraction");
   } else if (package.component == "updater" && !IsRegularFile(scratch / options.updaterName)) {

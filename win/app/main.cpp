@@ -17,7 +17,10 @@
 #include "win/app/run_driver.h"
 #include "win/base/process_state.h"
 #include "win/base/text_encoding.h"
+#include "win/install/kill_point.h"
 #include "win/install/launcher_start.h"
+#include "win/install/launcher_window.h"
+#include "win/install/protected_section.h"
 #include "win/install/self_replace.h"
 #include "win/log/log_file.h"
 #include "win/net/winhttp_downloader.h"
@@ -29,7 +32,10 @@
 namespace kestrivon::win {
 namespace {
 
+constexpr wchar_t kPromptClass[] = L"Kestrivon_Update_Dialog";
 constexpr auto kWorkerWindDown = std::chrono::seconds(2);
+// Longer than any swap with its rename retries and rollback.
+constexpr auto kSwapWait = std::chrono::seconds(60);
 
 // One COM apartment for the calling thread, left when the scope ends.
 class ComApartment {
@@ -50,18 +56,23 @@ class ComApartment {
   bool initialized_;
 };
 
-// Another updater runs in this logon session: bring its window forward.
+// Another updater runs in this logon session: bring its window forward, or the prompt it
+// shows (the window's last active popup), so that the keyboard reaches what is asking.
 void RaiseFirstInstance() {
   const HWND window = FindWindowW(kMainWindowClassName, nullptr);
   if (window == nullptr) return;
   if (IsIconic(window)) ShowWindow(window, SW_RESTORE);
-  SetForegroundWindow(window);
+  // The last active popup is the window itself once the window was activated past its modal
+  // prompt (as Wine allows): the prompt is then found by its class.
+  HWND popup = GetLastActivePopup(window);
+  if (popup == nullptr || popup == window) popup = FindWindowW(kPromptClass, nullptr);
+  SetForegroundWindow(popup != nullptr ? popup : window);
 }
 
 // Worker thread entry.
 void WorkerBody(std::promise<void> done, std::atomic<int>* exitCode, const std::wstring* installDir,
                 UniqueHandle* instanceMutex) {
-  core::CallNoThrow("Update worker", [&] {
+  const bool finished = core::CallNoThrow("Update worker", [&] {
     ComApartment apartment;
     exitCode->exchange(RunUpdateAndLaunch(*installDir, instanceMutex));
     apartment.Leave();
@@ -69,7 +80,24 @@ void WorkerBody(std::promise<void> done, std::atomic<int>* exitCode, const std::
       if (const HWND window = mainWindow.load()) PostMessageW(window, WM_CLOSE, 0, 0);
     }
   });
+  // Stopped by a failure nobody expected (logged at the border): never a silent end.
+  if (!finished && !errorShown.load()) {
+    core::CallNoThrow("Update worker error", [] { ShowError(currentUiStrings->errorUnexpected); });
+  }
   done.set_value();
+}
+
+// The worker did not stop after the window closed. A swap in progress is waited for, so the
+// program never cuts one in half itself; the worker then gets the usual time to finish.
+bool WorkerStopped(const std::future<void>& finished) {
+  if (finished.wait_for(kWorkerWindDown) == std::future_status::ready) return true;
+  if (!AnyProtectedSectionOpen()) return false;
+  WriteLogLine(L"[WARN] Waiting for a file swap to finish before exiting");
+  if (!WaitForProtectedSections(kSwapWait)) {
+    WriteLogLine(L"[WARN] The file swap didn't finish within 60 s");
+    return false;
+  }
+  return finished.wait_for(kWorkerWindDown) == std::future_status::ready;
 }
 
 // The orderly end: graphics, mutex, the final lines, COM; in this order.
@@ -84,6 +112,7 @@ int Finish(UniqueGdiplusSession& graphics, UniqueHandle& instanceMutex, ComApart
 }
 
 int RunProgram(HINSTANCE instance) {
+  ArmKillPointFromEnvironment();
   UniqueHandle instanceMutex;
   if (!AcquireInstanceMutex(instanceMutex)) {
     RaiseFirstInstance();
@@ -103,7 +132,7 @@ int RunProgram(HINSTANCE instance) {
   RemoveStaleUpdaterBackup();
 
   const std::optional<std::string> link = FindAppLink(CommandLineArgumentsUtf8());
-  if (link || IsLauncherRunning()) {
+  if (link || IsLauncherRunning(installDir)) {
     AllowSetForegroundWindow(ASFW_ANY);
     if (HandOffAppLink(installDir, link.value_or(kDefaultAppLink))) {
       return Finish(graphics, instanceMutex, apartment,
@@ -137,7 +166,7 @@ int RunProgram(HINSTANCE instance) {
   }
 
   if (worker.joinable()) {
-    if (finished.wait_for(kWorkerWindDown) != std::future_status::ready) {
+    if (!WorkerStopped(finished)) {
       WriteLogLine(
           L"[WARN] The worker thread didn't stop within 2 s after cancelling; exiting anyway");
       WriteLogLine(L"");
@@ -155,6 +184,10 @@ int RunProgram(HINSTANCE instance) {
 }  // namespace kestrivon::win
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  // Before anything can load a DLL: only System32 is searched, never the program's own folder
+  // (where a planted gdiplus.dll would wait); the DLLs outside the known-DLLs list are
+  // delay-loaded so that this already holds for them.
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   return kestrivon::core::CallNoThrow(
       "Updater", [instance] { return kestrivon::win::RunProgram(instance); }, 1);
 }

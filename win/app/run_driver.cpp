@@ -3,7 +3,10 @@
 #include "core/update_run.h"
 #include "win/app/win_updater_host.h"
 #include "win/base/code_page.h"
+#include "win/base/process_state.h"
+#include "win/base/text_encoding.h"
 #include "win/install/launcher_start.h"
+#include "win/install/launcher_window.h"
 #include "win/log/log_file.h"
 #include "win/ui/ui_state.h"
 #include "win/ui/ui_strings.h"
@@ -29,6 +32,15 @@ int ExitCodeForRun(core::RunResult result, bool launcherStarted) {
 }  // namespace
 
 int RunUpdateAndLaunch(const std::wstring& installDir, UniqueHandle* instanceMutex) {
+  // The run empties "temp" and replaces "app" and "runtime" in the install folder: a drive, a
+  // share or a system folder would lose whatever of those names is already there.
+  if (const core::InstallFolderProblem problem = InstallDirProblem();
+      problem != core::InstallFolderProblem::None) {
+    WriteLogLine(L"[ERROR] The install folder is " +
+                 WideFromUtf8(core::InstallFolderProblemText(problem)) + L": " + installDir);
+    ShowError(currentUiStrings->errorInstallPathRefused + installDir);
+    return 1;
+  }
   // The Java runtime cannot start from a path its code page cannot spell: refuse before any
   // download rather than install something that will never run.
   const uint32_t codePage = SystemAnsiCodePage();
@@ -38,12 +50,17 @@ int RunUpdateAndLaunch(const std::wstring& installDir, UniqueHandle* instanceMut
     ShowError(currentUiStrings->errorPathNotRepresentable + installDir);
     return 1;
   }
-  if (IsLauncherRunning()) {
+  if (IsLauncherRunning(installDir)) {
     ShowError(currentUiStrings->errorLauncherRunning);
     return 1;
   }
   WinUpdaterHost host(installDir, instanceMutex);
   const core::RunResult result = core::RunUpdate(host);
+  // A failure that showed nothing got past every expected path (the engine's border logged
+  // it): the window must not just close.
+  if (result == core::RunResult::Failed && !errorShown.load()) {
+    ShowError(currentUiStrings->errorUnexpected);
+  }
   const bool launcherStarted = result == core::RunResult::Ready && StartLauncher(installDir);
   return ExitCodeForRun(result, launcherStarted);
 }

@@ -3,11 +3,13 @@
 #include <utility>
 
 #include "core/content_hosts.h"
+#include "core/escaped_text.h"
 #include "core/version.h"
 #include "win/app/download_status.h"
 #include "win/base/text_encoding.h"
 #include "win/install/file_ops.h"
 #include "win/install/install_component.h"
+#include "win/install/kill_point.h"
 #include "win/install/self_replace.h"
 #include "win/ui/ui_strings.h"
 
@@ -25,6 +27,9 @@ const wchar_t* DownloadingText(std::optional<Component> component) {
   if (!component) return text.statusDownloadingUpdate;
   return *component == Component::Jre ? text.statusDownloadingJava : text.statusDownloadingLauncher;
 }
+
+// Versions come from the manifest and from the record on disk: shown as the log has them.
+std::wstring ShownText(const std::string& text) { return WideFromUtf8(core::EscapeText(text)); }
 
 // What a stage shows: the status text (none leaves text and progress as they are) and what
 // happens to the Cancel button.
@@ -77,15 +82,15 @@ std::vector<PromptRow> ComponentPromptRows(const std::vector<core::PendingUpdate
     rows.push_back(
         {update.component == Component::Jre ? text.componentJava : text.componentLauncher,
          update.installedVersion.empty() ? std::wstring(text.versionNotInstalled)
-                                         : WideFromUtf8(update.installedVersion),
-         WideFromUtf8(update.entry.version), update.entry.size});
+                                         : ShownText(update.installedVersion),
+         ShownText(update.entry.version), update.entry.size});
   }
   return rows;
 }
 
 PromptRow UpdaterPromptRow(const core::UpdateInfo& updater) {
   return {currentUiStrings->componentUpdater, WideFromUtf8(core::updaterVersion),
-          WideFromUtf8(updater.version), updater.size};
+          ShownText(updater.version), updater.size};
 }
 
 std::wstring ManifestUrl() {
@@ -106,6 +111,12 @@ WinUpdaterHost::~WinUpdaterHost() = default;
 std::filesystem::path WinUpdaterHost::InstallDir() { return installDir_; }
 
 void WinUpdaterHost::SetStage(Stage stage, std::optional<Component> component, int percent) {
+  // The stages around an install: the package downloaded, the record written, "temp" about
+  // to be emptied.
+  if (stage == Stage::InstallingComponent || stage == Stage::ApplyingUpdaterUpdate ||
+      stage == Stage::RemovingTemporaryFiles) {
+    InstallStep();
+  }
   StagePresentation presentation = PresentStage(stage, component);
   switch (presentation.cancel) {
     case CancelChange::Offer:

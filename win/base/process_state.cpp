@@ -4,6 +4,9 @@
 #include <shlobj.h>
 
 #include <string_view>
+#include <vector>
+
+#include "win/base/text_encoding.h"
 
 #include "core/path_text.h"
 
@@ -22,11 +25,10 @@ constexpr wchar_t kInstanceMutexName[] = L"Local\\Kestrivon_Sync_Mutex";
 // means something else is wrong.
 constexpr size_t kMaxExePathBuffer = 65536;
 
-std::wstring LocalAppDataFolder() {
+std::wstring KnownFolder(const KNOWNFOLDERID& id) {
   PWSTR folder = nullptr;
   std::wstring result;
-  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder)) &&
-      folder != nullptr) {
+  if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &folder)) && folder != nullptr) {
     result = folder;
     if (!result.empty() && result.back() == L'\\') result.pop_back();
   }
@@ -34,10 +36,32 @@ std::wstring LocalAppDataFolder() {
   return result;
 }
 
+std::wstring DefaultInstallDir() {
+  const std::wstring folder = KnownFolder(FOLDERID_LocalAppData);
+  // Never a folder on whatever drive is current: without its own folder there is no default.
+  return folder.empty() ? std::wstring() : folder + kInstallFolderName;
+}
+
 std::wstring ComputeInstallDir() {
   std::wstring fromRegistry = ReadInstallPathFromRegistry();
   if (!fromRegistry.empty()) return fromRegistry;
-  return LocalAppDataFolder() + kInstallFolderName;
+  return DefaultInstallDir();
+}
+
+// The system's own folders, which may hold the install folder but never be it.
+std::vector<std::string> SystemFolders() {
+  static const KNOWNFOLDERID* const kFolders[] = {
+      &FOLDERID_Windows,         &FOLDERID_System,       &FOLDERID_ProgramFiles,
+      &FOLDERID_ProgramFilesX86, &FOLDERID_ProgramData,  &FOLDERID_UserProfiles,
+      &FOLDERID_Profile,         &FOLDERID_LocalAppData, &FOLDERID_RoamingAppData,
+      &FOLDERID_Desktop,         &FOLDERID_Documents,    &FOLDERID_Downloads};
+  std::vector<std::string> folders;
+  for (const KNOWNFOLDERID* id : kFolders) {
+    if (const std::wstring folder = KnownFolder(*id); !folder.empty()) {
+      folders.push_back(Utf8FromWide(folder));
+    }
+  }
+  return folders;
 }
 
 }  // namespace
@@ -46,6 +70,20 @@ std::wstring ResolveInstallDir() {
   // Fixed for the process at the first call; a registry change during the run has no effect.
   static const std::wstring installDir = ComputeInstallDir();
   return installDir;
+}
+
+core::InstallFolderProblem InstallDirProblem() {
+  static const core::InstallFolderProblem problem =
+      core::CheckInstallFolder(Utf8FromWide(ResolveInstallDir()), SystemFolders());
+  return problem;
+}
+
+std::wstring LogFolder() {
+  // A refused install folder gets nothing written into it, not even the log.
+  const std::wstring base = InstallDirProblem() == core::InstallFolderProblem::None
+                                ? ResolveInstallDir()
+                                : DefaultInstallDir();
+  return base.empty() ? std::wstring() : base + L"\\logs";
 }
 
 std::wstring ReadInstallPathFromRegistry() {
@@ -66,11 +104,7 @@ std::wstring ReadInstallPathFromRegistry() {
   if (const size_t nul = text.find(L'\0'); nul != std::wstring::npos) text.resize(nul);
 
   while (text.size() > 3 && core::IsPathSeparator(text.back())) text.pop_back();
-
-  const bool drivePath = text.size() >= 3 && text[1] == L':' && text[2] == L'\\';
-  const bool uncPath = text.size() >= 2 && text[0] == L'\\' && text[1] == L'\\';
-  if (!drivePath && !uncPath) return {};
-  return text;
+  return text;  // judged by InstallDirProblem
 }
 
 std::wstring CurrentExePath() {

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <string>
 
+#include "core/install_folder.h"
 #include "win/base/unique_handle.h"
 
 namespace kestrivon::win {
@@ -19,8 +20,17 @@ extern std::atomic<bool> cancelRequested;
 // Resolved once per process (thread-safe); later calls return the stored value.
 std::wstring ResolveInstallDir();
 
-// HKCU\Software\Kestrivon "InstallPath", validated, or an empty string.
+// HKCU\Software\Kestrivon "InstallPath" without its trailing separators, or an empty string.
 std::wstring ReadInstallPathFromRegistry();
+
+// Why the install directory may not be used (None when it may), judged once per process: the
+// registry's folder as it is, or the default one, which is empty when the local application
+// data folder is unknown.
+core::InstallFolderProblem InstallDirProblem();
+
+// The log's folder: "logs" in the install directory, or in the default one while the
+// install directory is refused; empty when there is neither.
+std::wstring LogFolder();
 
 // The running executable's full path, or an empty string.
 std::wstring CurrentExePath();

@@ -63,6 +63,11 @@ struct File : Kernel {
   static Value Invalid() noexcept { return INVALID_HANDLE_VALUE; }
 };
 
+// Directory searches: FindFirstFileW answers INVALID_HANDLE_VALUE on failure.
+struct Find : File {
+  static void Close(Value value) noexcept { FindClose(value); }
+};
+
 struct Window {
   using Value = HWND;
   static Value Invalid() noexcept { return nullptr; }
@@ -100,6 +105,7 @@ struct BCryptKey {
 
 using UniqueHandle = UniqueResource<handle_traits::Kernel>;
 using UniqueFile = UniqueResource<handle_traits::File>;
+using UniqueFind = UniqueResource<handle_traits::Find>;
 // Destroys its window; only the thread that created the window may let it go.
 using UniqueWindow = UniqueResource<handle_traits::Window>;
 using UniqueSocket = UniqueResource<handle_traits::Socket>;

@@ -18,6 +18,8 @@
 #include "core/path_text.h"
 #include "win/base/text_encoding.h"
 #include "win/base/unique_handle.h"
+#include "win/install/kill_point.h"
+#include "win/install/protected_section.h"
 #include "win/log/log_file.h"
 
 namespace kestrivon::win {
@@ -153,14 +155,19 @@ std::expected<void, std::string> ReplaceDirectory(const std::wstring& staged,
                                                   const RetryPolicy& policy) {
   RemovePath(backup);  // a stale backup of an interrupted run would block the move aside
   EnsureDirectory(ParentOf(target));
+  InstallStep();
   const std::string name = Utf8FromWide(std::wstring(core::LastPathComponent(target)));
 
+  // Between the two moves the target is missing: the program's own exit waits, and a kill
+  // is undone at the next start from the backup.
+  const ProtectedSection section;
   const bool targetExisted = Exists(core::ToLongPath(target));
   if (targetExisted) {
     if (const uint32_t error = RenameWithRetry(target, backup, policy); error != 0) {
       return std::unexpected(
           fmt::format("can't move the old {} aside (in use?): {}", name, SystemText(error)));
     }
+    InstallStep();
   }
   if (const uint32_t error = RenameWithRetry(staged, target, policy); error != 0) {
     std::string message =
@@ -169,6 +176,7 @@ std::expected<void, std::string> ReplaceDirectory(const std::wstring& staged,
     if (targetExisted) RenameWithRetry(backup, target, policy);
     return std::unexpected(std::move(message));
   }
+  InstallStep();
   RemovePath(backup);
   return {};
 }

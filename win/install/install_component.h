@@ -2,8 +2,8 @@
 
 // Puts a downloaded and verified component archive in place under the install directory:
 // the Java runtime through a staging folder and a swap with backup and rollback, so that a
-// failed update leaves the previous runtime working; the launcher over the install
-// directory itself, after its "app" folder is removed.
+// failed update leaves the previous runtime working; the launcher likewise, its executable
+// and "app" folder staged in "temp" and swapped with the old ones.
 
 #include <expected>
 #include <string>
@@ -25,9 +25,9 @@ std::expected<void, std::string> InstallRuntime(const std::wstring& installDir,
                                                 int spanPercent,
                                                 const RetryPolicy& swapPolicy = kRuntimeSwapPolicy);
 
-// The launcher road.
-std::expected<void, std::string> InstallLauncher(const std::wstring& installDir,
-                                                 const std::wstring& archive, int basePercent,
-                                                 int spanPercent);
+// The launcher road: only KestrivonLauncher.exe and app\** are taken from the package.
+std::expected<void, std::string> InstallLauncher(
+    const std::wstring& installDir, const std::wstring& archive, int basePercent, int spanPercent,
+    const RetryPolicy& swapPolicy = kRuntimeSwapPolicy);
 
 }  // namespace kestrivon::win

@@ -108,6 +108,4 @@ std::vector<std::string> CommandLineArgumentsUtf8() {
   return utf8;
 }
 
-bool IsLauncherRunning() { return FindWindowW(nullptr, kLauncherWindowTitle) != nullptr; }
-
 }  // namespace kestrivon::win

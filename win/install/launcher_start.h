@@ -1,7 +1,7 @@
 #pragma once
 
 // Starting the launcher (and the freshly installed updater) with the updater's own arguments
-// passed on unchanged, reading those arguments, and telling whether a launcher runs.
+// passed on unchanged, and reading those arguments.
 
 #include <string>
 #include <vector>
@@ -29,8 +29,5 @@ std::wstring ForwardedArguments();
 // The process's arguments without the program name, as UTF-8 (an unconvertible one becomes
 // empty); empty when the command line cannot be split.
 std::vector<std::string> CommandLineArgumentsUtf8();
-
-// True while a top-level window titled "Kestrivon Launcher" exists.
-bool IsLauncherRunning();
 
 }  // namespace kestrivon::win

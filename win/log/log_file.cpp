@@ -10,6 +10,7 @@
 
 #include <fmt/format.h>
 
+#include "core/escaped_text.h"
 #include "core/log.h"
 #include "core/long_path.h"
 #include "win/base/process_state.h"
@@ -19,7 +20,6 @@ namespace kestrivon::win {
 namespace {
 
 constexpr wchar_t kLogFileName[] = L"Kestrivon_Updater.log";
-constexpr wchar_t kLogsFolderName[] = L"logs";
 constexpr uint64_t kRotationThreshold = 1048576;  // a file of exactly 1 MiB stays
 
 // Joins without doubling the separator when `folder` is a drive root such as "D:\": a
@@ -50,8 +50,9 @@ std::string FormatRecord(const std::wstring& line) {
 }
 
 LogFile& ProcessLogFile() {
-  // Built on first use from the install directory, which is fixed for the process.
-  static LogFile log(JoinPath(ResolveInstallDir(), kLogsFolderName));
+  // Built on first use from the install directory, which is fixed for the process; a refused
+  // one gets no log of its own (see LogFolder).
+  static LogFile log(LogFolder());
   return log;
 }
 
@@ -71,7 +72,8 @@ std::optional<std::wstring> CoreLogLine(core::LogLevel level, std::string_view t
       break;
   }
   if (prefix == nullptr) return std::nullopt;
-  return prefix + WideFromUtf8(text);
+  // Engine lines carry versions, addresses and error texts from the network and archives.
+  return prefix + WideFromUtf8(core::EscapeText(text));
 }
 
 }  // namespace
@@ -99,6 +101,7 @@ void LogFile::RotateOnce() {
 
 void LogFile::Write(const std::wstring& line) noexcept {
   try {
+    if (folder_.empty()) return;  // no folder of its own: the records are dropped
     std::lock_guard lock(mutex_);
     RotateOnce();
 

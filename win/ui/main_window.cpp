@@ -284,7 +284,7 @@ MainWindowOwner CreateMainWindow(HINSTANCE instance, CancelRequest requestCancel
 
 void OpenLogFolder() noexcept {
   core::CallNoThrow("Opening the log folder", [] {
-    const std::wstring folder = ResolveInstallDir() + L"\\logs";
+    const std::wstring folder = LogFolder();
     WriteLogLine(L"[INFO] Opening the log folder: " + folder);
     if (testSeam.openFolder != nullptr) {
       testSeam.openFolder(folder);

@@ -46,6 +46,8 @@ struct UiStrings {
   const wchar_t* errorNoexecMount = L"";
   const wchar_t* errorJavaNotFound = L"";
   const wchar_t* errorLauncherRunning = L"";
+  const wchar_t* errorInstallPathRefused = L"";
+  const wchar_t* errorUnexpected = L"";
   const wchar_t* labelStatus = L"";
   const wchar_t* labelError = L"";
   const wchar_t* unitMegabytes = L"";

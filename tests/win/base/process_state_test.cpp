@@ -1,4 +1,4 @@
-// Install-path validation against the real registry of the Wine prefix (the install directory
+// Reading the install path from the real registry of the Wine prefix (the install directory
 // fixed per process: LauncherStartOwnProcess; the instance mutex: self-replacement tests and
 // end-to-end runs).
 
@@ -16,7 +16,7 @@ namespace {
 TEST(ProcessState, RegistryInstallPathValidation) {
   struct Case {
     std::wstring stored;
-    std::wstring expected;  // empty: rejected, the default is used
+    std::wstring expected;  // empty: none read, the default is used
     DWORD type = REG_SZ;
     bool terminated = true;  // stored with its NUL
   };
@@ -24,8 +24,9 @@ TEST(ProcessState, RegistryInstallPathValidation) {
       {LR"(D:\Games\Kestrivon/\/)", LR"(D:\Games\Kestrivon)"},
       {LR"(D:\\)", LR"(D:\)"},
       {LR"(\\server\share\)", LR"(\\server\share)"},
-      {LR"(C:/Games)", L""},
-      {LR"(\Games)", L""},
+      // Read as they are; the install folder rules judge them.
+      {LR"(C:/Games)", LR"(C:/Games)"},
+      {LR"(\Games)", LR"(\Games)"},
       {LR"(D:\Games)", L"", REG_BINARY},  // a path, but not stored as a string
       {std::wstring(L"D:\\Games\0C:\\Other", 17), L"D:\\Games"},  // cut at the embedded NUL
       {L"E:\\K", L"E:\\K", REG_SZ, false},  // stored without its NUL, still read whole

@@ -64,7 +64,14 @@ TEST(InstallComponent, InstallsOrLeavesThePreviousInstallAsItWas) {
                                    .AddFile("KestrivonLauncher.exe", "new launcher")
                                    .AddFile("app/launcher.jar", "new jar")
                                    .Build();
-  const std::string app = " old launcher app directory: " + Utf8FromWide(dir.wstring()) + "\\app\n";
+  const std::string removed =
+      "[INFO] Removed old launcher directory: " + Utf8FromWide(dir.wstring()) +
+      "\\temp\\backup-launcher\n";
+  const std::string foreign = ZipWriter()
+                                  .AddFile("KestrivonLauncher.exe", "new launcher")
+                                  .AddFile("app/launcher.jar", "new jar")
+                                  .AddFile("config/versions.json", "{}")
+                                  .Build();
 
   struct Case {
     Component component;
@@ -82,9 +89,16 @@ TEST(InstallComponent, InstallsOrLeavesThePreviousInstallAsItWas) {
        "can't move the old runtime aside (in use?): " +
            Utf8FromWide(FormatSystemError(ERROR_SHARING_VIOLATION)),
        "", Fault::RuntimeHeld},
-      {Component::Launcher, launcher, "", "[INFO] Removed" + app},
-      {Component::Launcher, launcher, "can't remove the old app folder",
-       "[WARN] Failed to remove" + app, Fault::AppHeld},
+      {Component::Launcher, launcher, "", removed},
+      // Staged and checked first: a refused package or a held folder changes nothing.
+      {Component::Launcher, foreign,
+       "launcher package holds config, which is not part of the launcher", ""},
+      {Component::Launcher, ZipWriter().AddFile("app/launcher.jar", "new jar").Build(),
+       "KestrivonLauncher.exe not found after extraction", ""},
+      {Component::Launcher, launcher,
+       "can't move the old app aside (in use?): " +
+           Utf8FromWide(FormatSystemError(ERROR_SHARING_VIOLATION)),
+       "", Fault::AppHeld},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error + " " + c.logLine);
@@ -97,7 +111,7 @@ TEST(InstallComponent, InstallsOrLeavesThePreviousInstallAsItWas) {
     testing::ProcessLogTail log;
     UniqueFile lock;
     if (c.fault == Fault::RuntimeHeld) lock = testing::HoldOpen(dir / L"runtime");
-    if (c.fault == Fault::AppHeld) lock = testing::HoldOpen(dir / L"app\\old.jar");
+    if (c.fault == Fault::AppHeld) lock = testing::HoldOpen(dir / L"app");
     cancelRequested = c.fault == Fault::Cancelled;
     errorShown = false;  // the error view freezes the status line
 
@@ -105,6 +119,8 @@ TEST(InstallComponent, InstallsOrLeavesThePreviousInstallAsItWas) {
     const auto result =
         c.fault == Fault::RuntimeHeld
             ? InstallRuntime(dir.wstring(), archive.wstring(), 40, 20, {20, 10})
+        : c.fault == Fault::AppHeld
+            ? InstallLauncher(dir.wstring(), archive.wstring(), 40, 20, {2, 10})
             : InstallComponent(dir.wstring(), c.component, archive.wstring(), 40, 20);
     const auto waited = std::chrono::steady_clock::now() - started;
     cancelRequested = false;  // never cleared in the program; the other tests need it off

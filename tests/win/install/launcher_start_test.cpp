@@ -60,19 +60,21 @@ TEST(LauncherStartOwnProcess, LauncherGetsOurArgumentsOrAnError) {
   const testing::TempDir root;
   fs::create_directories(root.path() / L"local data");
   {
-    // A rejected install path: the local application data folder's, here one named with a
-    // space and a trailing backslash.
-    const testing::ScopedInstallPath rejected(L"C:/Games/Kestrivon");
+    // No install path set: the local application data folder's, here one named with a space
+    // and a trailing backslash.
+    const testing::ScopedInstallPath unset(L"");
     const testing::ScopedRegistryValue local(
         HKEY_CURRENT_USER,
         L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
         L"Local AppData", (root.path() / L"local data").wstring() + L"\\");
-    ASSERT_TRUE(rejected.Ok() && local.Ok());
+    ASSERT_TRUE(unset.Ok() && local.Ok());
     ResolveInstallDir();
   }
   // With one separator, and read once: the log stays there for the process.
   const fs::path installDir = root.path() / L"local data" / L"Kestrivon";
   ASSERT_EQ(ResolveInstallDir(), installDir.wstring());
+  EXPECT_EQ(InstallDirProblem(), core::InstallFolderProblem::None);
+  EXPECT_EQ(LogFolder(), installDir.wstring() + L"\\logs");
   const testing::ProcessLogTail log;
   const fs::path exe = installDir / kLauncherExeName;
 

@@ -77,6 +77,7 @@ TEST(SelfReplace, FailedReplacementKeepsTheRunningUpdaterAndItsMutex) {
     held.Reset();
     EXPECT_TRUE(ReadFileBytes(exe) == old);
     EXPECT_FALSE(fs::exists(exe.wstring() + L".backup"));
+    EXPECT_FALSE(fs::exists(exe.wstring() + L".new"));  // written beside, never left there
     const std::string log = ReadFileBytes(dir / L"logs\\Kestrivon_Updater.log");
     EXPECT_NE(log.find(logLine), std::string::npos) << log;
   }

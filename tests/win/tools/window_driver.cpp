@@ -5,6 +5,8 @@
 //                                                given in DIPs (scaled by the window's DPI)
 //   window_driver CLASS TIMEOUT_MS close         ... then ask it to close (WM_CLOSE)
 //   window_driver CLASS TIMEOUT_MS gone          wait until no window of CLASS exists
+//   window_driver CLASS TIMEOUT_MS foreground    wait until the foreground window is of CLASS
+//   window_driver CLASS TIMEOUT_MS activate      ... then make it the foreground window
 // Exit code: 0 done, 1 not found (or, for gone, still there) within the time-out, 2 bad
 // usage, 3 the message could not be posted.
 
@@ -22,7 +24,8 @@ enum ExitCode { kDone = 0, kTimedOut = 1, kUsage = 2, kPostFailed = 3 };
 
 int Usage() {
   std::fwprintf(stderr,
-                L"usage: window_driver CLASS TIMEOUT_MS find|enter|escape|close|gone|click X Y\n");
+                L"usage: window_driver CLASS TIMEOUT_MS "
+                L"find|enter|escape|close|activate|gone|foreground|click X Y\n");
   return kUsage;
 }
 
@@ -34,6 +37,20 @@ bool WaitFor(const wchar_t* windowClass, DWORD timeout, bool shown, HWND& window
   while (true) {
     window = FindWindowW(windowClass, nullptr);
     if (shown ? window != nullptr && IsWindowVisible(window) : window == nullptr) return true;
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(kPollMilliseconds);
+  }
+}
+
+bool WaitForForeground(const wchar_t* windowClass, DWORD timeout) {
+  const ULONGLONG deadline = GetTickCount64() + timeout;
+  while (true) {
+    wchar_t name[256] = {};
+    const HWND window = GetForegroundWindow();
+    if (window != nullptr && GetClassNameW(window, name, 256) > 0 &&
+        std::wcscmp(name, windowClass) == 0) {
+      return true;
+    }
     if (GetTickCount64() >= deadline) return false;
     Sleep(kPollMilliseconds);
   }
@@ -66,8 +83,9 @@ int wmain(int argc, wchar_t** argv) {
   HWND window = nullptr;
 
   if (action == L"gone") return WaitFor(windowClass, timeout, false, window) ? kDone : kTimedOut;
+  if (action == L"foreground") return WaitForForeground(windowClass, timeout) ? kDone : kTimedOut;
   if (action != L"find" && action != L"enter" && action != L"escape" && action != L"close" &&
-      !(action == L"click" && argc == 6)) {
+      action != L"activate" && !(action == L"click" && argc == 6)) {
     return Usage();
   }
   if (!WaitFor(windowClass, timeout, true, window)) {
@@ -79,6 +97,7 @@ int wmain(int argc, wchar_t** argv) {
   if (action == L"enter") posted = PostKey(window, VK_RETURN);
   if (action == L"escape") posted = PostKey(window, VK_ESCAPE);
   if (action == L"close") posted = PostMessageW(window, WM_CLOSE, 0, 0);
+  if (action == L"activate") posted = SetForegroundWindow(window);
   if (action == L"click") {
     posted = PostClick(window, std::wcstod(argv[4], nullptr), std::wcstod(argv[5], nullptr));
   }
