@@ -106,7 +106,8 @@ def main():
         first = world.publish("release-1", keys=["manifest-signing"])
         publish_time = time.monotonic() - published
         one = demo_run(world, out, install, "1-install", first, 2)
-        second = world.publish("release-2", jre_version="21.0.7", keys=["manifest-signing"])
+        second = world.publish("release-2", jre_version="21.0.7", keys=["manifest-signing"],
+                               previous=first)
         two = demo_run(world, out, install, "2-runtime-update", second, 1)
         shutil.copy(os.path.join(install, e2e.LOG_NAME), os.path.join(out, "Kestrivon_Updater.log"))
         record = e2e.versions(install)

@@ -114,7 +114,7 @@ class World:
         return self.publish(name, **publish), os.path.join(self.work, "installs", name)
 
     def publish(self, name, jre_version="21.0.5", updater=None, updater_version="1.0.0",
-                vendor=False, keys=(), serial=None, launcher="launcher",
+                vendor=False, keys=(), serial=None, previous=None, launcher="launcher",
                 launcher_version="2.0.0"):
         out = os.path.join(self.work, "releases", name)
         shutil.rmtree(out, ignore_errors=True)
@@ -130,6 +130,8 @@ class World:
             command += ["--signing-key", os.path.join(self.tools.keys, f"{key}.key")]
         if serial is not None:
             command += ["--serial", str(serial)]
+        if previous:
+            command += ["--previous", previous]
         if vendor:
             command += ["--runtime-vendor-url",
                         f"https://{sandbox.VENDOR_HOSTS[0]}/mirror/{{file}}"]
