@@ -359,15 +359,18 @@ def kill_matrix(world, install, release, key, view, old, new, record):
             shutil.rmtree(install)
             shutil.copytree(snapshot, install, symlinks=True)
             started = time.monotonic()
+            starts_before = len(launcher_starts(install))
             run = Run(world, install, kill_at_step=step)
             check(run.drive(PROMPT_CLASS, "enter"), f"{key}, kill step {step}: no prompt")
             if not run.killed():
                 break
-            # Killed after the new updater started: that one finishes the run.
-            while ("New updater started; exiting." in run.run_log()
-                   and "Updater finished" not in run.run_log()):
-                check(time.monotonic() - started < 120, "the new updater did not finish")
-                time.sleep(0.1)
+            # Killed after the new updater started: that one finishes the run and starts the
+            # launcher, whose record of it may come after the updater's last line.
+            if "New updater started; exiting." in run.run_log():
+                while "Updater finished" not in run.run_log():
+                    check(time.monotonic() - started < 120, "the new updater did not finish")
+                    time.sleep(0.1)
+                wait_for_starts(install, starts_before + 1)
             state = view(install)
             check(state in (old, new), f"{key}, kill step {step}: neither the old nor the new "
                   f"component: {sorted(state)}\n{run.run_log()}")
