@@ -30,7 +30,8 @@ constexpr int DownloadBasePercent(Component component) {
 
 constexpr int InstallPercent(Component component) { return component == Component::Jre ? 83 : 43; }
 
-InstalledComponent& RecordOf(InstalledVersions& record, Component component) {
+template <typename Record>  // InstalledVersions, const or not
+auto& RecordOf(Record& record, Component component) {
   return component == Component::Jre ? record.jre : record.launcher;
 }
 
@@ -98,6 +99,54 @@ std::optional<RunResult> UpdateComponent(UpdaterHost& host, const std::filesyste
   return std::nullopt;
 }
 
+// Each component's decision, logged; the rows to ask about. Nothing (after the failure is
+// shown) when a component can neither be updated nor started as installed.
+std::optional<std::vector<PendingUpdate>> PendingUpdates(UpdaterHost& host,
+                                                         const InstalledVersions& installed,
+                                                         const Manifest* manifest) {
+  std::vector<PendingUpdate> pending;
+  for (const Component component : {Component::Launcher, Component::Jre}) {
+    const InstalledComponent& record = RecordOf(installed, component);
+    const std::string_view name = ComponentLogName(component);
+    const std::string shownVersion = record.version.empty() ? "none" : record.version;
+    const UpdateInfo* entry = manifest ? &EntryOf(*manifest, component) : nullptr;
+    const bool onDisk = host.IsInstalled(component);
+
+    switch (DecideComponent(record, onDisk, entry)) {
+      case ComponentDecision::UpToDate:
+        LogFormat(LogLevel::Info, "{}: {} -> up to date", name, shownVersion);
+        break;
+      case ComponentDecision::UpdateNeeded:
+        LogFormat(LogLevel::Info, "{}: {} (sha256 {}) -> {} (sha256 {}): update needed", name,
+                  shownVersion, ShortDigest(record.sha256), entry->version,
+                  ShortDigest(entry->sha256));
+        pending.push_back({component, record.version, *entry});
+        break;
+      case ComponentDecision::UseInstalled:
+        LogFormat(LogLevel::Info, "{}: {}, no usable manifest entry -> using the installed copy",
+                  name, shownVersion);
+        break;
+      case ComponentDecision::Unavailable:
+        LogFormat(LogLevel::Error, "{}: no usable manifest entry and not installed", name);
+        host.ShowFailure(Failure::ManifestUnavailable, component);
+        return std::nullopt;
+    }
+  }
+  return pending;
+}
+
+// A download kept by an earlier run stays only while a pending row names its package.
+void KeepOnlyWantedPartials(const std::filesystem::path& root,
+                            const std::vector<PendingUpdate>& pending) {
+  DiscardPartialDownloads(
+      root, [&](const std::filesystem::path& package, const PartialRecord& partial) {
+        return std::any_of(pending.begin(), pending.end(), [&](const PendingUpdate& row) {
+          return ArchivePath(root, row.component, row.entry) == package &&
+                 RecordNamesEntry(partial, row.entry);
+        });
+      });
+}
+
 RunResult Run(UpdaterHost& host) {
   const std::filesystem::path root = host.InstallDir();
   const Downloader& downloader = host.GetDownloader();
@@ -132,55 +181,21 @@ RunResult Run(UpdaterHost& host) {
   host.SetStage(Stage::CheckingComponents, std::nullopt, 20);
   InstalledVersions installed = ReadInstalledVersions(root);
 
-  std::vector<PendingUpdate> pending;
-  for (const Component component : {Component::Launcher, Component::Jre}) {
-    const InstalledComponent& record = RecordOf(installed, component);
-    const std::string_view name = ComponentLogName(component);
-    const std::string shownVersion = record.version.empty() ? "none" : record.version;
-    const UpdateInfo* entry = manifest ? &EntryOf(*manifest, component) : nullptr;
-    const bool onDisk = host.IsInstalled(component);
+  const std::optional<std::vector<PendingUpdate>> pending =
+      PendingUpdates(host, installed, manifest ? &*manifest : nullptr);
+  if (!pending) return RunResult::Failed;
+  if (manifest) KeepOnlyWantedPartials(root, *pending);
 
-    switch (DecideComponent(record, onDisk, entry)) {
-      case ComponentDecision::UpToDate:
-        LogFormat(LogLevel::Info, "{}: {} -> up to date", name, shownVersion);
-        break;
-      case ComponentDecision::UpdateNeeded:
-        LogFormat(LogLevel::Info, "{}: {} (sha256 {}) -> {} (sha256 {}): update needed", name,
-                  shownVersion, ShortDigest(record.sha256), entry->version,
-                  ShortDigest(entry->sha256));
-        pending.push_back({component, record.version, *entry});
-        break;
-      case ComponentDecision::UseInstalled:
-        LogFormat(LogLevel::Info, "{}: {}, no usable manifest entry -> using the installed copy",
-                  name, shownVersion);
-        break;
-      case ComponentDecision::Unavailable:
-        LogFormat(LogLevel::Error, "{}: no usable manifest entry and not installed", name);
-        host.ShowFailure(Failure::ManifestUnavailable, component);
-        return RunResult::Failed;
-    }
-  }
-
-  if (manifest) {
-    DiscardPartialDownloads(
-        root, [&](const std::filesystem::path& package, const PartialRecord& partial) {
-          return std::any_of(pending.begin(), pending.end(), [&](const PendingUpdate& row) {
-            return ArchivePath(root, row.component, row.entry) == package &&
-                   RecordNamesEntry(partial, row.entry);
-          });
-        });
-  }
-
-  if (pending.empty()) {
+  if (pending->empty()) {
     host.SetStage(Stage::NoUpdatesRequired, std::nullopt, 95);
   } else {
-    if (!host.ConfirmComponentUpdates(pending)) {
+    if (!host.ConfirmComponentUpdates(*pending)) {
       Log(LogLevel::Info, "The user declined the component updates");
       return RunResult::Cancelled;
     }
     host.SetStage(Stage::UpdatingComponents, std::nullopt,
-                  DownloadBasePercent(pending.front().component));
-    for (const PendingUpdate& row : pending) {
+                  DownloadBasePercent(pending->front().component));
+    for (const PendingUpdate& row : *pending) {
       if (const auto ended = UpdateComponent(host, root, row)) return *ended;
     }
     host.SetStage(Stage::ComponentsDone, std::nullopt, 95);

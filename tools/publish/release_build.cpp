@@ -271,31 +271,13 @@ Status CheckUrl(std::string_view what, std::string_view url,
   return {};
 }
 
-std::expected<BuildReport, std::string> BuildRelease(const BuildOptions& options) {
-  const Clock::time_point start = Clock::now();
-  if (options.output.empty()) return std::unexpected("no output folder given");
-  fs::path output = fs::absolute(options.output).lexically_normal();
-  if (!output.has_filename()) output = output.parent_path();  // "release/"
-  std::error_code error;
-  if (fs::exists(fs::symlink_status(output, error))) {
-    return std::unexpected(fmt::format("output {} already exists; publish into a new folder",
-                                       core::PathToUtf8(output)));
-  }
-  if (options.launcher.source.empty()) return std::unexpected("no launcher folder given");
+namespace {
 
-  const std::string cdnBase =
-      options.cdnBase.empty() ? fmt::format("https://{}", core::cdnHost) : options.cdnBase;
-  if (Status ok = CheckUrl("CDN base URL", cdnBase, {core::cdnHost}, true); !ok)
-    return std::unexpected(ok.error());
+// The inputs the options name, checked and collected, in package order.
+std::expected<std::vector<Pending>, std::string> CollectInputs(const BuildOptions& options,
+                                                               const fs::path& output) {
   const std::vector<std::string_view> vendorHosts(core::allowedVendorHosts.begin(),
                                                   core::allowedVendorHosts.end());
-  std::optional<uint64_t> serial;  // only a release that asks for one carries it
-  if (!options.signingKeys.empty() || options.serial || !options.previous.empty()) {
-    auto chosen = ChooseSerial(options.serial, options.previous);
-    if (!chosen) return std::unexpected(std::move(chosen.error()));
-    serial = *chosen;
-  }
-
   std::vector<Pending> pending;
   for (auto [component, label, input] : {std::tuple{"launcher", "launcher", &options.launcher},
                                          std::tuple{"jre", "runtime", &options.runtime},
@@ -325,26 +307,21 @@ std::expected<BuildReport, std::string> BuildRelease(const BuildOptions& options
     if (!tree) return std::unexpected(std::move(tree.error()));
     item.tree = std::move(*tree);
   }
+  return pending;
+}
 
-  fs::create_directories(output.parent_path(), error);
-  Staging staging(output);
-  fs::remove_all(staging.path(), error);
-  const fs::path site = staging.path() / "site";
-  const fs::path packages = site / core::PathFromUtf8(kPackagesPath);
-  fs::create_directories(packages, error);
-  if (error) {
-    return std::unexpected(
-        fmt::format("can't create {}: {}", core::PathToUtf8(packages), error.message()));
-  }
-
-  BuildReport report;
+// Packs each input into `packages` under its final name (the digest in it) and fills in what
+// the manifest says of it.
+Status PackAll(std::vector<Pending>& pending, const fs::path& packages, std::string_view cdnBase,
+               const BuildOptions& options, BuildReport& report) {
+  std::error_code error;
   for (Pending& item : pending) {
     const fs::path archive = packages / (item.component + ".zip");
     const std::string label = item.component == "jre" ? "runtime" : item.component;
     const Clock::time_point packStart = Clock::now();
     if (Status packed = Pack(item.tree, archive, fmt::format("Packing {}", label), options);
         !packed) {
-      return std::unexpected(packed.error());
+      return packed;
     }
     auto digest = core::Sha256File(archive, {});
     if (!digest) return std::unexpected(digest.error());
@@ -367,19 +344,15 @@ std::expected<BuildReport, std::string> BuildRelease(const BuildOptions& options
     published.packSeconds = std::chrono::duration<double>(Clock::now() - packStart).count();
     report.leftOut.insert(report.leftOut.end(), item.tree.leftOut.begin(), item.tree.leftOut.end());
   }
+  return {};
+}
 
-  const fs::path manifest = site / core::PathFromUtf8(kManifestPath);
-  report.serial = serial.value_or(0);
-  {
-    std::ofstream out(manifest, std::ios::binary | std::ios::trunc);
-    out << ManifestText(pending, serial);
-    if (!out.flush()) {
-      return std::unexpected(fmt::format("can't write {}", core::PathToUtf8(manifest)));
-    }
-  }
-
+// Signs the release in `site` when keys are given, then takes it as the updater would: every
+// package extracted and compared with its input, every signature checked.
+Status SignAndCheck(const fs::path& site, const fs::path& scratch, std::vector<Pending>& pending,
+                    const BuildOptions& options, BuildReport& report) {
   CheckOptions check;
-  check.scratch = staging.path() / "scratch";
+  check.scratch = scratch;
   check.updaterName = options.updaterName;
   check.progress = options.progress;
   check.progressIsTerminal = options.progressIsTerminal;
@@ -390,9 +363,7 @@ std::expected<BuildReport, std::string> BuildRelease(const BuildOptions& options
     return {};
   };
   if (!options.signingKeys.empty()) {
-    if (Status done = SignRelease(site, options.signingKeys); !done) {
-      return std::unexpected(std::move(done.error()));
-    }
+    if (Status done = SignRelease(site, options.signingKeys); !done) return done;
   }
   auto checked = CheckRelease(site, check);
   if (checked && !options.signingKeys.empty()) {
@@ -418,6 +389,64 @@ std::expected<BuildReport, std::string> BuildRelease(const BuildOptions& options
       }
     }
     report.packages.push_back(item.published);
+  }
+  return {};
+}
+
+}  // namespace
+
+std::expected<BuildReport, std::string> BuildRelease(const BuildOptions& options) {
+  const Clock::time_point start = Clock::now();
+  if (options.output.empty()) return std::unexpected("no output folder given");
+  fs::path output = fs::absolute(options.output).lexically_normal();
+  if (!output.has_filename()) output = output.parent_path();  // "release/"
+  std::error_code error;
+  if (fs::exists(fs::symlink_status(output, error))) {
+    return std::unexpected(fmt::format("output {} already exists; publish into a new folder",
+                                       core::PathToUtf8(output)));
+  }
+  if (options.launcher.source.empty()) return std::unexpected("no launcher folder given");
+
+  const std::string cdnBase =
+      options.cdnBase.empty() ? fmt::format("https://{}", core::cdnHost) : options.cdnBase;
+  if (Status ok = CheckUrl("CDN base URL", cdnBase, {core::cdnHost}, true); !ok)
+    return std::unexpected(ok.error());
+  std::optional<uint64_t> serial;  // only a release that asks for one carries it
+  if (!options.signingKeys.empty() || options.serial || !options.previous.empty()) {
+    auto chosen = ChooseSerial(options.serial, options.previous);
+    if (!chosen) return std::unexpected(std::move(chosen.error()));
+    serial = *chosen;
+  }
+  auto pending = CollectInputs(options, output);
+  if (!pending) return std::unexpected(std::move(pending.error()));
+
+  // Everything is made in a hidden folder beside the output and renamed at the end.
+  fs::create_directories(output.parent_path(), error);
+  Staging staging(output);
+  fs::remove_all(staging.path(), error);
+  const fs::path site = staging.path() / "site";
+  const fs::path packages = site / core::PathFromUtf8(kPackagesPath);
+  fs::create_directories(packages, error);
+  if (error) {
+    return std::unexpected(
+        fmt::format("can't create {}: {}", core::PathToUtf8(packages), error.message()));
+  }
+  BuildReport report;
+  if (Status packed = PackAll(*pending, packages, cdnBase, options, report); !packed) {
+    return std::unexpected(std::move(packed.error()));
+  }
+  const fs::path manifest = site / core::PathFromUtf8(kManifestPath);
+  report.serial = serial.value_or(0);
+  {
+    std::ofstream out(manifest, std::ios::binary | std::ios::trunc);
+    out << ManifestText(*pending, serial);
+    if (!out.flush()) {
+      return std::unexpected(fmt::format("can't write {}", core::PathToUtf8(manifest)));
+    }
+  }
+  if (Status checked = SignAndCheck(site, staging.path() / "scratch", *pending, options, report);
+      !checked) {
+    return std::unexpected(std::move(checked.error()));
   }
 
   // A folder that appeared meanwhile is never replaced (rename would take an empty one).
