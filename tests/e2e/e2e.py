@@ -635,6 +635,9 @@ def signed_manifests(world):
         pathlib.Path(release, manifest_file).write_bytes(data)
 
     refused = "[WARN] Manifest signature refused (attempt 4/4): "
+    # The manifest sent on to another host (whose copy would be signed as well): refused.
+    elsewhere = {"/" + manifest_file: {"redirect": f"https://{sandbox.VENDOR_HOSTS[0]}/"
+                                                   f"{manifest_file}"}}
     rows = (
         (newer, None),  # accepted first (its start also removes the self-update's backup)
         (variant("no-sig", lambda r: os.remove(os.path.join(r, manifest_file + ".sig")),
@@ -644,13 +647,16 @@ def signed_manifests(world):
          refused + "no signature by a key built into this program"),
         (variant("flipped", flip_byte, keys=["new"], serial=6),
          refused + "the signature by key "),
+        ((newer, elsewhere),
+         "[WARN] Manifest download failed (attempt 4/4): redirect to another host refused: "
+         + sandbox.VENDOR_HOSTS[0]),
         (variant("rotation", keys=["old", "new"], serial=6), None),
         (first, "[WARN] Manifest refused (attempt 4/4): manifest serial 5 is older than 6"),
     )
     for number, (release, refusal) in enumerate(rows, start=2):
         before = tree(install)
-        log = update(world, install, world.nginx(release),
-                     answers=1 if release == newer else 0).run_log()
+        server = world.faults(*release) if isinstance(release, tuple) else world.nginx(release)
+        log = update(world, install, server, answers=1 if release == newer else 0).run_log()
         check(len(wait_for_starts(install, number)) == number, f"launcher not started\n{log}")
         if refusal:
             check(refusal in log and "Manifest unavailable after 4 attempts" in log, log)
