@@ -8,20 +8,10 @@
 
 #include <memory>
 
+#include "core/openssl_owners.h"
+
 namespace kestrivon::core {
 namespace {
-
-template <auto Free>
-struct Deleter {
-  template <typename T>
-  void operator()(T* object) const {
-    Free(object);
-  }
-};
-using PkeyOwner = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
-using ContextOwner = std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX_free>>;
-using DigestOwner = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX_free>>;
-using SigOwner = std::unique_ptr<ECDSA_SIG, Deleter<ECDSA_SIG_free>>;
 
 PkeyOwner PublicKey(const EcPoint& key) {
   unsigned char encoded[65] = {0x04};

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/file_replace.h"
 #include "core/json_read.h"
 #include "core/log.h"
 #include "core/long_path.h"
@@ -56,33 +57,7 @@ std::string SerializeInstalledVersions(const InstalledVersions& record) {
 }
 
 bool WriteInstalledVersions(const std::filesystem::path& root, const InstalledVersions& record) {
-  const std::filesystem::path target = VersionsFilePath(root);
-  std::filesystem::path temporary = target;
-  temporary += ".tmp";
-
-  std::error_code ignored;
-  std::filesystem::create_directories(LongPath(target.parent_path()), ignored);
-
-  {
-    std::ofstream stream(LongPath(temporary), std::ios::binary | std::ios::trunc);
-    if (stream.is_open()) {
-      stream << SerializeInstalledVersions(record) << '\n';
-      stream.close();
-    }
-    if (stream.fail()) {
-      LogFormat(LogLevel::Error, "Can't write {}", PathToUtf8(temporary));
-      return false;
-    }
-  }
-
-  // The rename is the only moment the record changes, so readers never see a partial file.
-  std::error_code error;
-  std::filesystem::rename(LongPath(temporary), LongPath(target), error);
-  if (error) {
-    LogFormat(LogLevel::Error, "Can't replace {}: {}", PathToUtf8(target), error.message());
-    return false;
-  }
-  return true;
+  return ReplaceFileText(VersionsFilePath(root), SerializeInstalledVersions(record) + '\n');
 }
 
 }  // namespace kestrivon::core

@@ -1,8 +1,10 @@
 #include "core/serial_record.h"
 
 #include <fstream>
+#include <string>
 #include <system_error>
 
+#include "core/file_replace.h"
 #include "core/log.h"
 #include "core/long_path.h"
 #include "core/path_utf8.h"
@@ -46,27 +48,7 @@ uint64_t ReadHighestSerial(const std::filesystem::path& root) {
 }
 
 bool WriteHighestSerial(const std::filesystem::path& root, uint64_t serial) {
-  const std::filesystem::path target = SerialFilePath(root);
-  std::filesystem::path temporary = target;
-  temporary += ".tmp";
-  {
-    std::ofstream stream(LongPath(temporary), std::ios::binary | std::ios::trunc);
-    if (stream.is_open()) {
-      stream << serial << '\n';
-      stream.close();
-    }
-    if (stream.fail()) {
-      LogFormat(LogLevel::Error, "Can't write {}", PathToUtf8(temporary));
-      return false;
-    }
-  }
-  std::error_code error;
-  std::filesystem::rename(LongPath(temporary), LongPath(target), error);
-  if (error) {
-    LogFormat(LogLevel::Error, "Can't replace {}: {}", PathToUtf8(target), error.message());
-    return false;
-  }
-  return true;
+  return ReplaceFileText(SerialFilePath(root), std::to_string(serial) + '\n');
 }
 
 }  // namespace kestrivon::core

@@ -18,6 +18,7 @@
 
 #include "core/ecdsa_openssl.h"
 #include "core/manifest.h"
+#include "core/openssl_owners.h"
 #include "core/path_utf8.h"
 #include "tools/publish/release_check.h"
 
@@ -26,17 +27,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-template <auto Free>
-struct Deleter {
-  template <typename T>
-  void operator()(T* object) const {
-    Free(object);
-  }
-};
-using PkeyOwner = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
-using DigestOwner = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX_free>>;
-using SigOwner = std::unique_ptr<ECDSA_SIG, Deleter<ECDSA_SIG_free>>;
-using FileOwner = std::unique_ptr<FILE, Deleter<fclose>>;
+using core::DigestOwner;
+using core::PkeyOwner;
+using core::SigOwner;
+using FileOwner = std::unique_ptr<FILE, core::FreeWith<fclose>>;
 
 std::expected<core::EcPoint, std::string> PointOf(const EVP_PKEY* key, const fs::path& file) {
   char group[32] = {};
