@@ -56,10 +56,13 @@ bool WaitForForeground(const wchar_t* windowClass, DWORD timeout) {
   }
 }
 
+// The key-down is what a window acts on: one that closes on it (the prompt on Enter) has gone
+// before the key-up can be posted, and that is success.
 bool PostKey(HWND window, UINT key) {
   const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)) << 16;
-  return PostMessageW(window, WM_KEYDOWN, key, scan | 1) &&
-         PostMessageW(window, WM_KEYUP, key, scan | 1 | (LPARAM{3} << 30));
+  if (!PostMessageW(window, WM_KEYDOWN, key, scan | 1)) return false;
+  PostMessageW(window, WM_KEYUP, key, scan | 1 | (LPARAM{3} << 30));
+  return true;
 }
 
 bool PostClick(HWND window, double xDips, double yDips) {
