@@ -19,7 +19,6 @@ import os
 import re
 import shutil
 import sys
-import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -94,11 +93,7 @@ def main():
     code = sandbox.enter_namespace("resume_bench", os.path.abspath(__file__))
     if code is not None:
         return code
-    work = tempfile.mkdtemp(prefix="kestrivon-resume-bench-", dir=os.path.join(ROOT, "build"))
-    os.chmod(work, 0o755)  # nginx's workers read the releases as another user
-    sandbox.prepare_namespace(work)
-    world = e2e.World(e2e.Tools(os.path.join(ROOT, "build", "windows"),
-                                os.path.join(ROOT, "build", "native")), work)
+    world, work = e2e.bench_world("resume-bench", ROOT)
     try:
         first = world.publish("bench-0")
         install = os.path.join(work, "install")

@@ -26,7 +26,6 @@ import shutil
 import statistics
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 
@@ -190,11 +189,7 @@ def main():
     code = sandbox.enter_namespace("update_bench", os.path.abspath(__file__))
     if code is not None:
         return code
-    work = tempfile.mkdtemp(prefix="kestrivon-update-bench-", dir=os.path.join(ROOT, "build"))
-    os.chmod(work, 0o755)  # nginx's workers read the releases as another user
-    sandbox.prepare_namespace(work)
-    world = e2e.World(e2e.Tools(os.path.join(ROOT, "build", "windows"),
-                                os.path.join(ROOT, "build", "native")), work)
+    world, work = e2e.bench_world("update-bench", ROOT)
     try:
         # Two large runtimes, so that every round replaces the one before it.
         releases = [world.publish("bench-0")]

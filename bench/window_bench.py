@@ -14,9 +14,7 @@ import argparse
 import os
 import shutil
 import statistics
-import subprocess
 import sys
-import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -109,11 +107,7 @@ def main():
     code = sandbox.enter_namespace("window_bench", os.path.abspath(__file__))
     if code is not None:
         return code
-    work = tempfile.mkdtemp(prefix="kestrivon-window-bench-", dir=os.path.join(ROOT, "build"))
-    os.chmod(work, 0o755)  # nginx's workers read the releases as another user
-    sandbox.prepare_namespace(work)
-    world = e2e.World(e2e.Tools(os.path.join(ROOT, "build", "windows"),
-                                os.path.join(ROOT, "build", "native")), work)
+    world, work = e2e.bench_world("window-bench", ROOT)
     programs = {"this build": world.tools.updater}
     if args.compare:
         programs["compared"] = os.path.abspath(args.compare)

@@ -15,6 +15,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 import traceback
 import zipfile
@@ -392,6 +393,16 @@ def kill_matrix(world, install, release, key, view, old, new, record):
     shutil.rmtree(snapshot)
     return step - 1
 
+
+
+def bench_world(name, root):
+    """A World in a fresh folder under `root`/build for one benchmark run, inside the namespace
+    (which the caller has entered), with the build's programs."""
+    work = tempfile.mkdtemp(prefix=f"kestrivon-{name}-", dir=os.path.join(root, "build"))
+    os.chmod(work, 0o755)  # nginx's workers read the releases as another user
+    sandbox.prepare_namespace(work)
+    return World(Tools(os.path.join(root, "build", "windows"),
+                       os.path.join(root, "build", "native")), work), work
 
 # --- scenarios --------------------------------------------------------------------------
 
