@@ -740,8 +740,7 @@ def install_folder_refused(world):
     default = os.path.join(world.prefix.path, "drive_c", "users", os.environ.get("USER", "root"),
                            "AppData", "Local", "Kestrivon")
     for value, problem in (("Z:\\", "a drive root"), ("C:\\windows", "a system folder")):
-        world.prefix.run(["reg", "add", r"HKCU\Software\Kestrivon", "/v", "InstallPath", "/d",
-                          value, "/f"], timeout=60, capture_output=True, check=True)
+        world.prefix.set_install_value(value)
         server = world.faults(release)
         with server:
             run = Run(world, default, set_path=False)

@@ -191,8 +191,20 @@ class WinePrefix:
         return subprocess.Popen([WINE_RUN, "--prefix", self.path, *argv], **kwargs)
 
     def set_install_path(self, path):
-        self.run(["reg", "add", r"HKCU\Software\Kestrivon", "/v", "InstallPath", "/d",
-                  self.windows_path(path), "/f"], timeout=60, capture_output=True, check=True)
+        self.set_install_value(self.windows_path(path))
+
+    def set_install_value(self, value):
+        # Wine's reg.exe now and then fails once right after a killed program's exit, while the
+        # server tears the process down; the write is idempotent, so it is tried again.
+        for attempt in range(3):
+            result = self.run(["reg", "add", r"HKCU\Software\Kestrivon", "/v", "InstallPath",
+                               "/d", value, "/f"], timeout=60,
+                              capture_output=True, text=True)
+            if result.returncode == 0:
+                return
+            time.sleep(1)
+        raise SandboxError(f"can't set the install path (exit {result.returncode}): "
+                           f"{result.stdout.strip()} {result.stderr.strip()}")
 
     @staticmethod
     def windows_path(path):
