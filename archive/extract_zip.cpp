@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <fstream>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -197,9 +198,8 @@ Result Extraction::Run() {
     return std::unexpected(
         fmt::format("can't create {}: {}", core::PathToUtf8(destination_), error.message()));
   }
-  const fs::space_info space = fs::space(core::LongPath(destination_), error);
-  if (!error) {
-    if (Result room = CheckDiskSpace(archiveSize, space.available); !room) return room;
+  if (const std::optional<uint64_t> available = core::AvailableBytes(destination_)) {
+    if (Result room = CheckDiskSpace(archiveSize, *available); !room) return room;
   }
 
   ArchiveStream& stream = stream_.emplace(archive_);

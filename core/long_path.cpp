@@ -14,6 +14,16 @@ std::wstring WithBackslashes(std::wstring_view text) {
   return out;
 }
 
+// The plain form of a long path ("\\?\C:\x" is "C:\x"); any other path as it is.
+std::filesystem::path PlainPath(const std::filesystem::path& path) {
+#ifdef _WIN32
+  const std::wstring& text = path.native();
+  if (text.starts_with(LR"(\\?\UNC\)")) return LR"(\\)" + text.substr(8);
+  if (text.starts_with(LR"(\\?\)")) return text.substr(4);
+#endif
+  return path;
+}
+
 }  // namespace
 
 std::wstring ToLongPath(std::wstring_view path) {
@@ -38,6 +48,18 @@ std::filesystem::path LongPath(const std::filesystem::path& path) {
 #else
   return path;
 #endif
+}
+
+std::optional<uint64_t> AvailableBytes(const std::filesystem::path& folder) {
+  // The standard library on Windows canonicalises the path first, which fails on the
+  // long-path form: the plain path is asked, and while that fails (a path beyond MAX_PATH),
+  // its nearest parent that can be, on the same volume but for a rare mount point.
+  std::error_code error;
+  for (std::filesystem::path path = PlainPath(folder);; path = path.parent_path()) {
+    const std::filesystem::space_info space = std::filesystem::space(path, error);
+    if (!error) return space.available;
+    if (!path.has_relative_path()) return std::nullopt;
+  }
 }
 
 }  // namespace kestrivon::core

@@ -101,6 +101,7 @@ enum class Failure : uint8_t {
   DownloadFailed = 1,
   VerificationFailed = 2,
   InstallFailed = 3,
+  NotEnoughSpace = 4,  // the disk is too full for the package; the player can make room
 };
 
 enum class RunResult : uint8_t {

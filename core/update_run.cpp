@@ -69,6 +69,9 @@ std::optional<RunResult> UpdateComponent(UpdaterHost& host, const std::filesyste
       case DownloadFailure::Integrity:
         host.ShowFailure(Failure::VerificationFailed, component);
         return RunResult::Failed;
+      case DownloadFailure::NoSpace:
+        host.ShowFailure(Failure::NotEnoughSpace, component);
+        return RunResult::Failed;
       case DownloadFailure::Transfer:
         break;
     }

@@ -1,6 +1,7 @@
 #include "core/verified_download.h"
 
 #include <algorithm>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -103,14 +104,13 @@ size_t TakeKeptPartial(const UpdateInfo& entry, const std::vector<DownloadSource
 
 bool HasRoomFor(const UpdateInfo& entry, const TransferState& state,
                 const std::filesystem::path& destination) {
-  std::error_code error;
-  const auto space = std::filesystem::space(LongPath(destination.parent_path()), error);
+  const std::optional<uint64_t> available = AvailableBytes(destination.parent_path());
   // Unknown: the extractor checks the space again before it writes.
-  if (error) return true;
+  if (!available) return true;
   const uint64_t needed = entry.size - state.kept + entry.size * kExtractionSpaceFactor;
-  if (space.available >= needed) return true;
+  if (*available >= needed) return true;
   LogFormat(LogLevel::Error, "Not enough free disk space for {}: {} MiB needed, {} MiB free",
-            PathToUtf8(destination.filename()), needed >> 20, space.available >> 20);
+            PathToUtf8(destination.filename()), needed >> 20, *available >> 20);
   return false;
 }
 
@@ -179,7 +179,7 @@ std::expected<void, DownloadFailure> DownloadVerified(const UpdateInfo& entry,
   TransferState state;
   state.expectedSize = entry.size;
   const size_t first = TakeKeptPartial(entry, sources, destination, downloader, state);
-  if (!HasRoomFor(entry, state, destination)) return std::unexpected(DownloadFailure::Transfer);
+  if (!HasRoomFor(entry, state, destination)) return std::unexpected(DownloadFailure::NoSpace);
 
   const std::string* currentUrl = nullptr;
   state.bodyStarting = [&](const TransferState& starting) {

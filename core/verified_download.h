@@ -24,6 +24,7 @@ enum class DownloadFailure : uint8_t {
   Transfer = 0,   // every source failed; the last failure was a transfer
   Integrity = 1,  // every source failed; the last failure was a verification
   Cancelled = 2,
+  NoSpace = 3,  // the disk cannot hold the package and its extraction; nothing was fetched
 };
 
 // On success the verified file stays at `destination`. A failure or cancellation keeps a

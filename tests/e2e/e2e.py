@@ -347,10 +347,16 @@ def kill_matrix(world, install, release, key, view, old, new, record):
     """Kills runs that install the component `key` of `release` at each of its install steps
     in turn (the program's kill seam), every time from the same old install. After each kill
     the component is the old or the new one, file by file; the next start then has the new
-    one in place, its record names it, and the launcher starts. Returns the steps killed at."""
+    one in place, its record names it, and the launcher starts; the player's own files and the
+    other components are never touched. Returns the steps killed at."""
     snapshot = install + "-before-kills"
     shutil.rmtree(snapshot, ignore_errors=True)
     shutil.copytree(install, snapshot, symlinks=True)
+    for name in (os.path.join("config", "settings.json"), os.path.join("screenshots", "a.png")):
+        os.makedirs(os.path.dirname(os.path.join(snapshot, name)), exist_ok=True)
+        with open(os.path.join(snapshot, name), "w") as out:
+            out.write("the player's")
+    others = bystanders(snapshot, key)
     digest = manifest(release)["win"][key]["sha256"]
     step = 0
     with world.nginx(release):
@@ -388,11 +394,24 @@ def kill_matrix(world, install, release, key, view, old, new, record):
             check(view(install) == new, f"{key}, kill step {step}: not the new component")
             check(record(versions(install)) == digest,
                   f"{key}, kill step {step}: record {versions(install)}")
+            check(bystanders(install, key) == others,
+                  f"{key}, kill step {step}: files beside the component changed")
             check(len(wait_for_starts(install, starts + 1)) == starts + 1,
                   f"{key}, kill step {step}: the launcher did not start")
     shutil.rmtree(snapshot)
     return step - 1
 
+
+
+def bystanders(install, key):
+    """What an install of component `key` must leave as it was: every file but the component's,
+    the record, the logs, temp and what the launcher writes when it starts."""
+    own = {"jre": ("runtime",), "launcher": ("app", "KestrivonLauncher.exe"),
+           "updater": ("KestrivonUpdater.exe",)}[key]
+    skipped = own + ("temp", "logs", os.path.join("config", "versions.json"),
+                     "launcher-run.jsonl")
+    return {name: digest for name, digest in tree(install).items()
+            if not any(name == top or name.startswith(top + os.sep) for top in skipped)}
 
 
 def bench_world(name, root):
@@ -595,8 +614,9 @@ def vendor_fails_then_cdn_busy_twice_then_serving(world):
 
 @scenario
 def refused_runs(world):
-    """The manifest missing or under a certificate nobody trusts, a zip-slip runtime package:
-    the error view, exit 1 once it is closed, nothing written outside the install folder."""
+    """The manifest missing or under a certificate nobody trusts, a zip-slip runtime package, a
+    disk too full: the error view, exit 1 once it is closed, nothing written outside the install
+    folder."""
     release, install = world.release_and_install("refused")
     package = os.path.join(release, jre_file(release))
     with zipfile.ZipFile(package, "w") as archive:
@@ -617,6 +637,24 @@ def refused_runs(world):
     escaped = [os.path.join(folder, name) for folder, _, files in os.walk(world.work)
                for name in files if name.startswith("escaped")]
     check(not escaped, f"written outside: {escaped}")
+
+    # A disk too small for the launcher package and its extraction (a tmpfs that holds the
+    # updater and little more): the error view says so before a byte of it is fetched.
+    small = os.path.join(world.work, "installs", "small-disk")
+    os.makedirs(small)
+    room = 128 << 10
+    launcher_size = manifest(release)["win"]["launcher"]["size"]
+    check(launcher_size * 4 > room, f"the launcher package ({launcher_size} bytes) fits anyway")
+    size = os.path.getsize(world.tools.updater) + room
+    subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", small], check=True)
+    try:
+        run = update(world, small, world.faults(release), answers=2,
+                     error="There is not enough free disk space for the update.", expect=1)
+        check("Not enough free disk space for launcher-package.zip" in run.run_log(), run.run_log())
+        check(temp_is_empty(small) and not os.path.exists(os.path.join(small, "app")),
+              f"written to a full disk: {sorted(tree(small))}")
+    finally:
+        subprocess.run(["umount", "--lazy", small])
 
 
 @scenario

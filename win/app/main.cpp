@@ -87,17 +87,9 @@ void WorkerBody(std::promise<void> done, std::atomic<int>* exitCode, const std::
   done.set_value();
 }
 
-// The worker did not stop after the window closed. A swap in progress is waited for, so the
-// program never cuts one in half itself; the worker then gets the usual time to finish.
 bool WorkerStopped(const std::future<void>& finished) {
-  if (finished.wait_for(kWorkerWindDown) == std::future_status::ready) return true;
-  if (!AnyProtectedSectionOpen()) return false;
-  WriteLogLine(L"[WARN] Waiting for a file swap to finish before exiting");
-  if (!WaitForProtectedSections(kSwapWait)) {
-    WriteLogLine(L"[WARN] The file swap didn't finish within 60 s");
-    return false;
-  }
-  return finished.wait_for(kWorkerWindDown) == std::future_status::ready;
+  const WorkerEnd end = WaitForWorkerEnd(finished, kWorkerWindDown, kSwapWait);
+  return end == WorkerEnd::Stopped || end == WorkerEnd::StoppedAfterSwap;
 }
 
 // The orderly end: graphics, mutex, the final lines, COM; in this order.

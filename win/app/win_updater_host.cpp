@@ -6,6 +6,7 @@
 #include "core/escaped_text.h"
 #include "core/version.h"
 #include "win/app/download_status.h"
+#include "win/base/test_seam.h"
 #include "win/base/text_encoding.h"
 #include "win/install/file_ops.h"
 #include "win/install/install_component.h"
@@ -111,6 +112,7 @@ WinUpdaterHost::~WinUpdaterHost() = default;
 std::filesystem::path WinUpdaterHost::InstallDir() { return installDir_; }
 
 void WinUpdaterHost::SetStage(Stage stage, std::optional<Component> component, int percent) {
+  if (testSeam.stageSet != nullptr) testSeam.stageSet();
   // The stages around an install: the package downloaded, the record written, "temp" about
   // to be emptied.
   if (stage == Stage::InstallingComponent || stage == Stage::ApplyingUpdaterUpdate ||
@@ -151,6 +153,9 @@ void WinUpdaterHost::ShowFailure(core::Failure failure, std::optional<Component>
       return;
     case core::Failure::InstallFailed:
       ShowError(text.errorExtractFailed + installDir_);
+      return;
+    case core::Failure::NotEnoughSpace:
+      ShowError(text.errorNotEnoughSpace + installDir_);
       return;
   }
 }

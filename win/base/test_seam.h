@@ -15,6 +15,9 @@ struct TestSeam {
   // Opens the log folder instead of the shell, whose file manager would outlive the test
   // under Wine (and hold its output open).
   void (*openFolder)(const std::wstring& folder) = nullptr;
+  // Called on the worker each time the host is told of a new stage: a test's stand-in for a
+  // failure nobody expected inside the engine (it throws).
+  void (*stageSet)() = nullptr;
 };
 
 inline TestSeam testSeam;

@@ -5,6 +5,8 @@
 // for an open protected section (a kill or a power cut is left to the next start's restore).
 
 #include <chrono>
+#include <cstdint>
+#include <future>
 
 namespace kestrivon::win {
 
@@ -16,9 +18,17 @@ class ProtectedSection {
   ProtectedSection& operator=(const ProtectedSection&) = delete;
 };
 
-bool AnyProtectedSectionOpen() noexcept;
+enum class WorkerEnd : uint8_t {
+  Stopped,           // within the wind-down
+  StoppedAfterSwap,  // once an open swap had finished
+  SwapTooLong,       // a swap still open after `swapBound`
+  Stuck,             // no swap open, and still running
+};
 
-// Waits until no protected section is open, at most `bound`; true when none is open.
-bool WaitForProtectedSections(std::chrono::milliseconds bound) noexcept;
+// The forced exit's wait for the worker after the window has closed: the wind-down, and a
+// swap in progress on top of it (logged), so the program never cuts one in half itself.
+// Main thread only.
+WorkerEnd WaitForWorkerEnd(const std::future<void>& worker, std::chrono::milliseconds windDown,
+                           std::chrono::milliseconds swapBound);
 
 }  // namespace kestrivon::win

@@ -30,11 +30,12 @@ void RestorePrevious(const std::wstring& longExe, const std::wstring& longBackup
   MoveFileExW(longBackup.c_str(), longExe.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
-// A copy of `from` at `to` whose bytes are on the disk before the swap names it.
+// A copy of `from` at `to` whose bytes are on the disk before the swap names it. The flush
+// shares the file: a scanner that opened the fresh copy to read it must not fail the update.
 bool WriteDurableCopy(const std::wstring& from, const std::wstring& to) {
   if (!CopyFileW(from.c_str(), to.c_str(), FALSE)) return false;
-  const UniqueFile file(CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  const UniqueFile file(CreateFileW(to.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   return file && FlushFileBuffers(file.Get());
 }
 

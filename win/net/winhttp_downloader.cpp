@@ -121,8 +121,11 @@ std::expected<void, DownloadError> Transfer(HINTERNET request, HANDLE file, uint
     }
 
     DWORD written = 0;
-    if (!WriteFile(file, buffer.data(), read, &written, nullptr) || written != read) {
-      return std::unexpected(Final(fmt::format("write failed (error {})", GetLastError())));
+    const bool wrote = WriteFile(file, buffer.data(), read, &written, nullptr) != 0;
+    if (!wrote || written != read) {
+      // A short write that reports no error is a full disk.
+      const DWORD error = wrote ? DWORD{ERROR_DISK_FULL} : GetLastError();
+      return std::unexpected(Final(fmt::format("write failed (error {})", error)));
     }
     state.digest.Update(reinterpret_cast<const uint8_t*>(buffer.data()), read);
     state.kept += read;

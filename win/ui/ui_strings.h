@@ -39,6 +39,7 @@ struct UiStrings {
   const wchar_t* errorDownloadFailed = L"";
   const wchar_t* errorIntegrityFailed = L"";
   const wchar_t* errorExtractFailed = L"";
+  const wchar_t* errorNotEnoughSpace = L"";
   const wchar_t* errorCheckFailedNoLauncher = L"";
   const wchar_t* errorPathNotRepresentable = L"";
   const wchar_t* errorCreateFolderFailed = L"";

@@ -52,11 +52,16 @@ TEST(WinUpdaterHost, InstalledMeansAFile) {
 }
 
 // The error view itself: the window tests.
-TEST(WinUpdaterHost, AFileFailureNamesTheInstallPath) {
-  WinUpdaterHost(L"D:\\Games\\Kestrivon", nullptr).ShowFailure(core::Failure::InstallFailed, {});
-  EXPECT_EQ(uiState.detailLine,
-            std::wstring(currentUiStrings->errorExtractFailed) + L"D:\\Games\\Kestrivon");
-  errorShown = false;  // it would freeze the other tests' status lines
+TEST(WinUpdaterHost, FailuresTheUserCanActOnNameTheInstallPath) {
+  const std::pair<core::Failure, const wchar_t*> cases[] = {
+      {core::Failure::InstallFailed, currentUiStrings->errorExtractFailed},
+      {core::Failure::NotEnoughSpace, currentUiStrings->errorNotEnoughSpace},
+  };
+  for (const auto& [failure, text] : cases) {
+    WinUpdaterHost(L"D:\\Games\\Kestrivon", nullptr).ShowFailure(failure, {});
+    EXPECT_EQ(uiState.detailLine, std::wstring(text) + L"D:\\Games\\Kestrivon");
+    errorShown = false;  // it would freeze the other tests' status lines
+  }
 }
 
 }  // namespace
