@@ -165,7 +165,9 @@ TEST_F(UiSnapshotsOwnProcess, MainWindowAndErrorView) {
     // The state ShowError leaves, without writing to the process log.
     const UiStrings& t = *currentUiStrings;
     errorShown = false;
-    SetStatus(std::wstring(t.labelError) + L"\n" + t.errorDownloadFailed, 0);
+    // The longest error text, with a path.
+    SetStatus(std::wstring(t.labelError) + L"\n" + t.errorNotEnoughSpace + L"D:\\Games\\Kestrivon",
+              0);
     errorShown = true;
     error = Main(language == UiLanguage::English ? L"main-error.png" : L"main-error-ru.png");
   }
