@@ -61,6 +61,8 @@ def share(pids, seconds):
 def window_round(world, install, exe, seconds, size):
     """(prompt shares, download shares), each (updater, wineserver)."""
     shutil.copy(exe, os.path.join(install, "KestrivonUpdater.exe"))
+    # The last round's cancelled download stays for a resume: every round starts from zero.
+    shutil.rmtree(os.path.join(install, "temp"), ignore_errors=True)
     run = e2e.Run(world, install, set_path=False)
     try:
         if not run.drive(e2e.PROMPT_CLASS, "find"):

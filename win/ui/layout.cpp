@@ -1,6 +1,7 @@
 #include "win/ui/layout.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace kestrivon::win {
 
@@ -16,6 +17,13 @@ float ChooseStatusFontSize(const std::function<float(float points)>& measureWidt
     size -= 0.5f;
   } while (size > 10.0f);
   return size;
+}
+
+PixelRect PixelsAround(const DipRect& rect, float scale) {
+  return {static_cast<int>(std::floor(rect.x * scale)) - 1,
+          static_cast<int>(std::floor(rect.y * scale)) - 1,
+          static_cast<int>(std::ceil((rect.x + rect.width) * scale)) + 1,
+          static_cast<int>(std::ceil((rect.y + rect.height) * scale)) + 1};
 }
 
 PixelPoint CentreInWorkArea(const PixelRect& work, int width, int height) {

@@ -32,6 +32,9 @@ inline constexpr DipRect kSecondaryButtonRect{234, 166, 160, 36};
 inline constexpr DipRect kLogoRect{26, 20, 48, 42};
 inline constexpr DipRect kStatusRect{84, 24, 430, 30};
 inline constexpr DipRect kDetailRect{84, 56, 430, 64};
+// What the run view's detail line can touch: a wrapped line that starts inside kDetailRect is
+// drawn whole (under Wine), so the last one may reach below it, at most down to the track.
+inline constexpr DipRect kDetailReachRect{84, 56, 430, 80};
 inline constexpr DipRect kErrorDetailRect{84, 56, 430, 96};
 inline constexpr DipRect kProgressTrackRect{30, 138, 484, 6};
 
@@ -48,6 +51,10 @@ struct PixelRect {
   int right = 0;
   int bottom = 0;
 };
+
+// The pixels that `rect` can touch at `scale` pixels per DIP, anti-aliased edges included:
+// rounded outwards and one pixel wider on every side; not clipped to the client area.
+PixelRect PixelsAround(const DipRect& rect, float scale);
 
 struct PixelPoint {
   int x = 0;

@@ -1,7 +1,6 @@
 #include "win/ui/main_window_frame.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <mutex>
 
@@ -44,19 +43,23 @@ bool MainWindowFrame::MakeFrame(int width, int height) noexcept {
   bits_ = bits;
   frameWidth_ = width;
   frameHeight_ = height;
-  return CopyFromStill(0, 0, width, height);
+  return CopyFromStill({0, 0, width, height});
 }
 
-bool MainWindowFrame::CopyFromStill(int left, int top, int right, int bottom) noexcept {
+bool MainWindowFrame::CopyFromStill(PixelRect area) noexcept {
+  const int left = std::max(area.left, 0);
+  const int top = std::max(area.top, 0);
+  const int right = std::min(area.right, frameWidth_);
+  const int bottom = std::min(area.bottom, frameHeight_);
   if (right <= left || bottom <= top) return true;
-  const Gdiplus::Rect area(left, top, right - left, bottom - top);
+  const Gdiplus::Rect pixels(left, top, right - left, bottom - top);
   Gdiplus::BitmapData from{};
-  if (GdipBitmapLockBits(still_.Get(), &area, Gdiplus::ImageLockModeRead, PixelFormat32bppARGB,
+  if (GdipBitmapLockBits(still_.Get(), &pixels, Gdiplus::ImageLockModeRead, PixelFormat32bppARGB,
                          &from) != Ok) {
     return false;
   }
   GdiFlush();
-  const size_t stride = static_cast<size_t>(key_.width) * 4;
+  const size_t stride = static_cast<size_t>(frameWidth_) * 4;
   for (UINT row = 0; row < from.Height; ++row) {
     std::memcpy(static_cast<char*>(bits_) + (static_cast<size_t>(top) + row) * stride +
                     static_cast<size_t>(left) * 4,
@@ -67,16 +70,38 @@ bool MainWindowFrame::CopyFromStill(int left, int top, int right, int bottom) no
   return true;
 }
 
-bool MainWindowFrame::RestoreLogoArea() noexcept {
-  // The logo's area in pixels, a pixel wider on every side for the anti-aliased edges.
-  const float scale = key_.scale;
-  const int left = std::max(0, static_cast<int>(std::floor(kLogoRect.x * scale)) - 1);
-  const int top = std::max(0, static_cast<int>(std::floor(kLogoRect.y * scale)) - 1);
-  const int right = std::min(
-      key_.width, static_cast<int>(std::ceil((kLogoRect.x + kLogoRect.width) * scale)) + 1);
-  const int bottom = std::min(
-      key_.height, static_cast<int>(std::ceil((kLogoRect.y + kLogoRect.height) * scale)) + 1);
-  return CopyFromStill(left, top, right, bottom);
+bool MainWindowFrame::RenewStillPart(const DipRect& area, const Painter& painter) noexcept {
+  const PixelRect pixels = PixelsAround(area, key_.scene.scale);
+  {
+    Gdiplus::GpGraphics* rawGraphics = nullptr;
+    if (GdipGetImageGraphicsContext(still_.Get(), &rawGraphics) != Ok) return false;
+    const UniqueGraphics graphics(rawGraphics);
+    // In pixels: the world transform is still the identity.
+    GdipSetClipRectI(graphics.Get(), pixels.left, pixels.top, pixels.right - pixels.left,
+                     pixels.bottom - pixels.top, Gdiplus::CombineModeReplace);
+    GdipGraphicsClear(graphics.Get(), kBackgroundColor);
+    PrepareDipGraphics(graphics.Get(), key_.scene.scale);
+    painter(graphics.Get());
+  }
+  return !frame_ || CopyFromStill(pixels);
+}
+
+bool MainWindowFrame::RenewChangedParts(const Key& key) noexcept {
+  if (key.detailLine != key_.detailLine &&
+      !RenewStillPart(kDetailReachRect, [&](Gdiplus::GpGraphics* graphics) {
+        DrawDetailLine(graphics, key.detailLine, false);
+      })) {
+    return false;
+  }
+  if (ProgressFillWidth(key.progress) != ProgressFillWidth(key_.progress) &&
+      !RenewStillPart(kProgressTrackRect, [&](Gdiplus::GpGraphics* graphics) {
+        DrawProgressBar(graphics, key.progress);
+      })) {
+    return false;
+  }
+  key_.detailLine = key.detailLine;
+  key_.progress = key.progress;
+  return true;
 }
 
 Gdiplus::GpBitmap* MainWindowFrame::Render(int width, int height, float scale,
@@ -88,19 +113,18 @@ Gdiplus::GpBitmap* MainWindowFrame::Render(int width, int height, float scale,
         bool renewed = false;
         {
           const std::lock_guard lock(uiStateMutex);
-          Key key{uiState.statusLine,
+          Key key{{uiState.statusLine, errorShown.load(), cancelAvailable.load(), buttons,
+                   currentUiStrings, width, height, scale},
                   uiState.detailLine,
-                  uiState.progress,
-                  errorShown.load(),
-                  cancelAvailable.load(),
-                  buttons,
-                  currentUiStrings,
-                  width,
-                  height,
-                  scale};
-          if (!still_ || key != key_) {
+                  uiState.progress};
+          // A part that fails to render renews the whole image instead.
+          const bool kept = still_ && key.scene == key_.scene &&
+                            (key.scene.errorView ? key.detailLine == key_.detailLine &&
+                                                       key.progress == key_.progress
+                                                 : RenewChangedParts(key));
+          if (!kept) {
             still_ = RenderOffscreen(width, height, scale, [&](Gdiplus::GpGraphics* graphics) {
-              PaintMainWindowStill(graphics, buttons, key.errorView);
+              PaintMainWindowStill(graphics, buttons, key.scene.errorView);
             });
             if (!still_) return nullptr;
             key_ = std::move(key);
@@ -108,13 +132,13 @@ Gdiplus::GpBitmap* MainWindowFrame::Render(int width, int height, float scale,
           }
         }
         if (renewed && frame_ && frameWidth_ == width && frameHeight_ == height) {
-          if (!CopyFromStill(0, 0, width, height)) return nullptr;
+          if (!CopyFromStill({0, 0, width, height})) return nullptr;
         } else if (renewed || !frame_) {
           if (!MakeFrame(width, height)) {
             frame_.Reset();
             return nullptr;
           }
-        } else if (!RestoreLogoArea()) {
+        } else if (!CopyFromStill(PixelsAround(kLogoRect, scale))) {
           frame_.Reset();
           return nullptr;
         }
@@ -122,7 +146,7 @@ Gdiplus::GpBitmap* MainWindowFrame::Render(int width, int height, float scale,
         if (GdipGetImageGraphicsContext(frame_.Get(), &rawGraphics) != Ok) return nullptr;
         const UniqueGraphics graphics(rawGraphics);
         PrepareDipGraphics(graphics.Get(), scale);
-        DrawShard(graphics.Get(), tickMs, key_.errorView);
+        DrawShard(graphics.Get(), tickMs, key_.scene.errorView);
         return frame_.Get();
       },
       static_cast<Gdiplus::GpBitmap*>(nullptr));

@@ -2,9 +2,10 @@
 
 // The main window's picture kept between paints, so that the window idles cheaply: everything
 // but the shard is rendered once into an offscreen image and rendered again only when what it
-// shows changes (the state, the button flags, the DPI, the size or the language). An animation
-// tick restores the logo's area from that image and draws the shard over it. The pixels are
-// those of PaintMainWindow. GUI thread; GDI+ must be running.
+// shows changes (the state, the button flags, the DPI, the size or the language), and only in
+// part when just the detail line or the bar changed. An animation tick restores the logo's
+// area from that image and draws the shard over it. The pixels are those of PaintMainWindow.
+// GUI thread; GDI+ must be running.
 
 #include <windows.h>
 
@@ -12,7 +13,9 @@
 #include <string>
 
 #include "win/ui/graphics_owners.h"
+#include "win/ui/layout.h"
 #include "win/ui/main_window_paint.h"
+#include "win/ui/paint.h"
 
 namespace kestrivon::win {
 
@@ -33,11 +36,9 @@ class MainWindowFrame {
   void Reset() noexcept;
 
  private:
-  // Everything the still image depends on.
-  struct Key {
+  // What the still image shows but the detail line and the progress bar.
+  struct Scene {
     std::wstring statusLine;
-    std::wstring detailLine;
-    float progress = 0;
     bool errorView = false;
     bool cancel = false;
     MainButtonStates buttons;
@@ -45,13 +46,26 @@ class MainWindowFrame {
     int width = 0;
     int height = 0;
     float scale = 0;
-    bool operator==(const Key&) const = default;
+    bool operator==(const Scene&) const = default;
+  };
+  // Everything the still image depends on. A download changes only the detail line and the
+  // progress several times a second: in the run view those two are rendered again inside
+  // their own rectangles, the rest of the still image is kept.
+  struct Key {
+    Scene scene;
+    std::wstring detailLine;
+    float progress = 0;
   };
 
+  // Clears `area` of the still image and runs `painter` in it, clipped to it, then copies that
+  // part into the frame.
+  bool RenewStillPart(const DipRect& area, const Painter& painter) noexcept;
+  // Renews the parts of the still image whose detail line or bar differ from `key`'s (the run
+  // view, same scene). False when GDI+ fails: key_ then still differs from `key`.
+  bool RenewChangedParts(const Key& key) noexcept;
   bool MakeFrame(int width, int height) noexcept;
-  // Copies the still image's pixels in [left, right) x [top, bottom) into the frame.
-  bool CopyFromStill(int left, int top, int right, int bottom) noexcept;
-  bool RestoreLogoArea() noexcept;
+  // Copies the still image's pixels in `area` (clipped to the frame) into the frame.
+  bool CopyFromStill(PixelRect area) noexcept;
 
   Key key_;
   UniqueBitmap still_;  // without the shard

@@ -15,6 +15,18 @@ namespace kestrivon::win {
 using namespace Gdiplus::DllExports;
 using Gdiplus::Ok;
 
+namespace {
+
+void DrawDetail(Gdiplus::GpGraphics* graphics, const std::wstring& detailLine,
+                Gdiplus::GpFont* bodyFont, bool errorView) noexcept {
+  const UniqueStringFormat detailFormat =
+      MakeStringFormat(true, Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentNear);
+  DrawTextIn(graphics, detailLine.c_str(), bodyFont, detailFormat.Get(), kDetailColor,
+             errorView ? kErrorDetailRect : kDetailRect);
+}
+
+}  // namespace
+
 void DrawStatusTexts(Gdiplus::GpGraphics* graphics, const UiState& state, bool errorView) noexcept {
   const FontSet& fonts = GetFontSet();
   const UniqueFont bodyFont = MakeFont(fonts.bodyFamily, Gdiplus::FontStyleRegular, 10.0f);
@@ -38,10 +50,32 @@ void DrawStatusTexts(Gdiplus::GpGraphics* graphics, const UiState& state, bool e
   DrawTextIn(graphics, state.statusLine.c_str(), statusFont.Get(), statusFormat.Get(),
              errorView ? kErrorStatusColor : kHeadingColor, kStatusRect);
 
-  const UniqueStringFormat detailFormat =
-      MakeStringFormat(true, Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentNear);
-  DrawTextIn(graphics, state.detailLine.c_str(), bodyFont.Get(), detailFormat.Get(), kDetailColor,
-             errorView ? kErrorDetailRect : kDetailRect);
+  DrawDetail(graphics, state.detailLine, bodyFont.Get(), errorView);
+}
+
+void DrawDetailLine(Gdiplus::GpGraphics* graphics, const std::wstring& detailLine,
+                    bool errorView) noexcept {
+  const UniqueFont bodyFont = MakeFont(GetFontSet().bodyFamily, Gdiplus::FontStyleRegular, 10.0f);
+  if (bodyFont) DrawDetail(graphics, detailLine, bodyFont.Get(), errorView);
+}
+
+void DrawProgressBar(Gdiplus::GpGraphics* graphics, float progress) noexcept {
+  if (const UniqueBrush track = MakeSolidBrush(kProgressTrackColor)) {
+    FillCapsule(graphics, track.Get(), kProgressTrackRect);
+  }
+  if (const float width = ProgressFillWidth(progress); width > 0) {
+    const DipRect fill{kProgressTrackRect.x, kProgressTrackRect.y, width,
+                       kProgressTrackRect.height};
+    // The gradient spans the filled part only.
+    const Gdiplus::PointF from(fill.x - 1.0f, 0.0f);
+    const Gdiplus::PointF to(fill.x + 1.0f + width, 0.0f);
+    Gdiplus::GpLineGradient* gradient = nullptr;
+    if (GdipCreateLineBrush(&from, &to, kProgressLeftColor, kProgressRightColor,
+                            Gdiplus::WrapModeTile, &gradient) == Ok) {
+      const UniqueBrush brush(gradient);
+      FillCapsule(graphics, brush.Get(), fill);
+    }
+  }
 }
 
 namespace {
@@ -58,22 +92,7 @@ void DrawMainWindowBody(Gdiplus::GpGraphics* graphics, const MainButtonStates& b
                buttons.closeHover, kLightPalette);
     return;
   }
-  if (const UniqueBrush track = MakeSolidBrush(kProgressTrackColor)) {
-    FillCapsule(graphics, track.Get(), kProgressTrackRect);
-  }
-  if (const float width = ProgressFillWidth(uiState.progress); width > 0) {
-    const DipRect fill{kProgressTrackRect.x, kProgressTrackRect.y, width,
-                       kProgressTrackRect.height};
-    // The gradient spans the filled part only.
-    const Gdiplus::PointF from(fill.x - 1.0f, 0.0f);
-    const Gdiplus::PointF to(fill.x + 1.0f + width, 0.0f);
-    Gdiplus::GpLineGradient* gradient = nullptr;
-    if (GdipCreateLineBrush(&from, &to, kProgressLeftColor, kProgressRightColor,
-                            Gdiplus::WrapModeTile, &gradient) == Ok) {
-      const UniqueBrush brush(gradient);
-      FillCapsule(graphics, brush.Get(), fill);
-    }
-  }
+  DrawProgressBar(graphics, uiState.progress);
   if (cancelAvailable.load()) {
     DrawButton(graphics, texts.buttonCancel, kPrimaryButtonRect, buttons.cancelPressed,
                buttons.cancelHover, kDarkPalette);

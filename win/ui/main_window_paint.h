@@ -3,6 +3,7 @@
 // The painter of the main window: logo, status texts, progress bar and buttons.
 
 #include <cstdint>
+#include <string>
 
 #include "win/ui/graphics_owners.h"
 #include "win/ui/ui_state.h"
@@ -35,5 +36,12 @@ void DrawShard(Gdiplus::GpGraphics* graphics, uint64_t tickMs, bool errorView) n
 
 // The status line (shrinking from 12 pt to fit) and the wrapping detail line of `state`.
 void DrawStatusTexts(Gdiplus::GpGraphics* graphics, const UiState& state, bool errorView) noexcept;
+
+// The parts of the still layer that a download renews several times a second, each inside
+// its own rectangle (kDetailReachRect, kProgressTrackRect), which nothing else touches: the
+// detail line alone, and the progress track with its fill.
+void DrawDetailLine(Gdiplus::GpGraphics* graphics, const std::wstring& detailLine,
+                    bool errorView) noexcept;
+void DrawProgressBar(Gdiplus::GpGraphics* graphics, float progress) noexcept;
 
 }  // namespace kestrivon::win

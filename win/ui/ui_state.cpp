@@ -5,6 +5,8 @@
 #include "core/no_throw.h"
 #include "win/base/process_state.h"
 #include "win/log/log_file.h"
+#include "win/ui/layout.h"
+#include "win/ui/paint.h"
 #include "win/ui/ui_strings.h"
 
 namespace kestrivon::win {
@@ -21,12 +23,21 @@ void RepaintMainWindow() {
   if (const HWND window = mainWindow.load()) InvalidateRect(window, nullptr, FALSE);
 }
 
+void RepaintArea(HWND window, const DipRect& area) {
+  const PixelRect pixels = PixelsAround(area, DpiScale(window));
+  const RECT rect{pixels.left, pixels.top, pixels.right, pixels.bottom};
+  InvalidateRect(window, &rect, FALSE);
+}
+
 }  // namespace
 
 void SetStatus(const std::wstring& text, int32_t percent) noexcept {
   if (errorShown.load()) return;
-  bool progressChanged = false;
   bool written = false;
+  bool statusChanged = false;
+  bool detailChanged = false;
+  bool barChanged = false;
+  bool progressChanged = false;
   core::CallNoThrow("Status update", [&] {
     const size_t lineFeed = text.find(L'\n');
     std::wstring status = text.substr(0, lineFeed);
@@ -35,19 +46,27 @@ void SetStatus(const std::wstring& text, int32_t percent) noexcept {
     // An error shown since the check above keeps its text.
     if (errorShown.load()) return;
     written = true;
+    statusChanged = status != uiState.statusLine;
+    detailChanged = detail != uiState.detailLine;
     uiState.statusLine = std::move(status);
     uiState.detailLine = std::move(detail);
     if (percent >= 0) {
       const float progress = static_cast<float>(std::min(percent, 100)) / 100.0f;
       progressChanged = progress != uiState.progress;
+      barChanged = ProgressFillWidth(progress) != ProgressFillWidth(uiState.progress);
       uiState.progress = progress;
     }
   });
-  if (!written) return;
-  RepaintMainWindow();
-  if (const HWND window = mainWindow.load(); progressChanged && window != nullptr) {
-    PostMessageW(window, WM_TASKBAR_PROGRESS, 0, 0);
+  const HWND window = mainWindow.load();
+  if (!written || window == nullptr) return;
+  // A download reports several times a second: only what changed on screen is repainted.
+  if (statusChanged) {
+    InvalidateRect(window, nullptr, FALSE);
+  } else {
+    if (detailChanged) RepaintArea(window, kDetailReachRect);
+    if (barChanged) RepaintArea(window, kProgressTrackRect);
   }
+  if (progressChanged) PostMessageW(window, WM_TASKBAR_PROGRESS, 0, 0);
 }
 
 void ShowError(const std::wstring& message) noexcept {

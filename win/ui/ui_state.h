@@ -53,7 +53,8 @@ extern std::mutex uiStateMutex;
 extern std::atomic<bool> cancelAvailable;
 
 // Any thread. "First line\nDetail"; a negative percent leaves the progress unchanged, above
-// 100 counts as 100. Ignored once an error is on screen.
+// 100 counts as 100. Ignored once an error is on screen. Repaints only what changed on
+// screen: nothing for a repeated report, the detail line's or the bar's area for a download's.
 void SetStatus(const std::wstring& text, int32_t percent) noexcept;
 
 // Any thread. Switches the window to the error view for good and logs the message; does

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <utility>
 
 #include "win/ui/logo.h"
@@ -37,6 +38,20 @@ TEST(Layout, StatusFontShrinksByHalfPointsDownToTenWithoutMeasuringTen) {
     });
     EXPECT_EQ(size, c.size) << c.widthAt12;
     EXPECT_EQ(measurements, c.measurements) << c.widthAt12;
+  }
+}
+
+TEST(Layout, RepaintedPixelsTakeInTheAntiAliasedEdges) {
+  struct Case {
+    DipRect rect;
+    float scale;
+    PixelRect pixels;
+  } cases[] = {{kLogoRect, 1, {25, 19, 75, 63}}, {kProgressTrackRect, 1.25f, {36, 171, 644, 181}}};
+  for (const Case& c : cases) {
+    const PixelRect p = PixelsAround(c.rect, c.scale);
+    EXPECT_EQ(std::tie(p.left, p.top, p.right, p.bottom),
+              std::tie(c.pixels.left, c.pixels.top, c.pixels.right, c.pixels.bottom))
+        << c.scale;
   }
 }
 

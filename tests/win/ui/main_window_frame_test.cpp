@@ -1,5 +1,6 @@
 // The main window's kept picture against a full paint, pixel for pixel: through animation ticks
-// (which only move the shard) and through every change that must renew the still image.
+// (which only move the shard), through the detail line and bar that are renewed in place, and
+// through every change that must renew the whole still image.
 
 #include "win/ui/main_window_frame.h"
 
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <string>
 
 #include "win/ui/paint.h"
 #include "win/ui/ui_state.h"
@@ -67,10 +69,31 @@ TEST_F(MainWindowFrameTest, EveryFrameHasThePixelsOfAFullPaint) {
       {"status", [] { SetStatus(L"Downloading Java\n1.2 / 48.3 MB (2%)", 40); }, 1, {}, 700},
       {"detail only", [] { SetStatus(L"Downloading Java\n1.3 / 48.3 MB (2%)", 40); }, 1, {}, 800},
       {"progress only", [] { SetStatus(L"Downloading Java\n1.3 / 48.3 MB (2%)", 41); }, 1, {}, 900},
+      {"long detail",
+       [] {
+         SetStatus(L"Downloading Java\n" + std::wstring(40, L'W') + L" gyp " +
+                       std::wstring(300, L'j') + L" Qg",
+                   42);
+       },
+       1,
+       {},
+       950},
+      {"short detail, empty bar", [] { SetStatus(L"Downloading Java\n9", 1); }, 1, {}, 980},
       {"Cancel", [] { EnableCancel(); }, 1, {}, 1000},
       {"hover", [] {}, 1, {.cancelHover = true}, 1100},
       {"DPI", [] {}, 1.5f, {}, 1200},
       {"tick at 150 %", [] {}, 1.5f, {}, 1300},
+      {"detail and bar at 150 %",
+       [] { SetStatus(L"Downloading Java\n20.3 / 48.3 MB", 60); },
+       1.5f,
+       {},
+       1300},
+      {"DPI 125 %", [] {}, 1.25f, {}, 1350},
+      {"detail and bar at 125 %",
+       [] { SetStatus(L"Downloading Java\n20.4 / 48.3 MB", 61); },
+       1.25f,
+       {},
+       1400},
       {"language", [] { currentUiStrings = &GetUiStrings(UiLanguage::Russian); }, 1.5f, {}, 1300},
       {"no Cancel", [] { DisableCancel(); }, 1, {}, 200},
       {"error view", [] { ShowError(L"The download failed."); }, 1, {}, 500},

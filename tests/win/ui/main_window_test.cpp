@@ -171,6 +171,10 @@ TEST_F(MainWindowTest, ShowsWhatTheWorkerReports) {
     return count;
   };
   taskbarMessages();
+  ValidateRect(window_, nullptr);
+  // Client pixels at 96 DPI.
+  constexpr RECT kNone{}, kWhole{0, 0, 544, 222}, kDetail{83, 55, 515, 137},
+      kBar{29, 137, 515, 145};
   // An error after a cancel is neither shown nor logged: the first status still shows.
   const testing::ProcessLogTail log;
   cancelRequested = true;
@@ -184,18 +188,29 @@ TEST_F(MainWindowTest, ShowsWhatTheWorkerReports) {
     int posted;
     TBPFLAG state;  // and value, of the taskbar button
     ULONGLONG value;
+    RECT repainted;  // what the report invalidated
   } cases[] = {
       {[] { SetStatus(L"Checking for updates...\nUpdate data received", 54); },
-       L"Checking for updates...", L"Update data received", 0.54f, 1, TBPF_NORMAL, 54},
-      {[] { SetStatus(L"Clamped", 150); }, L"Clamped", L"", 1.0f, 1, TBPF_NORMAL, 100},
+       L"Checking for updates...", L"Update data received", 0.54f, 1, TBPF_NORMAL, 54, kWhole},
+      // A repeated report repaints nothing; a new detail line or bar repaints only its area.
+      {[] { SetStatus(L"Checking for updates...\nUpdate data received", 54); },
+       L"Checking for updates...", L"Update data received", 0.54f, 0, TBPF_NORMAL, 54, kNone},
+      {[] { SetStatus(L"Checking for updates...\n1.2 MB", 54); }, L"Checking for updates...",
+       L"1.2 MB", 0.54f, 0, TBPF_NORMAL, 54, kDetail},
+      {[] { SetStatus(L"Checking for updates...\n1.2 MB", 55); }, L"Checking for updates...",
+       L"1.2 MB", 0.55f, 1, TBPF_NORMAL, 55, kBar},
+      {[] { SetStatus(L"Clamped", 150); }, L"Clamped", L"", 1.0f, 1, TBPF_NORMAL, 100, kWhole},
       // The same percent posts no taskbar message; -1 keeps the progress.
-      {[] { SetStatus(L"One line", 100); }, L"One line", L"", 1.0f, 0, TBPF_NORMAL, 100},
-      {[] { SetStatus(L"A\nB\nC", -1); }, L"A", L"B\nC", 1.0f, 0, TBPF_NORMAL, 100},
-      {[] { SetStatus(L"", 0); }, L"", L"", 0, 1, TBPF_NOPROGRESS, 0},
-      {[] { ShowError(L"Shown"); }, currentUiStrings->labelError, L"Shown", 0, 1, TBPF_ERROR, 100},
+      {[] { SetStatus(L"One line", 100); }, L"One line", L"", 1.0f, 0, TBPF_NORMAL, 100, kWhole},
+      {[] { SetStatus(L"A\nB\nC", -1); }, L"A", L"B\nC", 1.0f, 0, TBPF_NORMAL, 100, kWhole},
+      {[] { SetStatus(L"", 0); }, L"", L"", 0, 1, TBPF_NOPROGRESS, 0, kWhole},
+      // Below 2 % the bar shows no fill: the taskbar moves, the window stays.
+      {[] { SetStatus(L"", 1); }, L"", L"", 0.01f, 1, TBPF_NORMAL, 1, kNone},
+      {[] { ShowError(L"Shown"); }, currentUiStrings->labelError, L"Shown", 0, 1, TBPF_ERROR, 100,
+       kWhole},
       // The error view keeps its texts.
       {[] { SetStatus(L"Ignored", 50); }, currentUiStrings->labelError, L"Shown", 0, 0, TBPF_ERROR,
-       100},
+       100, kNone},
   };
   FakeTaskbar taskbar;
   for (const Case& c : cases) {
@@ -208,6 +223,12 @@ TEST_F(MainWindowTest, ShowsWhatTheWorkerReports) {
     EXPECT_EQ(taskbarMessages(), c.posted);
     RefreshTaskbarProgress(&taskbar, window_);
     EXPECT_EQ(taskbar.shown, std::pair(c.state, c.value));
+    RECT repainted{};
+    GetUpdateRect(window_, &repainted, FALSE);
+    ValidateRect(window_, nullptr);
+    EXPECT_TRUE(EqualRect(&repainted, &c.repainted))
+        << repainted.left << "," << repainted.top << "," << repainted.right << ","
+        << repainted.bottom;
   }
   EXPECT_FALSE(log.Text().contains("Too late"));
 }
