@@ -42,8 +42,8 @@ class CheckedOutput {
   bool Write(const void* data, size_t size) {
     hasher_.Update(static_cast<const uint8_t*>(data), size);
     bytes_ += size;
-    return static_cast<bool>(out_.write(static_cast<const char*>(data),
-                                        static_cast<std::streamsize>(size)));
+    return static_cast<bool>(
+        out_.write(static_cast<const char*>(data), static_cast<std::streamsize>(size)));
   }
 
   // The file must now be exactly the list's.
@@ -54,13 +54,13 @@ class CheckedOutput {
       return std::unexpected(fmt::format("can't write {}", core::PathToUtf8(target_)));
     }
     if (bytes_ != file.size) {
-      return std::unexpected(fmt::format("{} comes out with {} bytes instead of {}", file.path,
-                                         bytes_, file.size));
+      return std::unexpected(
+          fmt::format("{} comes out with {} bytes instead of {}", file.path, bytes_, file.size));
     }
     const std::string digest = core::ToHex(hasher_);
     if (!core::DigestsMatch(digest, file.sha256)) {
-      return std::unexpected(fmt::format("{} comes out with sha256 {} instead of {}", file.path,
-                                         digest, file.sha256));
+      return std::unexpected(
+          fmt::format("{} comes out with sha256 {} instead of {}", file.path, digest, file.sha256));
     }
     return {};
   }
@@ -182,8 +182,8 @@ Status Application::MatchEntries() {
   for (const DeltaFile& file : list_.files) used.insert(EntryNameOf(file));
   for (const auto& [name, index] : entries_) {
     if (name != kListEntry && !used.contains(name)) {
-      return std::unexpected(fmt::format("delta holds {}, which its list does not name",
-                                         core::EscapeText(name)));
+      return std::unexpected(
+          fmt::format("delta holds {}, which its list does not name", core::EscapeText(name)));
     }
   }
   return {};
@@ -229,9 +229,8 @@ Status Application::Copy(const DeltaFile& file, CheckedOutput& output) {
   }
   // A file changed since it was installed shows in the output's size or digest.
   if (Status closed = output.Close(file); !closed) {
-    return std::unexpected(
-        fmt::format("installed {} is not the version the delta was made from ({})", file.path,
-                    closed.error()));
+    return std::unexpected(fmt::format(
+        "installed {} is not the version the delta was made from ({})", file.path, closed.error()));
   }
   return {};
 }
@@ -266,9 +265,9 @@ Status Application::Patch(const DeltaFile& file, CheckedOutput& output) {
   const auto failed = [&file](const std::string& why) {
     return std::unexpected(fmt::format("patch for {}: {}", file.path, why));
   };
-  if (auto begun = decoder.Begin(old, file.size, [&output](const uint8_t* data, size_t size) {
-        return output.Write(data, size);
-      });
+  if (auto begun = decoder.Begin(
+          old, file.size,
+          [&output](const uint8_t* data, size_t size) { return output.Write(data, size); });
       !begun) {
     return failed(begun.error());
   }
@@ -379,8 +378,8 @@ std::expected<ApplyReport, std::string> ApplyDelta(const fs::path& installed, co
     return Application(installed, delta, staging, options).Run();
   } catch (const std::exception& exception) {
     // Out of memory (a patch's old file is held whole), or a throwing callback.
-    return std::unexpected(fmt::format("failed to apply {}: {}", core::PathToUtf8(delta),
-                                       exception.what()));
+    return std::unexpected(
+        fmt::format("failed to apply {}: {}", core::PathToUtf8(delta), exception.what()));
   } catch (...) {
     return std::unexpected(fmt::format("failed to apply {}", core::PathToUtf8(delta)));
   }
