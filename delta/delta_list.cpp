@@ -152,9 +152,10 @@ std::expected<DeltaList, std::string> ParseDeltaList(std::string_view text) {
 }
 
 std::string SerializeDeltaList(const DeltaList& list) {
-  nlohmann::ordered_json files = nlohmann::ordered_json::array();
+  // The reader's own JSON type: no second instantiation of the library in the program.
+  Json files = Json::array();
   for (const DeltaFile& file : list.files) {
-    nlohmann::ordered_json item;
+    Json item;
     item["path"] = file.path;
     item["size"] = file.size;
     item["sha256"] = file.sha256;
@@ -165,7 +166,7 @@ std::string SerializeDeltaList(const DeltaList& list) {
     }
     files.push_back(std::move(item));
   }
-  nlohmann::ordered_json document;
+  Json document;
   document["format"] = kDeltaFormat;
   document["files"] = std::move(files);
   return document.dump(1) + "\n";
