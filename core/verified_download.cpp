@@ -251,6 +251,15 @@ bool IsValidDelta(const DeltaInfo& delta) {
          IsDigest(delta.sha256) && delta.size > 0 && delta.size <= kMaxPackageBytes;
 }
 
+UpdateInfo DeltaDownload(const UpdateInfo& entry, const DeltaInfo& delta) {
+  return UpdateInfo{.present = true,
+                    .version = entry.version,
+                    .url = delta.url,
+                    .vendorUrl = {},
+                    .sha256 = delta.sha256,
+                    .size = delta.size};
+}
+
 const DeltaInfo* FindDelta(const UpdateInfo& entry, std::string_view installedSha256,
                            std::string_view format) {
   for (const DeltaInfo& delta : entry.deltas) {

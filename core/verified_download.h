@@ -44,6 +44,10 @@ bool IsValidEntry(const UpdateInfo& entry);
 // digests and size, both digests, and a format text of at most 32 plain characters.
 bool IsValidDelta(const DeltaInfo& delta);
 
+// The delta as an entry of its own for DownloadVerified: the entry's version, the delta's URL,
+// digest and size, no vendor mirror. IsValidEntry holds for it when it holds for the entry.
+UpdateInfo DeltaDownload(const UpdateInfo& entry, const DeltaInfo& delta);
+
 // The first delta of the entry in `format` whose source is the installed package, if any.
 const DeltaInfo* FindDelta(const UpdateInfo& entry, std::string_view installedSha256,
                            std::string_view format);

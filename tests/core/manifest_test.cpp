@@ -118,6 +118,10 @@ TEST(FindDelta, MatchesTheInstalledDigestAndFormat) {
     const DeltaInfo* found = FindDelta(entry, installed, "zstd-files-1");
     EXPECT_EQ(found ? found->url : "none", url) << installed;
   }
+  // A usable delta downloads as a usable entry of its own.
+  const auto manifest = ParseManifest(Win(Launcher("1024", Deltas(Delta("")))), PlatformKey());
+  ASSERT_TRUE(manifest && manifest->launcher.deltas.size() == 1);
+  EXPECT_TRUE(IsValidEntry(DeltaDownload(manifest->launcher, manifest->launcher.deltas[0])));
 }
 
 }  // namespace
