@@ -1,5 +1,6 @@
 #include "delta/delta_apply.h"
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <optional>

@@ -1,5 +1,6 @@
 #include "tools/publish/release_deltas.h"
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <optional>
