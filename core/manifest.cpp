@@ -25,6 +25,24 @@ uint64_t SizeMember(const nlohmann::json& object) {
   return size <= maxEntrySize ? size : 0;
 }
 
+// Lenient like the entry: an element that is not a usable delta is left out, the entry stays.
+std::vector<DeltaInfo> DeltasMember(const nlohmann::json& object) {
+  std::vector<DeltaInfo> deltas;
+  const auto found = object.find("deltas");
+  if (found == object.end() || !found->is_array()) return deltas;
+  for (const nlohmann::json& element : *found) {
+    if (deltas.size() == maxDeltasPerEntry) break;
+    if (!element.is_object()) continue;
+    DeltaInfo delta{.fromSha256 = StringMember(element, "fromSha256"),
+                    .url = StringMember(element, "url"),
+                    .sha256 = StringMember(element, "sha256"),
+                    .size = SizeMember(element),
+                    .format = StringMember(element, "format")};
+    if (IsValidDelta(delta)) deltas.push_back(std::move(delta));
+  }
+  return deltas;
+}
+
 // Lenient: never fails, only leaves fields empty. Always sets `present`.
 UpdateInfo ParseEntry(const nlohmann::json& value) {
   UpdateInfo entry;
@@ -35,6 +53,7 @@ UpdateInfo ParseEntry(const nlohmann::json& value) {
   entry.vendorUrl = StringMember(value, "vendorUrl");
   entry.sha256 = StringMember(value, "sha256");
   entry.size = SizeMember(value);
+  entry.deltas = DeltasMember(value);
   return entry;
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrivon::core {
 
@@ -27,6 +28,15 @@ constexpr std::string_view ComponentFileStem(Component component) {
   return component == Component::Jre ? "jre" : "launcher";
 }
 
+// A delta package that turns the installed package `fromSha256` into the entry's own.
+struct DeltaInfo {
+  std::string fromSha256{};
+  std::string url{};  // on the product CDN host
+  std::string sha256{};
+  uint64_t size = 0;
+  std::string format{};  // which kind of delta: one this program knows, or it is not used
+};
+
 // One manifest entry: what the manifest says about one downloadable item.
 struct UpdateInfo {
   bool present = false;
@@ -35,6 +45,7 @@ struct UpdateInfo {
   std::string vendorUrl;
   std::string sha256;
   uint64_t size = 0;
+  std::vector<DeltaInfo> deltas{};  // only valid ones, at most maxDeltasPerEntry
 };
 
 struct Manifest {

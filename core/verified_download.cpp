@@ -232,6 +232,42 @@ std::string ArchiveSuffix(std::string_view url) {
   return {};
 }
 
+namespace {
+
+bool IsDigest(std::string_view text) {
+  return text.size() == 64 && std::all_of(text.begin(), text.end(), IsHexDigit);
+}
+
+}  // namespace
+
+bool IsValidDelta(const DeltaInfo& delta) {
+  constexpr size_t kMaxFormatLength = 32;
+  const bool plainFormat =
+      !delta.format.empty() && delta.format.size() <= kMaxFormatLength &&
+      std::all_of(delta.format.begin(), delta.format.end(), [](char c) {
+        return IsAsciiLetter(c) || IsDigit(c) || c == '-' || c == '.' || c == '_';
+      });
+  return plainFormat && IsUrlOnHost(delta.url, cdnHost) && IsDigest(delta.fromSha256) &&
+         IsDigest(delta.sha256) && delta.size > 0 && delta.size <= kMaxPackageBytes;
+}
+
+UpdateInfo DeltaDownload(const UpdateInfo& entry, const DeltaInfo& delta) {
+  return UpdateInfo{.present = true,
+                    .version = entry.version,
+                    .url = delta.url,
+                    .vendorUrl = {},
+                    .sha256 = delta.sha256,
+                    .size = delta.size};
+}
+
+const DeltaInfo* FindDelta(const UpdateInfo& entry, std::string_view installedSha256,
+                           std::string_view format) {
+  for (const DeltaInfo& delta : entry.deltas) {
+    if (delta.format == format && DigestsMatch(delta.fromSha256, installedSha256)) return &delta;
+  }
+  return nullptr;
+}
+
 bool IsValidEntry(const UpdateInfo& entry) {
   if (!entry.present) return false;
   if (!StartsWithThreeNumbers(entry.version)) return false;
@@ -244,10 +280,7 @@ bool IsValidEntry(const UpdateInfo& entry) {
                                                })) {
     return false;
   }
-  if (entry.sha256.size() != 64 ||
-      !std::all_of(entry.sha256.begin(), entry.sha256.end(), IsHexDigit)) {
-    return false;
-  }
+  if (!IsDigest(entry.sha256)) return false;
   return entry.size > 0 && entry.size <= kMaxPackageBytes;
 }
 

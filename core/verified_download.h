@@ -41,4 +41,16 @@ std::string ArchiveSuffix(std::string_view url);
 // the extractor's limit).
 bool IsValidEntry(const UpdateInfo& entry);
 
+// Whether a manifest's delta may be downloaded: the entry's rules for the URL (CDN only),
+// digests and size, both digests, and a format text of at most 32 plain characters.
+bool IsValidDelta(const DeltaInfo& delta);
+
+// The delta as an entry of its own for DownloadVerified: the entry's version, the delta's URL,
+// digest and size, no vendor mirror. IsValidEntry holds for it when it holds for the entry.
+UpdateInfo DeltaDownload(const UpdateInfo& entry, const DeltaInfo& delta);
+
+// The first delta of the entry in `format` whose source is the installed package, if any.
+const DeltaInfo* FindDelta(const UpdateInfo& entry, std::string_view installedSha256,
+                           std::string_view format);
+
 }  // namespace kestrivon::core

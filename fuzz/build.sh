@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets into build/fuzz (not part of the normal build):
 #   manifest_fuzz, installed_versions_fuzz, entry_path_fuzz, zip_reader_fuzz, app_link_fuzz,
-#   signature_file_fuzz
+#   signature_file_fuzz, delta_list_fuzz, delta_apply_fuzz, patch_decode_fuzz
 # Needs clang 16 or newer: older clang cannot compile libstdc++ 12's <expected>.
 # Run one for 15 minutes:  fuzz/run.sh manifest 900
 # New findings go into fuzz/corpus/<target>/, where the replay tests run them in every build.
@@ -41,7 +41,7 @@ flags=(-std=c++2b -O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined
 # The engine, the archive code and the handoff rules, once, instrumented for coverage;
 # each target links them.
 objects=()
-for source in core/*.cpp archive/*.cpp handoff/*.cpp; do
+for source in core/*.cpp archive/*.cpp delta/*.cpp handoff/*.cpp; do
   object="$out/obj/$(basename "${source%.cpp}").o"
   if [[ ! -f $object || $source -nt $object ]]; then
     "$clang" "${flags[@]}" -fsanitize=fuzzer-no-link -c "$source" -o "$object"
@@ -49,8 +49,10 @@ for source in core/*.cpp archive/*.cpp handoff/*.cpp; do
   objects+=("$object")
 done
 
-for target in manifest installed_versions entry_path zip_reader app_link signature_file; do
-  "$clang" "${flags[@]}" -fsanitize=fuzzer "fuzz/${target}_fuzz.cpp" "${objects[@]}" -lz -lcrypto \
+for target in manifest installed_versions entry_path zip_reader app_link signature_file \
+              delta_list delta_apply patch_decode; do
+  "$clang" "${flags[@]}" -fsanitize=fuzzer "fuzz/${target}_fuzz.cpp" "${objects[@]}" -lz -lzstd \
+    -lcrypto \
     -o "$out/${target}_fuzz"
   mkdir -p "$out/corpus/$target"
   echo "built $out/${target}_fuzz"

@@ -18,7 +18,8 @@ log=build/fuzz/logs/$target.log
 mkdir -p "$artifacts" "$corpus" build/fuzz/logs build/fuzz/spurious
 : >"$log"
 dict=()
-[[ $target == manifest || $target == installed_versions ]] && dict=(-dict=fuzz/json.dict)
+[[ $target == manifest || $target == installed_versions || $target == delta_list ]] &&
+  dict=(-dict=fuzz/json.dict)
 
 start=$SECONDS
 runs=0

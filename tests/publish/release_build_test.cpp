@@ -247,5 +247,58 @@ TEST(ReleaseBuild, SignedReleasesCarryTheirSerialAndPassVerifyOnlyUnderTheirKeys
       << tampered.err.str();
 }
 
+// A runtime whose one file changed a little gets a delta from each earlier release that
+// differs; the launcher, unchanged, gets none; verify applies what it has the source of.
+TEST(ReleaseBuild, PublishesCheckedDeltasFromEarlierReleases) {
+  kestrivon::testing::TempDir temp;
+  const fs::path root = temp.path();
+  Args args = WriteInputs(root);
+  std::string java = ReadFile(root / "runtime/jdk-21/lib/filler-000.bin");
+  ASSERT_TRUE(Publish(args).code == 0);
+  const auto publish = [&](const std::string& name, const std::string& change, Args more) {
+    java.replace(1000, change.size(), change);
+    WriteFile(root / "runtime/jdk-21/lib/filler-000.bin", java);
+    Args command = args;
+    command[1] = "--output=" + (root / name).string();
+    command.insert(command.end(), more.begin(), more.end());
+    return Publish(command);
+  };
+  const std::string first = (root / "release").string();
+  const Publish second = publish("second", "two", {"--previous", first});
+  ASSERT_EQ(second.code, 0) << second.err.str();
+  const Publish third =
+      publish("third", "three", {"--previous", (root / "second").string(), "--previous", first});
+  ASSERT_EQ(third.code, 0) << third.err.str();
+  EXPECT_NE(third.out.str().find("Delta jre 21.0.3+9 -> 21.0.3+9: "), std::string::npos)
+      << third.out.str();
+  const std::string manifest = ReadFile(root / "third/launcher/launcher-manifest.json");
+  size_t deltas = 0;
+  for (size_t at = manifest.find("\"fromSha256\""); at != std::string::npos;
+       at = manifest.find("\"fromSha256\"", at + 1)) {
+    ++deltas;
+  }
+  EXPECT_EQ(deltas, 2u) << manifest;
+
+  const std::pair<Args, std::string> verifies[] = {
+      {{"verify", (root / "third").string()}, "0 applied, 2 unchecked"},
+      {{"verify", (root / "third").string(), "--previous", first}, "1 applied, 1 unchecked"},
+  };
+  for (const auto& [command, summary] : verifies) {
+    const Publish verified(command);
+    EXPECT_EQ(verified.code, 0) << verified.err.str();
+    EXPECT_NE(verified.out.str().find(summary), std::string::npos) << verified.out.str();
+  }
+  // A delta spoilt after publishing is found.
+  for (const auto& item : fs::directory_iterator(root / "third/launcher/packages")) {
+    if (item.path().filename().string().find("-delta-") == std::string::npos) continue;
+    std::string bytes = ReadFile(item.path());
+    bytes[bytes.size() / 2] ^= 1;
+    WriteFile(item.path(), bytes);
+  }
+  const Publish spoilt({"verify", (root / "third").string()});
+  EXPECT_EQ(spoilt.code, 1);
+  EXPECT_NE(spoilt.err.str().find("jre delta: https://"), std::string::npos) << spoilt.err.str();
+}
+
 }  // namespace
 }  // namespace kestrivon::publish

@@ -30,8 +30,8 @@ constexpr std::string_view kUsage = R"(Usage:
                           [--updater FILE --updater-version VERSION [--updater-name NAME]]
                           [--launcher-vendor-url URL] [--runtime-vendor-url URL]
                           [--updater-vendor-url URL] [--cdn-base URL]
-                          [--signing-key KEY]... [--serial N] [--previous DIR]
-  kestrivon-publish verify DIR [--updater-name NAME] [--public-key KEY]...
+                          [--signing-key KEY]... [--serial N] [--previous DIR]...
+  kestrivon-publish verify DIR [--updater-name NAME] [--public-key KEY]... [--previous DIR]...
   kestrivon-publish keygen --output DIR
   kestrivon-publish sample-runtime DIR [--filler-mb N] [--java-exe FILE] [--top-level NAME]
                           [--seed N]
@@ -53,9 +53,16 @@ build      Packs the launcher folder (KestrivonLauncher.exe at its top), the Jav
            --signing-key    a PEM private key: the manifest gets a serial and is signed by
                             each key into launcher/launcher-manifest.json.sig
            --serial         the manifest's serial (default: one more than the serial of
-                            --previous, the release this one replaces, else 1)
+                            the first --previous, the release this one replaces, else 1)
+           --previous       an earlier release folder (repeatable, the last few): for the
+                            launcher and the runtime, a delta package from its version to
+                            this one is published beside the package when it saves at least
+                            a quarter, after it was applied to the earlier version and
+                            compared with the new one
 verify     Checks a published folder against its manifest the same way; with --public-key
            (PEM) also its signature file and serial, as an updater with those keys does.
+           Deltas are checked by size and SHA-256, and applied and compared when their
+           source release is given with --previous.
 keygen     Writes a new signing key pair: DIR/manifest-signing.key (private, mode 0600:
            keep it offline, never in a release or a repository) and
            DIR/manifest-signing.pub (built into the updater with KESTRIVON_MANIFEST_KEYS).
@@ -152,7 +159,7 @@ int Build(const Parsed& parsed, std::ostream& out, std::ostream& err, bool termi
   options.progress = &err;
   options.progressIsTerminal = terminal;
   options.signingKeys = Paths(parsed, "signing-key");
-  options.previous = core::PathFromUtf8(Flag(parsed, "previous"));
+  options.previous = Paths(parsed, "previous");
   if (parsed.flags.contains("serial")) {
     options.serial = Number(Flag(parsed, "serial"));
     if (!options.serial) {
@@ -196,6 +203,17 @@ int Build(const Parsed& parsed, std::ostream& out, std::ostream& err, bool termi
                          package.vendorUrl);
     }
   }
+  for (const PublishedPackage& package : report->packages) {
+    for (const MadeDelta& delta : package.deltas) {
+      out << fmt::format(
+          "Delta {} {} -> {}: {} ({:.1f} % of the package; {} copied, {} patched, {} whole; "
+          "{:.2f} s)\n",
+          package.component, delta.fromVersion, package.version, Megabytes(delta.info.size),
+          100.0 * static_cast<double>(delta.info.size) / static_cast<double>(package.size),
+          delta.copied, delta.patched, delta.whole, delta.seconds);
+    }
+  }
+  for (const std::string& skipped : report->deltasSkipped) out << skipped << "\n";
   if (!report->leftOut.empty()) {
     out << fmt::format("Left out {} operating-system files (Thumbs.db and the like).\n",
                        report->leftOut.size());
@@ -216,20 +234,22 @@ int Verify(const Parsed& parsed, std::ostream& out, std::ostream& err, bool term
   options.updaterName = Flag(parsed, "updater-name", std::string(kDefaultUpdaterName));
   options.progress = &err;
   options.progressIsTerminal = terminal;
+  options.previous = Paths(parsed, "previous");
   auto checked = CheckRelease(root, options);
   fs::remove_all(options.scratch, error);
   if (!checked) {
     err << "kestrivon-publish: " << parsed.positional[0] << " fails: " << checked.error() << "\n";
     return 1;
   }
-  std::vector<std::vector<std::string>> rows = {
-      {"component", "version", "size", "files", "hash s", "extract s", "url", "vendor mirror"}};
+  std::vector<std::vector<std::string>> rows = {{"component", "version", "size", "files", "hash s",
+                                                 "extract s", "deltas", "url", "vendor mirror"}};
   for (const CheckedPackage& package : *checked) {
-    rows.push_back({package.component, package.entry.version, Megabytes(package.entry.size),
-                    std::to_string(package.extractedFiles),
-                    fmt::format("{:.2f}", package.hashSeconds),
-                    fmt::format("{:.2f}", package.extractSeconds), package.entry.url,
-                    package.entry.vendorUrl.empty() ? "-" : package.entry.vendorUrl});
+    rows.push_back(
+        {package.component, package.entry.version, Megabytes(package.entry.size),
+         std::to_string(package.extractedFiles), fmt::format("{:.2f}", package.hashSeconds),
+         fmt::format("{:.2f}", package.extractSeconds),
+         fmt::format("{} applied, {} unchecked", package.deltasApplied, package.deltasUnchecked),
+         package.entry.url, package.entry.vendorUrl.empty() ? "-" : package.entry.vendorUrl});
   }
   std::string signature = "signature not checked (no --public-key)";
   if (const std::vector<fs::path> keys = Paths(parsed, "public-key"); !keys.empty()) {
@@ -319,7 +339,7 @@ int RunPublish(const std::vector<std::string>& args, std::ostream& out, std::ost
        {"output", "launcher", "launcher-version", "launcher-vendor-url", "runtime",
         "runtime-version", "runtime-vendor-url", "updater", "updater-version", "updater-vendor-url",
         "updater-name", "cdn-base", "signing-key", "serial", "previous"}},
-      {"verify", {"updater-name", "public-key"}},
+      {"verify", {"updater-name", "public-key", "previous"}},
       {"keygen", {"output"}},
       {"sample-runtime", {"filler-mb", "java-exe", "top-level", "seed"}}};
   const auto command = kFlags.find(args[0]);

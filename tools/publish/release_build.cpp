@@ -201,6 +201,15 @@ std::string ManifestText(const std::vector<Pending>& pending, std::optional<uint
     if (!item.published.vendorUrl.empty()) entry["vendorUrl"] = item.published.vendorUrl;
     entry["sha256"] = item.published.sha256;
     entry["size"] = item.published.size;
+    for (const MadeDelta& delta : item.published.deltas) {
+      nlohmann::ordered_json element;
+      element["fromSha256"] = delta.info.fromSha256;
+      element["url"] = delta.info.url;
+      element["size"] = delta.info.size;
+      element["sha256"] = delta.info.sha256;
+      element["format"] = delta.info.format;
+      entry["deltas"].push_back(std::move(element));
+    }
     platform[item.component] = std::move(entry);
   }
   nlohmann::ordered_json document;
@@ -347,6 +356,30 @@ Status PackAll(std::vector<Pending>& pending, const fs::path& packages, std::str
   return {};
 }
 
+// Deltas from the earlier releases to the launcher and the runtime, beside their packages.
+Status AddDeltas(std::vector<Pending>& pending, const fs::path& site, const fs::path& scratch,
+                 const BuildOptions& options, BuildReport& report) {
+  if (options.previous.empty()) return {};
+  for (Pending& item : pending) {
+    if (item.component == "updater") continue;
+    PublishedPackage& published = item.published;
+    const DeltaRequest request{.component = item.component,
+                               .version = published.version,
+                               .package = site / core::PathFromUtf8(published.path),
+                               .sha256 = published.sha256,
+                               .size = published.size,
+                               .previous = options.previous};
+    auto outcome = MakeDeltas(request, site, published.url, scratch);
+    if (!outcome) return std::unexpected(std::move(outcome.error()));
+    published.deltas = std::move(outcome->made);
+    report.deltasSkipped.insert(report.deltasSkipped.end(), outcome->skipped.begin(),
+                                outcome->skipped.end());
+  }
+  std::error_code error;
+  fs::remove_all(scratch, error);
+  return {};
+}
+
 // Signs the release in `site` when keys are given, then takes it as the updater would: every
 // package extracted and compared with its input, every signature checked.
 Status SignAndCheck(const fs::path& site, const fs::path& scratch, std::vector<Pending>& pending,
@@ -354,6 +387,7 @@ Status SignAndCheck(const fs::path& site, const fs::path& scratch, std::vector<P
   CheckOptions check;
   check.scratch = scratch;
   check.updaterName = options.updaterName;
+  check.previous = options.previous;
   check.progress = options.progress;
   check.progressIsTerminal = options.progressIsTerminal;
   check.inspect = [&](std::string_view component, const fs::path& extracted) -> Status {
@@ -413,7 +447,8 @@ std::expected<BuildReport, std::string> BuildRelease(const BuildOptions& options
     return std::unexpected(ok.error());
   std::optional<uint64_t> serial;  // only a release that asks for one carries it
   if (!options.signingKeys.empty() || options.serial || !options.previous.empty()) {
-    auto chosen = ChooseSerial(options.serial, options.previous);
+    auto chosen =
+        ChooseSerial(options.serial, options.previous.empty() ? fs::path() : options.previous[0]);
     if (!chosen) return std::unexpected(std::move(chosen.error()));
     serial = *chosen;
   }
@@ -434,6 +469,9 @@ std::expected<BuildReport, std::string> BuildRelease(const BuildOptions& options
   BuildReport report;
   if (Status packed = PackAll(*pending, packages, cdnBase, options, report); !packed) {
     return std::unexpected(std::move(packed.error()));
+  }
+  if (Status made = AddDeltas(*pending, site, staging.path() / "deltas", options, report); !made) {
+    return std::unexpected(std::move(made.error()));
   }
   const fs::path manifest = site / core::PathFromUtf8(kManifestPath);
   report.serial = serial.value_or(0);

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tools/publish/package_input.h"
+#include "tools/publish/release_deltas.h"
 
 namespace kestrivon::publish {
 
@@ -38,8 +39,10 @@ struct BuildOptions {
   std::filesystem::path output;
   // PEM private keys; with any, the manifest carries a serial and is signed by each.
   std::vector<std::filesystem::path> signingKeys;
-  std::optional<uint64_t> serial;  // default: one more than `previous`'s, else 1
-  std::filesystem::path previous;  // the release this one replaces, if any
+  std::optional<uint64_t> serial;  // default: one more than the first previous one's, else 1
+  // Earlier releases, the one this one replaces first: each gets a delta to this one for
+  // every component whose package changed, when it saves enough.
+  std::vector<std::filesystem::path> previous;
   std::ostream* progress = nullptr;
   bool progressIsTerminal = false;
 };
@@ -56,12 +59,14 @@ struct PublishedPackage {
   uint64_t inputBytes = 0;
   double packSeconds = 0;
   double checkSeconds = 0;  // hashing and extracting as the updater does
+  std::vector<MadeDelta> deltas{};
 };
 
 struct BuildReport {
   std::vector<PublishedPackage> packages;
-  std::vector<std::string> leftOut;  // litter not packed
-  std::string keyIds;                // the keys that signed, ", "-separated; empty: unsigned
+  std::vector<std::string> leftOut;        // litter not packed
+  std::vector<std::string> deltasSkipped;  // earlier releases that got no delta, and why
+  std::string keyIds;                      // the keys that signed, ", "-separated; empty: unsigned
   uint64_t serial = 0;
   double seconds = 0;
 };

@@ -17,6 +17,7 @@
 #include "core/verified_download.h"
 #include "tools/publish/package_input.h"
 #include "tools/publish/progress.h"
+#include "tools/publish/release_deltas.h"
 
 namespace kestrivon::publish {
 namespace {
@@ -131,6 +132,16 @@ Status CheckPackage(const fs::path& root, const CheckOptions& options, CheckedPa
         std::unexpected(fmt::format("The updater package doesn't contain {}", options.updaterName));
   }
   if (status && options.inspect) status = options.inspect(package.component, scratch);
+  for (const core::DeltaInfo& delta : entry.deltas) {
+    if (!status) break;
+    auto checked =
+        CheckDelta(root, package.component, delta, scratch, options.previous, options.scratch);
+    if (!checked) {
+      status = std::unexpected(fmt::format("{} delta: {}", package.component, checked.error()));
+    } else {
+      ++(*checked ? package.deltasApplied : package.deltasUnchecked);
+    }
+  }
   fs::remove_all(scratch, error);
   return status;
 }

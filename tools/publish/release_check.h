@@ -29,12 +29,16 @@ struct CheckedPackage {
   uint64_t extractedFiles = 0;
   double hashSeconds = 0;
   double extractSeconds = 0;
+  uint64_t deltasApplied = 0;    // applied to their source release and compared
+  uint64_t deltasUnchecked = 0;  // checked by size and digest only: no source at hand
 };
 
 struct CheckOptions {
   // Each package is extracted into a fresh folder below; removed afterwards.
   std::filesystem::path scratch;
   std::string updaterName;  // the installed updater's file name
+  // Earlier releases: a delta whose source package is among them is applied to it.
+  std::vector<std::filesystem::path> previous;
   // Told of each extraction before its folder is removed; an error refuses the release.
   std::function<std::expected<void, std::string>(std::string_view component,
                                                  const std::filesystem::path& extracted)>

@@ -105,7 +105,7 @@ std::expected<std::string, std::string> ReadSmallFile(const fs::path& file, uint
 
 }  // namespace
 
-std::expected<uint64_t, std::string> ReleaseSerial(const fs::path& root) {
+std::expected<core::Manifest, std::string> ReadReleaseManifest(const fs::path& root) {
   auto text = ReadSmallFile(root / core::PathFromUtf8(kManifestPath), kMaxManifestBytes);
   if (!text) return std::unexpected(text.error());
   auto manifest = core::ParseManifest(*text, core::PlatformKey());
@@ -113,6 +113,12 @@ std::expected<uint64_t, std::string> ReleaseSerial(const fs::path& root) {
     return std::unexpected(
         fmt::format("the manifest in {} is refused: {}", core::PathToUtf8(root), manifest.error()));
   }
+  return manifest;
+}
+
+std::expected<uint64_t, std::string> ReleaseSerial(const fs::path& root) {
+  auto manifest = ReadReleaseManifest(root);
+  if (!manifest) return std::unexpected(std::move(manifest.error()));
   return manifest->serial;
 }
 

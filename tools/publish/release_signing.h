@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/manifest_signature.h"
+#include "core/update_records.h"
 
 namespace kestrivon::publish {
 
@@ -51,5 +52,8 @@ std::expected<void, std::string> SignRelease(const std::filesystem::path& root,
 
 // The serial of the release in `root` (0 when its manifest has none).
 std::expected<uint64_t, std::string> ReleaseSerial(const std::filesystem::path& root);
+
+// The manifest of a release folder, read as the updater reads it.
+std::expected<core::Manifest, std::string> ReadReleaseManifest(const std::filesystem::path& root);
 
 }  // namespace kestrivon::publish
