@@ -1,8 +1,11 @@
 #include "core/update_run.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <exception>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -45,14 +48,83 @@ std::filesystem::path ArchivePath(const std::filesystem::path& root, Component c
          (std::string(ComponentFileStem(component)) + "-package" + ArchiveSuffix(entry.url));
 }
 
+// The record names the new package once its component is in place, however it was built.
+void RecordInstalled(const std::filesystem::path& root, const PendingUpdate& row) {
+  // Read afresh so that fields written earlier in this run survive.
+  InstalledVersions record = ReadInstalledVersions(root);
+  RecordOf(record, row.component) = {row.entry.version, row.entry.sha256};
+  // A failed write is logged; the component is then only installed again by the next run.
+  static_cast<void>(WriteInstalledVersions(root, record));
+  LogFormat(LogLevel::Info, "{} {} installed", ComponentLogName(row.component), row.entry.version);
+}
+
+enum class DeltaOutcome : uint8_t { Installed, Cancelled, FullPackage };
+
+// The component's new version built from the installed one and a delta, when the manifest
+// has one from the installed package: a fraction of the download. Whatever goes wrong with it
+// leaves the installed copy as it was, and the full package is fetched in the same run.
+DeltaOutcome TryDelta(UpdaterHost& host, const std::filesystem::path& root,
+                      const PendingUpdate& row, std::string_view installedSha256) {
+  const std::string format = host.DeltaFormat();
+  const DeltaInfo* delta = format.empty() ? nullptr : FindDelta(row.entry, installedSha256, format);
+  if (delta == nullptr) return DeltaOutcome::FullPackage;
+  const Component component = row.component;
+  const std::string_view name = ComponentLogName(component);
+  const Downloader& downloader = host.GetDownloader();
+  const int base = DownloadBasePercent(component);
+  const std::filesystem::path file =
+      root / "temp" / (std::string(ComponentFileStem(component)) + "-delta.zip");
+  LogFormat(LogLevel::Info, "{}: a delta from the installed package, {} bytes instead of {}", name,
+            delta->size, row.entry.size);
+
+  host.SetStage(Stage::DownloadingComponent, component, base);
+  std::expected<void, DownloadFailure> downloaded;
+  {
+    const ProgressCallback progress =
+        host.MakeDownloadProgress(component, base, kDownloadSpanPercent);
+    downloaded = DownloadVerified(DeltaDownload(row.entry, *delta), file, downloader, progress);
+  }
+  std::error_code ignored;
+  if (!downloaded) {
+    if (downloaded.error() == DownloadFailure::Cancelled) return DeltaOutcome::Cancelled;
+    std::filesystem::remove(LongPath(file), ignored);
+    LogFormat(LogLevel::Warning, "{}: the delta could not be had; downloading the full package",
+              name);
+    return DeltaOutcome::FullPackage;
+  }
+  const int install = InstallPercent(component);
+  host.SetStage(Stage::InstallingComponent, component, install);
+  const auto built = host.InstallComponentFromDelta(component, file, install, kInstallSpanPercent);
+  std::filesystem::remove(LongPath(file), ignored);
+  if (downloader.IsCancelled()) return DeltaOutcome::Cancelled;
+  if (!built) {
+    LogFormat(LogLevel::Warning, "{}: the delta did not apply ({}); downloading the full package",
+              name, built.error());
+    return DeltaOutcome::FullPackage;
+  }
+  return DeltaOutcome::Installed;
+}
+
 // Downloads, installs and records one pending component. Empty when it is in place.
 std::optional<RunResult> UpdateComponent(UpdaterHost& host, const std::filesystem::path& root,
-                                         const PendingUpdate& row) {
+                                         const PendingUpdate& row,
+                                         std::string_view installedSha256) {
   const Component component = row.component;
   const std::string_view name = ComponentLogName(component);
   const Downloader& downloader = host.GetDownloader();
   const int base = DownloadBasePercent(component);
   const std::filesystem::path archive = ArchivePath(root, component, row.entry);
+
+  switch (TryDelta(host, root, row, installedSha256)) {
+    case DeltaOutcome::Installed:
+      RecordInstalled(root, row);
+      return std::nullopt;
+    case DeltaOutcome::Cancelled:
+      host.SetStage(Stage::ComponentsDone, std::nullopt, base);
+      return RunResult::Cancelled;
+    case DeltaOutcome::FullPackage:
+      break;
+  }
 
   host.SetStage(Stage::DownloadingComponent, component, base);
   std::expected<void, DownloadFailure> downloaded;
@@ -90,15 +162,9 @@ std::optional<RunResult> UpdateComponent(UpdaterHost& host, const std::filesyste
     return RunResult::Failed;
   }
 
-  // Read afresh so that fields written earlier in this run survive.
-  InstalledVersions record = ReadInstalledVersions(root);
-  RecordOf(record, component) = {row.entry.version, row.entry.sha256};
-  // A failed write is logged; the component is then only installed again by the next run.
-  static_cast<void>(WriteInstalledVersions(root, record));
-
+  RecordInstalled(root, row);
   std::error_code ignored;
   std::filesystem::remove(LongPath(archive), ignored);
-  LogFormat(LogLevel::Info, "{} {} installed", name, row.entry.version);
   return std::nullopt;
 }
 
@@ -199,7 +265,8 @@ RunResult Run(UpdaterHost& host) {
     host.SetStage(Stage::UpdatingComponents, std::nullopt,
                   DownloadBasePercent(pending->front().component));
     for (const PendingUpdate& row : *pending) {
-      if (const auto ended = UpdateComponent(host, root, row)) return *ended;
+      const std::string& installedSha256 = RecordOf(installed, row.component).sha256;
+      if (const auto ended = UpdateComponent(host, root, row, installedSha256)) return *ended;
     }
     host.SetStage(Stage::ComponentsDone, std::nullopt, 95);
   }

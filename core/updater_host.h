@@ -78,6 +78,13 @@ class UpdaterHost {
   virtual std::expected<void, std::string> InstallComponent(Component component,
                                                             const std::filesystem::path& archive,
                                                             int basePercent, int spanPercent) = 0;
+  // The format of delta this host can build components from; empty when none.
+  virtual std::string DeltaFormat() = 0;
+  // Builds the component's new version from the installed copy and the verified `delta`, then
+  // puts it in place like InstallComponent; on failure the installed copy is as it was.
+  virtual std::expected<void, std::string> InstallComponentFromDelta(
+      Component component, const std::filesystem::path& delta, int basePercent,
+      int spanPercent) = 0;
   // True when the new updater is running and this process must end.
   virtual bool ApplyUpdaterUpdate(const std::filesystem::path& package) = 0;
 };

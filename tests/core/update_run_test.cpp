@@ -4,6 +4,8 @@
 #include <cctype>
 #include <deque>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -234,6 +236,70 @@ TEST_F(UpdateRunTest, FailuresAreShownByKindAndEarlierInstallsStayRecorded) {
   EXPECT_EQ(tampered.downloader.calls.size(), 1u);  // a file failing verification is final
   EXPECT_EQ(log.Texts().back(), "[WARN] File from CDN failed verification: sha256 " + Sha(changed) +
                                     " != expected " + jre.entry.sha256);
+}
+
+// A delta from the installed package is tried first; whatever goes wrong with it, the full
+// package follows in the same run, and either way the record names the full package.
+TEST_F(UpdateRunTest, ADeltaFromTheInstalledPackageOrElseTheFullOne) {
+  const InstalledComponent oldJre{"21.0.1", std::string(64, 'c')};
+  const std::string deltaBody = "delta of jre 21.0.1 to 21.0.2";
+  const std::string deltaUrl = "https://" + std::string(cdnHost) + "/jre-delta.zip";
+  const auto publish = [&](FakeHost& run, const std::string& from, const std::string& format) {
+    nlohmann::json jreJson = jre.Json();
+    jreJson["deltas"] = {{{"fromSha256", from},
+                          {"url", deltaUrl},
+                          {"size", deltaBody.size()},
+                          {"sha256", Sha(deltaBody)},
+                          {"format", format}}};
+    run.manifestTexts = {
+        nlohmann::json{{"win", {{"launcher", launcher.Json()}, {"jre", jreJson}}}}.dump()};
+  };
+  const std::string fromDelta = "install delta JRE temp/jre-delta.zip 83+12: " + deltaBody;
+  const std::string fromPackage = "install JRE temp/jre-package.zip 83+12: " + jre.body;
+  const std::string installedSha = oldJre.sha256;
+  const std::string served = deltaBody;
+  const std::string notHad = "[WARN] JRE: the delta could not be had; downloading the full package";
+  struct Case {
+    const char* name;
+    std::string from;
+    std::string format;
+    std::optional<std::string> deltaServed;
+    std::optional<std::string> applyError;
+    Strings installs;
+    std::string warning;
+  };
+  const Case cases[] = {
+      {"applies", installedSha, "zstd-files-1", served, {}, {fromDelta}, ""},
+      {"from another package", std::string(64, 'e'), "zstd-files-1", served, {}, {fromPackage}, ""},
+      {"a format this host can't use", installedSha, "bsdiff", served, {}, {fromPackage}, ""},
+      {"not served", installedSha, "zstd-files-1", {}, {}, {fromPackage}, notHad},
+      {"tampered", installedSha, "zstd-files-1", "DELTA of jre", {}, {fromPackage}, notHad},
+      {"does not apply",
+       installedSha,
+       "zstd-files-1",
+       served,
+       "installed lib/modules is not the version the delta was made from",
+       {fromDelta, fromPackage},
+       "[WARN] JRE: the delta did not apply (installed lib/modules is not the version the delta "
+       "was made from); downloading the full package"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Record({{"1.1.0", launcher.entry.sha256}, oldJre, {}});
+    FakeHost& run = NextRun();
+    publish(run, c.from, c.format);
+    run.deltaFormat = "zstd-files-1";
+    if (c.deltaServed) run.downloader.outcomes[deltaUrl] = {*c.deltaServed};
+    if (c.applyError) run.deltaErrors[Component::Jre] = *c.applyError;
+    EXPECT_EQ(RunUpdate(run), RunResult::Ready);
+    Strings installs;
+    std::ranges::copy_if(run.calls, std::back_inserter(installs),
+                         [](const std::string& call) { return call.starts_with("install "); });
+    EXPECT_EQ(installs, c.installs);
+    EXPECT_EQ(ReadInstalledVersions(root).jre.sha256, jre.entry.sha256);
+    EXPECT_TRUE(fs::is_empty(root / "temp"));
+    EXPECT_TRUE(c.warning.empty() || HasLine(c.warning)) << c.warning;
+  }
 }
 
 TEST_F(UpdateRunTest, CancellationIsObservedWhereItIsChecked) {

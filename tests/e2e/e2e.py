@@ -558,6 +558,14 @@ def kill_matrix_runtime_launcher_updater(world):
     check(steps >= 10, f"only {steps} updater kill steps")
 
 
+def nginx_requests(world):
+    """(path, status) of every GET in nginx's access log."""
+    pattern = re.compile(r'"GET (\S+) HTTP/[\d.]+" (\d+)')
+    return [(match.group(1), int(match.group(2)))
+            for line in read(world.work, "nginx", "access.log").splitlines()
+            if (match := pattern.search(line))]
+
+
 def nginx_sent(world, path):
     """(status, body bytes) of each request for `path` in nginx's access log."""
     pattern = re.compile(r'"GET (\S+) HTTP/[\d.]+" (\d+) (\d+)')
@@ -596,6 +604,87 @@ def download_resumed_across_runs(world):
     sent = nginx_sent(world, path)
     check(sent == [(206, size - kept)], f"nginx sent {sent} for {size - kept} bytes")
     check(versions(install)["jre"]["version"] == "22.0.2", "runtime not recorded")
+    check(temp_is_empty(install), "temp not emptied")
+
+
+def make_runtime_series(world, versions, size_mb=8):
+    """Runtimes that differ the way real minor updates do: a few changed regions of lib/modules,
+    a changed release file, and a file only the later ones have."""
+    modules = bytearray(random.Random("series").randbytes(size_mb << 20))
+    for number, version in enumerate(versions):
+        runtime = os.path.join(world.products, f"jre-{version}", f"jdk-{version}-jre")
+        os.makedirs(os.path.join(runtime, "bin"), exist_ok=True)
+        os.makedirs(os.path.join(runtime, "lib"), exist_ok=True)
+        shutil.copy(world.tools.launcher, os.path.join(runtime, "bin", "java.exe"))
+        with open(os.path.join(runtime, "release"), "w") as out:
+            out.write(f'JAVA_VERSION="{version}"\n')
+        rng = random.Random(version)
+        for _ in range(4):
+            start = rng.randrange(len(modules) - 4096)
+            modules[start:start + 4096] = rng.randbytes(4096)
+        with open(os.path.join(runtime, "lib", "modules"), "wb") as out:
+            out.write(modules)
+        if number > 0:
+            with open(os.path.join(runtime, "lib", "tzdb.dat"), "wb") as out:
+                out.write(rng.randbytes(64 << 10))
+
+
+def delta_entry(release):
+    deltas = manifest(release)["win"]["jre"].get("deltas", [])
+    check(len(deltas) == 1, f"the runtime has {len(deltas)} deltas")
+    return deltas[0]
+
+
+@scenario
+def runtime_delta_then_poisoned_delta(world):
+    """A runtime update through a delta from the installed package: only the delta is fetched,
+    and the runtime is the published one file by file. Then a delta that passes its download
+    checks but builds the wrong bytes: the full package is fetched in the same run."""
+    make_runtime_series(world, ("23.0.1", "23.0.2", "23.0.3"))
+    first, install = world.release_and_install("delta", jre_version="23.0.1")
+    update(world, install, world.nginx(first), answers=2)
+    published = os.path.join(world.products, "jre-{0}", "jdk-{0}-jre")
+
+    second = world.publish("delta-2", jre_version="23.0.2", previous=first)
+    delta = delta_entry(second)
+    check(delta["fromSha256"] == versions(install)["jre"]["sha256"], f"delta from {delta}")
+    document = manifest(second)["win"]["jre"]
+    check(delta["size"] * 8 < document["size"], f"delta of {delta['size']} bytes, package "
+          f"{document['size']}")
+    log = update(world, install, world.nginx(second), answers=1).run_log()
+    check("[INFO] JRE: a delta from the installed package" in log, log)
+    requested = [path for path, _ in nginx_requests(world)]
+    check("/" + jre_file(second) not in requested, f"the full package was fetched: {requested}")
+    check(tree(os.path.join(install, "runtime")) == tree(published.format("23.0.2")),
+          "the runtime built from the delta is not the published one")
+    check(versions(install)["jre"]["sha256"] == document["sha256"], "record")
+    check(temp_is_empty(install), "temp not emptied")
+
+    third = world.publish("delta-3", jre_version="23.0.3", previous=second)
+    delta = delta_entry(third)
+    poisoned = os.path.join(third, delta["url"].split("/", 3)[3])
+    with zipfile.ZipFile(poisoned) as source:
+        entries = [(info, source.read(info)) for info in source.infolist()]
+    with zipfile.ZipFile(poisoned, "w", zipfile.ZIP_DEFLATED) as out:
+        for info, data in entries:
+            if info.filename == "delta.json":
+                listing = json.loads(data)
+                for file in listing["files"]:
+                    if file["source"] == "patch":
+                        file["sha256"] = "0" * 64
+                data = json.dumps(listing).encode()
+            out.writestr(info, data)
+    document = manifest(third)
+    document["win"]["jre"]["deltas"][0].update(size=os.path.getsize(poisoned),
+                                                sha256=sha256(poisoned))
+    with open(os.path.join(third, "launcher", "launcher-manifest.json"), "w") as out:
+        json.dump(document, out)
+    log = update(world, install, world.nginx(third), answers=1).run_log()
+    check("[WARN] JRE: the delta did not apply (" in log and "downloading the full package" in log,
+          log)
+    check(tree(os.path.join(install, "runtime")) == tree(published.format("23.0.3")),
+          "the runtime after the fallback is not the published one")
+    check(versions(install)["jre"]["sha256"] == document["win"]["jre"]["sha256"], "record")
     check(temp_is_empty(install), "temp not emptied")
 
 

@@ -99,6 +99,8 @@ class FakeHost : public core::UpdaterHost {
   bool applyUpdater = false;
   std::string cancelAt;  // cancellation is requested when a call recorded so is made
   std::map<core::Component, std::string> installErrors;  // installing the others succeeds
+  std::string deltaFormat;                               // none: full packages only
+  std::map<core::Component, std::string> deltaErrors;    // deltas of the others apply
 
   // Record, e.g.: "DownloadingComponent JRE 55" (stages), "fetch", "progress JRE 55+28",
   // "install JRE temp/jre-package.zip 83+12: {bytes}", "apply {package}, recorded {digest}".
@@ -130,7 +132,8 @@ class FakeHost : public core::UpdaterHost {
   }
   void ShowFailure(core::Failure failure, std::optional<core::Component> component) override {
     static constexpr const char* kFailures[] = {"ManifestUnavailable", "DownloadFailed",
-                                                "VerificationFailed", "InstallFailed"};
+                                                "VerificationFailed", "InstallFailed",
+                                                "NotEnoughSpace"};
     Record(fmt::format("failure {} {}", kFailures[static_cast<int>(failure)], Name(component)));
   }
   bool ConfirmComponentUpdates(const std::vector<core::PendingUpdate>& updates) override {
@@ -174,6 +177,19 @@ class FakeHost : public core::UpdaterHost {
                        spanPercent, std::string(std::istreambuf_iterator<char>(stream), {})));
     const auto error = installErrors.find(component);
     if (error != installErrors.end()) return std::unexpected(error->second);
+    return {};
+  }
+  std::string DeltaFormat() override { return deltaFormat; }
+  std::expected<void, std::string> InstallComponentFromDelta(core::Component component,
+                                                             const std::filesystem::path& delta,
+                                                             int basePercent,
+                                                             int spanPercent) override {
+    std::ifstream stream(delta, std::ios::binary);
+    Record(fmt::format("install delta {} {} {}+{}: {}", Name(component), Relative(delta),
+                       basePercent, spanPercent,
+                       std::string(std::istreambuf_iterator<char>(stream), {})));
+    const auto error = deltaErrors.find(component);
+    if (error != deltaErrors.end()) return std::unexpected(error->second);
     return {};
   }
   bool ApplyUpdaterUpdate(const std::filesystem::path& package) override {

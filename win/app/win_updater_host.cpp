@@ -5,6 +5,7 @@
 #include "core/content_hosts.h"
 #include "core/escaped_text.h"
 #include "core/version.h"
+#include "delta/delta_list.h"
 #include "win/app/download_status.h"
 #include "win/base/test_seam.h"
 #include "win/base/text_encoding.h"
@@ -191,6 +192,14 @@ bool WinUpdaterHost::IsInstalled(Component component) {
 std::expected<void, std::string> WinUpdaterHost::InstallComponent(
     Component component, const std::filesystem::path& archive, int basePercent, int spanPercent) {
   return win::InstallComponent(installDir_, component, archive.wstring(), basePercent, spanPercent);
+}
+
+std::string WinUpdaterHost::DeltaFormat() { return std::string(delta::kDeltaFormat); }
+
+std::expected<void, std::string> WinUpdaterHost::InstallComponentFromDelta(
+    Component component, const std::filesystem::path& delta, int basePercent, int spanPercent) {
+  return win::InstallComponentFromDelta(installDir_, component, delta.wstring(), basePercent,
+                                        spanPercent);
 }
 
 bool WinUpdaterHost::ApplyUpdaterUpdate(const std::filesystem::path& package) {

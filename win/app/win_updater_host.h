@@ -48,6 +48,11 @@ class WinUpdaterHost final : public core::UpdaterHost {
   std::expected<void, std::string> InstallComponent(core::Component component,
                                                     const std::filesystem::path& archive,
                                                     int basePercent, int spanPercent) override;
+  std::string DeltaFormat() override;
+  std::expected<void, std::string> InstallComponentFromDelta(core::Component component,
+                                                             const std::filesystem::path& delta,
+                                                             int basePercent,
+                                                             int spanPercent) override;
   bool ApplyUpdaterUpdate(const std::filesystem::path& package) override;
 
  private:

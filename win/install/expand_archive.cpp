@@ -15,10 +15,12 @@
 namespace kestrivon::win {
 namespace {
 
-// Every 50th file and the last one: enough to see it move without flooding the window.
+// Enough to see it move without flooding the window.
 constexpr uint64_t kProgressStep = 50;
 
-core::ProgressCallback ExtractionProgress(const std::wstring& label, int base, int span) {
+}  // namespace
+
+core::ProgressCallback InstallProgress(const std::wstring& label, int base, int span) {
   return [label, base, span](uint64_t done, uint64_t total) {
     if (done == 1) InstallStep();  // a kill run may stop the extraction half-way
     if (total == 0 || (done % kProgressStep != 0 && done != total)) return;
@@ -27,8 +29,6 @@ core::ProgressCallback ExtractionProgress(const std::wstring& label, int base, i
     SetStatus(label + L" (" + std::to_wstring(percent) + L"%)", overall);
   };
 }
-
-}  // namespace
 
 bool ExpandArchive(const std::wstring& archive, const std::wstring& destination,
                    const std::wstring& label, int base, int span, const std::wstring& onlyFile,
@@ -39,7 +39,7 @@ bool ExpandArchive(const std::wstring& archive, const std::wstring& destination,
         archive::ExtractOptions options;
         options.onlyFile = Utf8FromWide(onlyFile);
         options.stripTopLevelFolder = stripTopLevelFolder;
-        options.progress = ExtractionProgress(label, base, span);
+        options.progress = InstallProgress(label, base, span);
         options.cancelled = [] { return cancelRequested.load(); };
 
         const auto extracted = archive::ExtractZip(std::filesystem::path(archive),

@@ -5,7 +5,13 @@
 
 #include <string>
 
+#include "core/update_records.h"
+
 namespace kestrivon::win {
+
+// Progress of writing a component's files: `label` with the percentage of files written, on
+// the window's bar between `base` and `base + span` (every 50th file and the last one).
+core::ProgressCallback InstallProgress(const std::wstring& label, int base, int span);
 
 // Extracts `archive` into `destination`, showing `label` with the percentage of files
 // written on the window's bar between `base` and `base + span`. `onlyFile` (when not empty)

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <array>
+#include <functional>
 #include <vector>
 
 #include <fmt/format.h>
@@ -14,6 +15,7 @@
 #include "win/base/text_encoding.h"
 #include "win/base/unique_handle.h"
 #include "win/install/expand_archive.h"
+#include "win/install/expand_delta.h"
 #include "win/install/kill_point.h"
 #include "win/install/protected_section.h"
 #include "win/log/log_file.h"
@@ -110,21 +112,32 @@ Result SwapLauncher(const std::wstring& installDir, const std::wstring& staging,
   return {};
 }
 
-}  // namespace
+// Fills the empty staging folder with the component's new files.
+using StagingBuilder = std::function<Result(const std::wstring& staging)>;
 
-Result InstallRuntime(const std::wstring& installDir, const std::wstring& archive, int basePercent,
-                      int spanPercent, const RetryPolicy& swapPolicy) {
-  // Never extracted over the live runtime: staged, checked, then swapped in one rename.
+StagingBuilder FromArchive(const std::wstring& archive, const std::wstring& label, int basePercent,
+                           int spanPercent, bool stripTopLevelFolder) {
+  return [=](const std::wstring& staging) -> Result {
+    if (!ExpandArchive(archive, staging, label, basePercent, spanPercent, L"",
+                       stripTopLevelFolder)) {
+      return std::unexpected("extraction failed");
+    }
+    return {};
+  };
+}
+
+Result StageAndSwapRuntime(const std::wstring& installDir, const StagingBuilder& build,
+                           const RetryPolicy& swapPolicy) {
+  // Never built over the live runtime: staged, checked, then swapped in one rename.
   const std::wstring staging = installDir + L"\\temp\\staging-jre";
   InstallStep();
   RemovePath(staging);
   EnsureDirectory(staging);
   InstallStep();
 
-  if (!ExpandArchive(archive, staging, currentUiStrings->statusInstallingJava, basePercent,
-                     spanPercent, L"", true)) {
+  if (Result built = build(staging); !built) {
     RemovePath(staging);
-    return std::unexpected("extraction failed");
+    return built;
   }
   InstallStep();
   if (!IsRegularFile(staging + L"\\bin\\java.exe")) {
@@ -139,8 +152,8 @@ Result InstallRuntime(const std::wstring& installDir, const std::wstring& archiv
   return replaced;
 }
 
-Result InstallLauncher(const std::wstring& installDir, const std::wstring& archive, int basePercent,
-                       int spanPercent, const RetryPolicy& swapPolicy) {
+Result StageAndSwapLauncher(const std::wstring& installDir, const StagingBuilder& build,
+                            const RetryPolicy& swapPolicy) {
   // Staged and checked before anything in the install folder is touched, then swapped in.
   const std::wstring staging = installDir + L"\\temp\\staging-launcher";
   const std::wstring backup = TempPath(installDir, core::launcherBackupFolder);
@@ -148,10 +161,9 @@ Result InstallLauncher(const std::wstring& installDir, const std::wstring& archi
   RemovePath(staging);
   EnsureDirectory(staging);
   InstallStep();
-  if (!ExpandArchive(archive, staging, currentUiStrings->statusInstallingLauncher, basePercent,
-                     spanPercent, L"", false)) {
+  if (Result built = build(staging); !built) {
     RemovePath(staging);
-    return std::unexpected("extraction failed");
+    return built;
   }
   InstallStep();
   if (auto layout = CheckLauncherLayout(staging); !layout) {
@@ -174,6 +186,24 @@ Result InstallLauncher(const std::wstring& installDir, const std::wstring& archi
   return swapped;
 }
 
+}  // namespace
+
+Result InstallRuntime(const std::wstring& installDir, const std::wstring& archive, int basePercent,
+                      int spanPercent, const RetryPolicy& swapPolicy) {
+  return StageAndSwapRuntime(
+      installDir,
+      FromArchive(archive, currentUiStrings->statusInstallingJava, basePercent, spanPercent, true),
+      swapPolicy);
+}
+
+Result InstallLauncher(const std::wstring& installDir, const std::wstring& archive, int basePercent,
+                       int spanPercent, const RetryPolicy& swapPolicy) {
+  return StageAndSwapLauncher(installDir,
+                              FromArchive(archive, currentUiStrings->statusInstallingLauncher,
+                                          basePercent, spanPercent, false),
+                              swapPolicy);
+}
+
 Result InstallComponent(const std::wstring& installDir, core::Component component,
                         const std::wstring& archive, int basePercent, int spanPercent) noexcept {
   return core::CallNoThrow(
@@ -182,6 +212,26 @@ Result InstallComponent(const std::wstring& installDir, core::Component componen
         return component == core::Component::Jre
                    ? InstallRuntime(installDir, archive, basePercent, spanPercent)
                    : InstallLauncher(installDir, archive, basePercent, spanPercent);
+      },
+      Result(std::unexpected("installation failed")));
+}
+
+Result InstallComponentFromDelta(const std::wstring& installDir, core::Component component,
+                                 const std::wstring& delta, int basePercent,
+                                 int spanPercent) noexcept {
+  return core::CallNoThrow(
+      "Component installation",
+      [&]() -> Result {
+        const bool runtime = component == core::Component::Jre;
+        // The launcher's delta names only its own files in the install folder.
+        const std::wstring installed = runtime ? installDir + L"\\runtime" : installDir;
+        const std::wstring label = runtime ? currentUiStrings->statusInstallingJava
+                                           : currentUiStrings->statusInstallingLauncher;
+        const StagingBuilder build = [&](const std::wstring& staging) {
+          return ExpandDelta(installed, delta, staging, label, basePercent, spanPercent);
+        };
+        return runtime ? StageAndSwapRuntime(installDir, build, kRuntimeSwapPolicy)
+                       : StageAndSwapLauncher(installDir, build, kRuntimeSwapPolicy);
       },
       Result(std::unexpected("installation failed")));
 }

@@ -19,6 +19,14 @@ std::expected<void, std::string> InstallComponent(const std::wstring& installDir
                                                   const std::wstring& archive, int basePercent,
                                                   int spanPercent) noexcept;
 
+// The same roads, the staging folder built from the installed copy and a verified delta
+// instead of extracted from a package.
+std::expected<void, std::string> InstallComponentFromDelta(const std::wstring& installDir,
+                                                           core::Component component,
+                                                           const std::wstring& delta,
+                                                           int basePercent,
+                                                           int spanPercent) noexcept;
+
 // The runtime road; `swapPolicy` lets tests wait less.
 std::expected<void, std::string> InstallRuntime(const std::wstring& installDir,
                                                 const std::wstring& archive, int basePercent,
