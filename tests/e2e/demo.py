@@ -100,10 +100,11 @@ def main():
                           work)
         # The updater passes its environment on: the sample launcher shows its window for 3 s.
         world.prefix.env["KESTRIVON_SAMPLE_WINDOW_MS"] = "3000"
-        world.make_runtime("21.0.7", 120)
+        # Two runtimes that differ as minor updates do: the second run fetches a delta.
+        e2e.make_runtime_series(world, ("21.0.6", "21.0.7"), 120)
         install = os.path.join(work, "Kestrivon Games", "Kestrivon")
         published = time.monotonic()
-        first = world.publish("release-1", keys=["manifest-signing"])
+        first = world.publish("release-1", jre_version="21.0.6", keys=["manifest-signing"])
         publish_time = time.monotonic() - published
         one = demo_run(world, out, install, "1-install", first, 2)
         second = world.publish("release-2", jre_version="21.0.7", keys=["manifest-signing"],
@@ -115,6 +116,9 @@ def main():
         verified = re.findall(r"\[INFO\] (Manifest signature verified .*)", log)
         e2e.check(len(verified) >= 2 and "not checked" not in log, "manifest signatures unchecked")
         entries = e2e.manifest(second)["win"]
+        delta = e2e.delta_entry(second)
+        sent = sum(size for _, size in e2e.nginx_sent(world, "/" + delta["url"].split("/", 3)[3]))
+        e2e.check(sent > 0 and "[INFO] Applied delta" in log, "run 2 did not use the delta")
         lines = [
             "Kestrivon Updater demo",
             f"install folder: {install}",
@@ -122,8 +126,11 @@ def main():
             "",
             "run 1, fresh install (launcher and Java runtime):",
             *(f"  {name}: {seconds:.1f} s" for name, seconds in one.items()),
-            "run 2, newer Java runtime:",
+            "run 2, newer Java runtime through a delta:",
             *(f"  {name}: {seconds:.1f} s" for name, seconds in two.items()),
+            f"  downloaded {sent:,} bytes instead of the {entries['jre']['size']:,}-byte package "
+            f"({100 * sent / entries['jre']['size']:.1f} %; {entries['jre']['size'] - sent:,} "
+            "bytes saved)",
             "",
             "manifest signatures (one line per updater start):",
             *(f"  {line}" for line in verified),

@@ -5,6 +5,7 @@
 #include <memory>
 #include <sstream>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include <fmt/format.h>
@@ -116,6 +117,9 @@ Status AddFile(const fs::path& oldTree, const fs::path& newTree, const std::stri
         kProbeWorthwhile * static_cast<double>(fresh->size())) {
       auto patch = Compress(*old, *fresh, kPatchLevel);
       if (!patch) return std::unexpected(patch.error());
+      // The slow level is not always the smaller: on a large file with few, scattered changes
+      // its parser has been seen to miss most of the long matches the fast one takes.
+      if (probe->size() < patch->size()) patch = std::move(probe);
       file.source = delta::FileSource::Patch;
       std::istringstream in(*patch);
       return packer.AddFile(delta::EntryNameOf(file), in, patch->size());
