@@ -35,11 +35,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   // One line for scripts: copied patched whole bytes seconds peak-before-KiB peak-KiB.
-  std::printf("%llu %llu %llu %llu %.3f %ld %ld\n",
-              static_cast<unsigned long long>(applied->copied),
-              static_cast<unsigned long long>(applied->patched),
-              static_cast<unsigned long long>(applied->whole),
-              static_cast<unsigned long long>(applied->bytes), seconds.count(), before,
-              PeakRssKiB());
+  std::printf(
+      "%llu %llu %llu %llu %.3f %ld %ld\n", static_cast<unsigned long long>(applied->copied),
+      static_cast<unsigned long long>(applied->patched),
+      static_cast<unsigned long long>(applied->whole),
+      static_cast<unsigned long long>(applied->bytes), seconds.count(), before, PeakRssKiB());
   return 0;
 }
