@@ -10,14 +10,15 @@ same install of the older runtime and updates it both ways, in alternating order
 - bytes on the wire: the body bytes nginx logged for the runtime's file, and for the whole run;
   the delta as a share of the full package (target at most 12 %).
 - update time: from the player's answer to the prompt until the updater's final log line, as
-  bench/update_bench.py measures it, with its phases (sampled from the install folder).
+  bench/update_bench.py measures it, with its phases (sampled from the install folder), on
+  loopback and with nginx limited to --link-mbit (a home connection).
 - peak memory while patching: natively, the peak resident set size of a process that applies
   the same delta to the older runtime (bench/delta_apply_bench.cpp, getrusage); under Wine, the
   updater's resident set sampled from /proc every 5 ms while it builds the staging folder, and
   its whole run's peak (VmHWM), for the delta and, beside it, for the full package.
 
 Runs in the end-to-end namespace (root). Usage: bench/delta_bench.py [--rounds N]
-[--generated [--modules-mb N]]   (after scripts/build)
+[--link-mbit N] [--generated [--modules-mb N]]   (after scripts/build)
 """
 
 import argparse
@@ -139,14 +140,15 @@ class Watch:
         self.marks.setdefault(name, time.monotonic())
 
     def find_pid(self):
+        """The updater's process: Wine names it after the program (the script that started it
+        has the same command line) and gives it its Windows command line."""
         for pid in filter(str.isdigit, os.listdir("/proc")):
             try:
-                with open(f"/proc/{pid}/cmdline", "rb") as source:
-                    line = source.read()
+                with open(f"/proc/{pid}/comm") as name, open(f"/proc/{pid}/cmdline") as line:
+                    if name.read().startswith("KestrivonUpdat") and self.tag in line.read():
+                        return pid
             except OSError:
                 continue
-            if b"KestrivonUpdater.exe" in line and self.tag.encode() in line:
-                return pid
         return None
 
     def memory(self):
@@ -159,7 +161,7 @@ class Watch:
             return None
 
     def loop(self):
-        temp = os.path.join(self.run.install, "temp")
+        temp, scans = os.path.join(self.run.install, "temp"), 0
         while not self.stopped:
             try:
                 if os.path.getsize(os.path.join(temp, self.file)) >= self.size:
@@ -171,7 +173,8 @@ class Watch:
             if os.path.isdir(os.path.join(temp, "backup-jre")):
                 self.mark("swapping")
                 building = False
-            self.pid = self.pid or self.find_pid()
+            if not self.pid and (scans := scans + 1) % 20 == 1:  # a scan of /proc is slow
+                self.pid = self.find_pid()
             if self.pid and (memory := self.memory()):
                 self.peak_kib = max(self.peak_kib, memory[1])
                 if building:
@@ -185,15 +188,16 @@ class Watch:
         self.thread.join()
 
 
-def update_round(world, work, install, snapshot, release, file, size):
-    """One update of the restored older install while nginx serves `release`: the update time,
-    its phases, the resident sets (KiB), nginx's (path, status, body bytes) and the log."""
+def update_round(world, work, install, snapshot, release, file, size, rate):
+    """One update of the restored older install while nginx serves `release` at `rate` bytes
+    per second (None: as fast as it can): the update time, its phases, the resident sets
+    (KiB), nginx's (path, body bytes) and the log."""
     shutil.rmtree(install)
     shutil.copytree(snapshot, install, symlinks=True)
     access = os.path.join(world.work, "nginx", "access.log")
     if os.path.exists(access):
         os.remove(access)
-    with world.nginx(release):
+    with sandbox.Nginx(world.work, release, world.certificates, rate=rate):
         run = e2e.Run(world, install, set_path=False)
         watch = Watch(run, work, file, size)
         try:
@@ -234,9 +238,74 @@ def native_apply(installed, delta, scratch):
     return float(fields[4]), int(fields[5]), int(fields[6])
 
 
+def publish(world, old, new):
+    """The older release; the newer one with its delta; the newer one without its delta list,
+    where the full package is the only way (the same files)."""
+    first = world.publish("old", jre_version=old)
+    with_delta = world.publish("new", jre_version=new, previous=first)
+    full_only = os.path.join(world.work, "releases", "new-full")
+    shutil.copytree(with_delta, full_only, copy_function=os.link)
+    document = e2e.manifest(with_delta)
+    del document["win"]["jre"]["deltas"]
+    manifest = os.path.join(full_only, "launcher", "launcher-manifest.json")
+    os.remove(manifest)  # a link to the other release's file
+    with open(manifest, "w") as out:
+        json.dump(document, out)
+    return first, with_delta, full_only
+
+
+def report(args, versions, kinds, links, results, natives, published, installed_old):
+    """Prints the figures; `results` by (kind, link), one per round."""
+    sizes = {kind: size for kind, (_, _, size, _) in kinds.items()}
+    source = "generated" if args.generated else f"Debian's {PACKAGE}"
+    print(f"runtime {versions[0]} -> {versions[1]} ({source}): {len(published)} files, "
+          f"package {sizes['full'] / 1e6:.1f} MB, delta {sizes['delta'] / 1e6:.2f} MB; "
+          f"{args.rounds} rounds")
+    print("bytes on the wire (nginx's body bytes, the last round on loopback):")
+    wire = {}
+    for kind, (_, _, size, url) in kinds.items():
+        sent = results[kind, links[0][0]][-1][3]
+        path = "/" + url.split("/", 3)[3]
+        wire[kind] = sum(size for requested, size in sent if requested == path)
+        print(f"  {kind:5}  runtime file {wire[kind]:>11,} bytes (listed {size:,}); "
+              f"whole run {sum(size for _, size in sent):,} bytes in {len(sent)} requests")
+    print(f"  delta / full package: {100 * wire['delta'] / wire['full']:.1f} %  "
+          "(target <= 12 %)")
+    print("update time, answer to final log line, in seconds; the updater's resident set:")
+    print("  round  link          kind " + "".join(f"{name:>17}" for name in PHASES) +
+          "      total  RSS building    VmHWM")
+    for number in range(args.rounds):
+        for (kind, link), rows in results.items():
+            total, phases, (building, peak), _, _ = rows[number]
+            print(f"  {number + 1:5}  {link:12}  {kind:5}" +
+                  "".join(f"{value:16.2f}s" for value in phases) +
+                  f"  {total:8.2f}s  {building / 1024:8.0f} MiB  {peak / 1024:4.0f} MiB")
+    for link, _ in links:
+        full, delta = (statistics.median(row[0] for row in results[kind, link])
+                       for kind in ("full", "delta"))
+        print(f"  median on {link}: full {full:.2f} s, delta {delta:.2f} s "
+              f"(delta / full {delta / full:.2f})")
+    largest = max(os.path.getsize(os.path.join(installed_old, path))
+                  for path in e2e.tree(installed_old))
+    print("peak memory while patching:")
+    print(f"  native: {statistics.median(n[2] for n in natives) / 1024:.0f} MiB, the peak "
+          f"resident set (getrusage) of {os.path.relpath(APPLY, ROOT)} applying the delta to the "
+          f"older runtime ({natives[0][1] / 1024:.0f} MiB before it; "
+          f"{statistics.median(n[0] for n in natives):.2f} s; the largest old file "
+          f"{largest / 2**20:.0f} MiB)")
+    for kind in kinds:
+        rows = [row for (other, _), values in results.items() if other == kind
+                for row in values]
+        print(f"  under Wine, {kind:5}: {max(r[2][0] for r in rows) / 1024:.0f} MiB, the "
+              "updater's VmRSS (/proc, every 5 ms) while staging-jre was built; its whole run's "
+              f"VmHWM {max(r[2][1] for r in rows) / 1024:.0f} MiB")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--rounds", type=int, default=2)
+    parser.add_argument("--link-mbit", type=float, default=50,
+                        help="also time the updates at this rate (0: loopback only)")
     parser.add_argument("--generated", action="store_true")
     parser.add_argument("--modules-mb", type=int, default=130)
     args = parser.parse_args()
@@ -251,20 +320,8 @@ def main():
     world, work = e2e.bench_world("delta-bench", ROOT)
     try:
         old, new = make_runtimes(world, args.generated, args.modules_mb)
-        first = world.publish("old", jre_version=old)
-        with_delta = world.publish("new", jre_version=new, previous=first)
-        # The same release without its delta list: the full package is the only way.
-        full_only = os.path.join(world.work, "releases", "new-full")
-        shutil.copytree(with_delta, full_only, copy_function=os.link)
-        document = e2e.manifest(with_delta)
-        entry = document["win"]["jre"]
-        delta = e2e.delta_entry(with_delta)
-        del document["win"]["jre"]["deltas"]
-        manifest = os.path.join(full_only, "launcher", "launcher-manifest.json")
-        os.remove(manifest)  # a link to the other release's file
-        with open(manifest, "w") as out:
-            json.dump(document, out)
-
+        first, with_delta, full_only = publish(world, old, new)
+        entry, delta = e2e.manifest(with_delta)["win"]["jre"], e2e.delta_entry(with_delta)
         install = os.path.join(work, "install")
         with world.nginx(first):
             run = e2e.Run(world, install)
@@ -280,60 +337,27 @@ def main():
         published = e2e.tree(os.path.join(world.products, f"jre-{new}", f"jdk-{new}-jre"))
         kinds = {"full": (full_only, "jre-package.zip", entry["size"], entry["url"]),
                  "delta": (with_delta, "jre-delta.zip", delta["size"], delta["url"])}
-        results = {kind: [] for kind in kinds}
+        links = [("loopback", None)]
+        if args.link_mbit:
+            links.append((f"{args.link_mbit:g} Mbit/s", int(args.link_mbit * 125_000)))
+        results = {(kind, link): [] for link, _ in links for kind in kinds}
         for number in range(args.rounds):
-            for kind in (("full", "delta") if number % 2 == 0 else ("delta", "full")):
-                release, file, size, url = kinds[kind]
-                result = update_round(world, work, install, snapshot, release, file, size)
-                log = result[-1]
-                if ("JRE: a delta from the installed package" in log) != (kind == "delta") or \
-                        "[WARN] JRE: the delta" in log:
-                    raise SystemExit(f"the {kind} round did not go as planned\n{log}")
-                if e2e.tree(os.path.join(install, "runtime")) != published:
-                    raise SystemExit(f"the {kind} round's runtime is not the published one")
-                results[kind].append(result)
-
-        source = "generated" if args.generated else f"Debian's {PACKAGE}"
-        print(f"runtime {old} -> {new} ({source}): {len(published)} files, package "
-              f"{entry['size'] / 1e6:.1f} MB, delta {delta['size'] / 1e6:.2f} MB; "
-              f"{args.rounds} rounds")
-        print("bytes on the wire (nginx's body bytes, last round):")
-        wire = {}
-        for kind, (_, _, size, url) in kinds.items():
-            sent = results[kind][-1][3]
-            path = "/" + url.split("/", 3)[3]
-            wire[kind] = sum(size for requested, size in sent if requested == path)
-            print(f"  {kind:5}  runtime file {wire[kind]:>11,} bytes (listed {size:,}); "
-                  f"whole run {sum(size for _, size in sent):,} bytes in {len(sent)} requests")
-        print(f"  delta / full package: {100 * wire['delta'] / wire['full']:.1f} %  "
-              "(target <= 12 %)")
-        print("update time, answer to final log line (seconds):")
-        print("  round  kind   " + "".join(f"{name:>17}" for name in PHASES) + "      total"
-              "   RSS building  VmHWM")
-        for number in range(args.rounds):
-            for kind in kinds:
-                total, phases, (building, peak), _, _ = results[kind][number]
-                print(f"  {number + 1:5}  {kind:5}  " + "".join(f"{v:16.2f}s" for v in phases) +
-                      f"  {total:8.2f}s  {building / 1024:9.0f} MiB  {peak / 1024:4.0f} MiB")
-        medians = {kind: statistics.median(r[0] for r in results[kind]) for kind in kinds}
-        print(f"  medians: full {medians['full']:.2f} s, delta {medians['delta']:.2f} s "
-              f"(delta / full {medians['delta'] / medians['full']:.2f})")
-        largest = max(os.path.getsize(os.path.join(installed_old, p)) for p in e2e.tree(
-            installed_old))
-        print("peak memory while patching:")
-        print(f"  native (getrusage, {APPLY.split(ROOT + '/')[1]} on the older runtime): "
-              f"{statistics.median(n[2] for n in natives) / 1024:.0f} MiB "
-              f"(before the delta {natives[0][1] / 1024:.0f} MiB; apply "
-              f"{statistics.median(n[0] for n in natives):.2f} s; largest old file "
-              f"{largest / 2**20:.0f} MiB)")
-        print("  under Wine (the updater's VmRSS from /proc every 5 ms while staging-jre is "
-              "built; VmHWM of the whole run): delta "
-              f"{max(r[2][0] for r in results['delta']) / 1024:.0f} MiB / "
-              f"{max(r[2][1] for r in results['delta']) / 1024:.0f} MiB, full package "
-              f"{max(r[2][0] for r in results['full']) / 1024:.0f} MiB / "
-              f"{max(r[2][1] for r in results['full']) / 1024:.0f} MiB")
+            for link, rate in links:
+                for kind in (("full", "delta") if number % 2 == 0 else ("delta", "full")):
+                    release, file, size, _ = kinds[kind]
+                    result = update_round(world, work, install, snapshot, release, file, size,
+                                          rate)
+                    log = result[-1]
+                    if (("JRE: a delta from the installed package" in log) != (kind == "delta")
+                            or "[WARN] JRE: the delta" in log):
+                        raise SystemExit(f"the {kind} round did not go as planned\n{log}")
+                    if e2e.tree(os.path.join(install, "runtime")) != published:
+                        raise SystemExit(f"the {kind} round's runtime is not the published one")
+                    results[kind, link].append(result)
+        report(args, (old, new), kinds, links, results, natives, published, installed_old)
         print("the last delta round's log:")
-        print("".join(f"  {line}\n" for line in results["delta"][-1][-1].splitlines()))
+        print("".join(f"  {line}\n" for line in results["delta", "loopback"][-1][-1]
+                      .splitlines()))
         return 0
     finally:
         world.prefix.stop()
