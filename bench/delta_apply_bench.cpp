@@ -3,20 +3,23 @@
 // peak while patching, since the delta is the only large work this process does.
 // Usage: kestrivon_delta_apply_bench INSTALLED_FOLDER DELTA_ZIP STAGING_FOLDER
 
-#include <sys/resource.h>
-
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "delta/delta_apply.h"
 
 namespace {
 
+// VmHWM, not getrusage's maximum: that one keeps the parent's peak across fork and exec.
 long PeakRssKiB() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;  // KiB on Linux
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("VmHWM:")) return std::stol(line.substr(6));
+  }
+  return -1;
 }
 
 }  // namespace

@@ -13,7 +13,7 @@ same install of the older runtime and updates it both ways, in alternating order
   bench/update_bench.py measures it, with its phases (sampled from the install folder), on
   loopback and with nginx limited to --link-mbit (a home connection).
 - peak memory while patching: natively, the peak resident set size of a process that applies
-  the same delta to the older runtime (bench/delta_apply_bench.cpp, getrusage); under Wine, the
+  the same delta to the older runtime (bench/delta_apply_bench.cpp, its VmHWM); under Wine, the
   updater's resident set sampled from /proc every 5 ms while it builds the staging folder, and
   its whole run's peak (VmHWM), for the delta and, beside it, for the full package.
 
@@ -289,7 +289,7 @@ def report(args, versions, kinds, links, results, natives, published, installed_
                   for path in e2e.tree(installed_old))
     print("peak memory while patching:")
     print(f"  native: {statistics.median(n[2] for n in natives) / 1024:.0f} MiB, the peak "
-          f"resident set (getrusage) of {os.path.relpath(APPLY, ROOT)} applying the delta to the "
+          f"resident set (VmHWM) of {os.path.relpath(APPLY, ROOT)} applying the delta to the "
           f"older runtime ({natives[0][1] / 1024:.0f} MiB before it; "
           f"{statistics.median(n[0] for n in natives):.2f} s; the largest old file "
           f"{largest / 2**20:.0f} MiB)")
