@@ -96,8 +96,8 @@ def minor_update(old_root, new_root, version):
         with open(path, "wb") as out:
             out.write(data)
 
-    mutate(os.path.join(new_root, "lib", "modules"), 0.04)
-    mutate(os.path.join(new_root, "bin", "server", "jvm.dll"), 0.08)
+    mutate(os.path.join(new_root, "lib", "modules"), 0.01)
+    mutate(os.path.join(new_root, "bin", "server", "jvm.dll"), 0.03)
     for number in rng.sample(range(40), 6):
         mutate(os.path.join(new_root, "bin", f"lib{number:02}.dll"), 0.05)
     with open(os.path.join(new_root, "lib", "security", "cacerts"), "wb") as out:
