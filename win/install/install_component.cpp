@@ -126,20 +126,23 @@ StagingBuilder FromArchive(const std::wstring& archive, const std::wstring& labe
   };
 }
 
-Result StageAndSwapRuntime(const std::wstring& installDir, const StagingBuilder& build,
-                           const RetryPolicy& swapPolicy) {
-  // Never built over the live runtime: staged, checked, then swapped in one rename.
-  const std::wstring staging = installDir + L"\\temp\\staging-jre";
+// An empty staging folder filled by `build`; nothing of it is left when that fails.
+Result BuildStaging(const std::wstring& staging, const StagingBuilder& build) {
   InstallStep();
   RemovePath(staging);
   EnsureDirectory(staging);
   InstallStep();
-
-  if (Result built = build(staging); !built) {
-    RemovePath(staging);
-    return built;
-  }
+  Result built = build(staging);
+  if (!built) RemovePath(staging);
   InstallStep();
+  return built;
+}
+
+Result StageAndSwapRuntime(const std::wstring& installDir, const StagingBuilder& build,
+                           const RetryPolicy& swapPolicy) {
+  // Never built over the live runtime: staged, checked, then swapped in one rename.
+  const std::wstring staging = installDir + L"\\temp\\staging-jre";
+  if (Result built = BuildStaging(staging, build); !built) return built;
   if (!IsRegularFile(staging + L"\\bin\\java.exe")) {
     RemovePath(staging);
     return std::unexpected("bin\\java.exe not found after extraction");
@@ -157,15 +160,7 @@ Result StageAndSwapLauncher(const std::wstring& installDir, const StagingBuilder
   // Staged and checked before anything in the install folder is touched, then swapped in.
   const std::wstring staging = installDir + L"\\temp\\staging-launcher";
   const std::wstring backup = TempPath(installDir, core::launcherBackupFolder);
-  InstallStep();
-  RemovePath(staging);
-  EnsureDirectory(staging);
-  InstallStep();
-  if (Result built = build(staging); !built) {
-    RemovePath(staging);
-    return built;
-  }
-  InstallStep();
+  if (Result built = BuildStaging(staging, build); !built) return built;
   if (auto layout = CheckLauncherLayout(staging); !layout) {
     RemovePath(staging);
     return layout;
