@@ -30,7 +30,6 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -125,19 +124,13 @@ def make_runtimes(world, generated, modules_mb):
     return tuple(version for version, _ in DEBIAN)
 
 
-class Watch:
-    """Marks the phases of one runtime update and samples the updater's resident set."""
+class Watch(update_bench.Watch):
+    """update_bench's phases of one runtime update, and the updater's resident set."""
 
     def __init__(self, run, work, file, size):
-        self.run, self.file, self.size, self.marks = run, file, size, {}
         self.tag = os.path.basename(work)  # in the updater's command line, as a Windows path
-        self.pid, self.building_kib, self.peak_kib = None, 0, 0
-        self.stopped = False
-        self.thread = threading.Thread(target=self.loop)
-        self.thread.start()
-
-    def mark(self, name):
-        self.marks.setdefault(name, time.monotonic())
+        self.pid, self.building_kib, self.peak_kib, self.scans = None, 0, 0, 0
+        super().__init__(run, size, file)
 
     def find_pid(self):
         """The updater's process: Wine names it after the program (the script that started it
@@ -160,32 +153,14 @@ class Watch:
         except (OSError, KeyError, ValueError):
             return None
 
-    def loop(self):
-        temp, scans = os.path.join(self.run.install, "temp"), 0
-        while not self.stopped:
-            try:
-                if os.path.getsize(os.path.join(temp, self.file)) >= self.size:
-                    self.mark("downloaded")
-                self.mark("first byte")
-            except OSError:
-                pass
-            building = os.path.isdir(os.path.join(temp, "staging-jre"))
-            if os.path.isdir(os.path.join(temp, "backup-jre")):
-                self.mark("swapping")
-                building = False
-            if not self.pid and (scans := scans + 1) % 20 == 1:  # a scan of /proc is slow
-                self.pid = self.find_pid()
-            if self.pid and (memory := self.memory()):
-                self.peak_kib = max(self.peak_kib, memory[1])
-                if building:
-                    self.building_kib = max(self.building_kib, memory[0])
-            if "=== Kestrivon Updater finished" in self.run.run_log():
-                self.mark("finished")
-            time.sleep(0.005)
-
-    def stop(self):
-        self.stopped = True
-        self.thread.join()
+    def sample(self, building):
+        self.scans += 1
+        if not self.pid and self.scans % 20 == 1:  # a scan of /proc is slow
+            self.pid = self.find_pid()
+        if self.pid and (memory := self.memory()):
+            self.peak_kib = max(self.peak_kib, memory[1])
+            if building:
+                self.building_kib = max(self.building_kib, memory[0])
 
 
 def update_round(world, work, install, snapshot, release, file, size, rate):
@@ -201,16 +176,16 @@ def update_round(world, work, install, snapshot, release, file, size, rate):
         run = e2e.Run(world, install, set_path=False)
         watch = Watch(run, work, file, size)
         try:
-            if not run.drive(e2e.PROMPT_CLASS, "enter") and "first byte" not in watch.marks:
+            if not run.drive(e2e.PROMPT_CLASS, "enter") and "package" not in watch.marks:
                 raise SystemExit(f"no update prompt\n{run.run_log()}")
-            answered = min(time.monotonic(), watch.marks.get("first byte", float("inf")))
+            answered = min(time.monotonic(), watch.marks.get("package", float("inf")))
             code = run.wait(600)
         finally:
             watch.stop()
     if code != 0:
         raise SystemExit(f"update run failed with exit code {code}\n{run.run_log()}")
     marks = [answered] + [watch.marks.get(name, float("nan"))
-                          for name in ("downloaded", "swapping", "finished")]
+                          for name in ("downloaded", "extracted", "finished")]
     phases = [later - earlier for earlier, later in zip(marks, marks[1:])]
     sent = [(path, int(size)) for path, size in nginx_bodies(access)]
     return (marks[-1] - answered, phases, (watch.building_kib, watch.peak_kib), sent,
@@ -317,8 +292,7 @@ def main():
     code = sandbox.enter_namespace("delta_bench", os.path.abspath(__file__))
     if code is not None:
         return code
-    world, work = e2e.bench_world("delta-bench", ROOT)
-    try:
+    with e2e.bench_world("delta-bench", ROOT) as (world, work):
         old, new = make_runtimes(world, args.generated, args.modules_mb)
         first, with_delta, full_only = publish(world, old, new)
         entry, delta = e2e.manifest(with_delta)["win"]["jre"], e2e.delta_entry(with_delta)
@@ -359,9 +333,6 @@ def main():
         print("".join(f"  {line}\n" for line in results["delta", "loopback"][-1][-1]
                       .splitlines()))
         return 0
-    finally:
-        world.prefix.stop()
-        shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":

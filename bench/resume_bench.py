@@ -17,7 +17,6 @@ Runs in the end-to-end namespace (root). Usage: bench/resume_bench.py [--filler-
 import argparse
 import os
 import re
-import shutil
 import sys
 import time
 
@@ -93,8 +92,7 @@ def main():
     code = sandbox.enter_namespace("resume_bench", os.path.abspath(__file__))
     if code is not None:
         return code
-    world, work = e2e.bench_world("resume-bench", ROOT)
-    try:
+    with e2e.bench_world("resume-bench", ROOT) as (world, work):
         first = world.publish("bench-0")
         install = os.path.join(work, "install")
         with sandbox.Nginx(work, first, world.certificates):
@@ -116,9 +114,6 @@ def main():
                   f"  {1 + broken / size:9.2f}")
         print("target: cost <= 1.05")
         return 0
-    finally:
-        world.prefix.stop()
-        shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":

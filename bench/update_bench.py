@@ -86,10 +86,12 @@ def make_java_runtime(world, version, modules_mb):
 
 
 class Watch:
-    """Samples the install folder and marks when each phase of a runtime update began."""
+    """Samples the install folder and marks when each phase of a runtime update began: the
+    first bytes of `file` in temp, all `size` of them, the staging folder, the backup (the
+    swap), the final log line."""
 
-    def __init__(self, run, size):
-        self.run, self.install, self.size, self.marks = run, run.install, size, {}
+    def __init__(self, run, size, file="jre-package.zip"):
+        self.run, self.install, self.size, self.file, self.marks = run, run.install, size, file, {}
         self.stopped = False
         self.thread = threading.Thread(target=self.loop)
         self.thread.start()
@@ -97,9 +99,12 @@ class Watch:
     def mark(self, name):
         self.marks.setdefault(name, time.monotonic())
 
+    def sample(self, building):
+        """Called on every scan; `building` while the staging folder is filled."""
+
     def loop(self):
         temp = os.path.join(self.install, "temp")
-        package = os.path.join(temp, "jre-package.zip")
+        package = os.path.join(temp, self.file)
         while not self.stopped:
             try:
                 done = os.path.getsize(package) >= self.size
@@ -108,10 +113,13 @@ class Watch:
                     self.mark("downloaded")
             except OSError:
                 pass
-            if os.path.isdir(os.path.join(temp, "staging-jre")):
+            building = os.path.isdir(os.path.join(temp, "staging-jre"))
+            if building:
                 self.mark("extracting")
             if os.path.isdir(os.path.join(temp, "backup-jre")):
                 self.mark("extracted")
+                building = False
+            self.sample(building)
             if "=== Kestrivon Updater finished" in self.run.run_log():
                 self.mark("finished")
             time.sleep(0.005)
@@ -189,8 +197,7 @@ def main():
     code = sandbox.enter_namespace("update_bench", os.path.abspath(__file__))
     if code is not None:
         return code
-    world, work = e2e.bench_world("update-bench", ROOT)
-    try:
+    with e2e.bench_world("update-bench", ROOT) as (world, work):
         # Two large runtimes, so that every round replaces the one before it.
         releases = [world.publish("bench-0")]
         for version in ("22.0.2", "22.0.3"):
@@ -251,9 +258,6 @@ def main():
         print("the last round's log:")
         print("".join(f"  {line}\n" for line in log.splitlines()))
         return 0
-    finally:
-        world.prefix.stop()
-        shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":

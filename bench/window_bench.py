@@ -109,11 +109,10 @@ def main():
     code = sandbox.enter_namespace("window_bench", os.path.abspath(__file__))
     if code is not None:
         return code
-    world, work = e2e.bench_world("window-bench", ROOT)
-    programs = {"this build": world.tools.updater}
-    if args.compare:
-        programs["compared"] = os.path.abspath(args.compare)
-    try:
+    with e2e.bench_world("window-bench", ROOT) as (world, work):
+        programs = {"this build": world.tools.updater}
+        if args.compare:
+            programs["compared"] = os.path.abspath(args.compare)
         first = world.publish("window-0")
         world.make_runtime("22.0.1", 64)
         release = world.publish("window-1", jre_version="22.0.1")
@@ -143,9 +142,6 @@ def main():
                   f"slow download {median(1, 0):.1%} (wineserver {median(1, 1):.1%}); "
                   "goal <= 3 %")
         return 0
-    finally:
-        world.prefix.stop()
-        shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@ Windows are driven by class through the tests' window driver: no X server is nee
 """
 
 import argparse
+import contextlib
 import hashlib
 import json
 import os
@@ -414,14 +415,24 @@ def bystanders(install, key):
             if not any(name == top or name.startswith(top + os.sep) for top in skipped)}
 
 
+@contextlib.contextmanager
 def bench_world(name, root):
     """A World in a fresh folder under `root`/build for one benchmark run, inside the namespace
-    (which the caller has entered), with the build's programs."""
+    (which the caller has entered), with the build's programs; yields (world, its folder), and
+    stops the prefix and removes the folder at the end."""
     work = tempfile.mkdtemp(prefix=f"kestrivon-{name}-", dir=os.path.join(root, "build"))
     os.chmod(work, 0o755)  # nginx's workers read the releases as another user
-    sandbox.prepare_namespace(work)
-    return World(Tools(os.path.join(root, "build", "windows"),
-                       os.path.join(root, "build", "native")), work), work
+    try:
+        sandbox.prepare_namespace(work)
+        world = World(Tools(os.path.join(root, "build", "windows"),
+                            os.path.join(root, "build", "native")), work)
+        try:
+            yield world, work
+        finally:
+            world.prefix.stop()
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
 
 # --- scenarios --------------------------------------------------------------------------
 
