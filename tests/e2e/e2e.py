@@ -102,7 +102,9 @@ class World:
         with open(os.path.join(newer, "app", "lib", "extra.jar"), "wb") as out:
             out.write(b"PK-extra" * 50)
 
-    def make_runtime(self, version, filler_mb):
+    def make_runtime(self, version, filler_mb, modules=None):
+        """A runtime product: a java.exe, a release file and lib/modules (`modules`, or
+        `filler_mb` of random bytes). Returns its folder."""
         runtime = os.path.join(self.products, f"jre-{version}", f"jdk-{version}-jre")
         os.makedirs(os.path.join(runtime, "bin"), exist_ok=True)
         os.makedirs(os.path.join(runtime, "lib"), exist_ok=True)
@@ -110,7 +112,9 @@ class World:
         with open(os.path.join(runtime, "release"), "w") as out:
             out.write(f'JAVA_VERSION="{version}"\n')
         with open(os.path.join(runtime, "lib", "modules"), "wb") as out:
-            out.write(random.Random(version).randbytes(filler_mb << 20))
+            out.write(modules if modules is not None
+                      else random.Random(version).randbytes(filler_mb << 20))
+        return runtime
 
     def release_and_install(self, name, **publish):
         return self.publish(name, **publish), os.path.join(self.work, "installs", name)
@@ -623,18 +627,11 @@ def make_runtime_series(world, versions, size_mb=8):
     a changed release file, and a file only the later ones have."""
     modules = bytearray(random.Random("series").randbytes(size_mb << 20))
     for number, version in enumerate(versions):
-        runtime = os.path.join(world.products, f"jre-{version}", f"jdk-{version}-jre")
-        os.makedirs(os.path.join(runtime, "bin"), exist_ok=True)
-        os.makedirs(os.path.join(runtime, "lib"), exist_ok=True)
-        shutil.copy(world.tools.launcher, os.path.join(runtime, "bin", "java.exe"))
-        with open(os.path.join(runtime, "release"), "w") as out:
-            out.write(f'JAVA_VERSION="{version}"\n')
         rng = random.Random(version)
         for _ in range(4):
             start = rng.randrange(len(modules) - 4096)
             modules[start:start + 4096] = rng.randbytes(4096)
-        with open(os.path.join(runtime, "lib", "modules"), "wb") as out:
-            out.write(modules)
+        runtime = world.make_runtime(version, 0, modules)
         if number > 0:
             with open(os.path.join(runtime, "lib", "tzdb.dat"), "wb") as out:
                 out.write(rng.randbytes(64 << 10))
