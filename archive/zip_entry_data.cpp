@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 namespace kestrivon::archive {
@@ -11,14 +12,46 @@ namespace {
 constexpr size_t kInputBufferSize = 256 * 1024;
 constexpr size_t kOutputBufferSize = 1024 * 1024;
 
+// libdeflate's CRC-32 folds with carry-less multiplication: several times zlib's speed.
 uint32_t Crc32(uint32_t crc, const unsigned char* data, size_t size) {
-  while (size > 0) {
-    const uInt chunk = static_cast<uInt>(std::min<size_t>(size, 1u << 30));
-    crc = static_cast<uint32_t>(crc32(crc, data, chunk));
-    data += chunk;
-    size -= chunk;
+  return libdeflate_crc32(crc, data, size);
+}
+
+// An entry small enough is inflated in one call from memory into memory: libdeflate does that
+// at about twice zlib's streaming speed, and the file gets one write. Larger entries stream, so
+// that memory stays bounded whatever the archive holds.
+std::expected<void, ZipError> InflateWhole(const ZipEntryData& data, const ZipReadFunction& read,
+                                           const ZipWriteFunction& write,
+                                           ZipExtractScratch& scratch) {
+  std::vector<unsigned char>& input = scratch.input;
+  std::vector<unsigned char>& output = scratch.output;
+  const auto compressed = static_cast<size_t>(data.compressedSize);
+  const auto size = static_cast<size_t>(data.uncompressedSize);
+  // Never empty: libdeflate gets real pointers even for an empty entry.
+  if (input.size() < compressed) input.resize(compressed);
+  if (output.size() < size || output.empty()) output.resize(std::max<size_t>(size, 1));
+  if (read(data.offset, input.data(), compressed) != compressed) {
+    return std::unexpected(ZipError::ReadFailed);
   }
-  return crc;
+  if (!scratch.decompressor) {
+    scratch.decompressor.reset(libdeflate_alloc_decompressor());
+    if (!scratch.decompressor) return std::unexpected(ZipError::DataError);
+  }
+  size_t produced = 0;
+  // The output ends at the declared size: a stream that would go beyond it stops there.
+  switch (libdeflate_deflate_decompress(scratch.decompressor.get(), input.data(), compressed,
+                                        output.data(), size, &produced)) {
+    case LIBDEFLATE_SUCCESS:
+      break;
+    case LIBDEFLATE_INSUFFICIENT_SPACE:
+      return std::unexpected(ZipError::TooLong);
+    default:
+      return std::unexpected(ZipError::DataError);
+  }
+  if (produced != size) return std::unexpected(ZipError::SizeMismatch);
+  if (Crc32(0, output.data(), size) != data.crc32) return std::unexpected(ZipError::CrcMismatch);
+  if (size > 0 && write(output.data(), size) != size) return std::unexpected(ZipError::Stopped);
+  return {};
 }
 
 std::expected<void, ZipError> CopyStored(const ZipEntryData& data, const ZipReadFunction& read,
@@ -61,16 +94,24 @@ struct ZipExtractScratch::Inflater {
   }
 };
 
+void ZipExtractScratch::FreeDecompressor::operator()(libdeflate_decompressor* decompressor) const {
+  libdeflate_free_decompressor(decompressor);
+}
+
 ZipExtractScratch::ZipExtractScratch() = default;
 ZipExtractScratch::~ZipExtractScratch() = default;
 
 std::expected<void, ZipError> StreamEntryData(const ZipEntryData& data, const ZipReadFunction& read,
                                               const ZipWriteFunction& write,
                                               ZipExtractScratch& scratch) {
+  if (data.deflated && data.compressedSize > 0 && data.compressedSize <= scratch.wholeEntryLimit &&
+      data.uncompressedSize <= scratch.wholeEntryLimit) {
+    return InflateWhole(data, read, write, scratch);
+  }
   std::vector<unsigned char>& input = scratch.input;
   std::vector<unsigned char>& output = scratch.output;
-  if (input.empty()) input.resize(kInputBufferSize);
-  if (output.empty()) output.resize(kOutputBufferSize);
+  if (input.size() < kInputBufferSize) input.resize(kInputBufferSize);
+  if (output.size() < kOutputBufferSize) output.resize(kOutputBufferSize);
   if (!data.deflated) return CopyStored(data, read, write, output);
 
   if (!scratch.inflater) scratch.inflater = std::make_unique<ZipExtractScratch::Inflater>();

@@ -1,8 +1,8 @@
 #pragma once
 
-// Streaming one entry's data out of a ZIP archive, stored or deflated: never a byte beyond
-// the declared size reaches the writer, and the size and CRC-32 are checked at the end. The
-// ZIP reader finds the data and checks the entry's headers first.
+// One entry's data out of a ZIP archive, stored or deflated, streamed or (when small) inflated
+// whole: never a byte beyond the declared size reaches the writer, and the size and CRC-32 are
+// checked. The ZIP reader finds the data and checks the entry's headers first.
 
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 #include <vector>
+
+struct libdeflate_decompressor;
 
 namespace kestrivon::archive {
 
@@ -34,16 +36,25 @@ enum class ZipError : uint8_t {
   Stopped,  // the write function took less than it was given
 };
 
-// What one extraction at a time needs: an inflate stream and its buffers (about 1.3 MiB once
-// used). Threads that extract at once need one each.
+// What one extraction at a time needs: the inflaters and their buffers (about 1.3 MiB, or two
+// whole entries of up to `wholeEntryLimit` each if larger). Threads that extract at once need
+// one each.
 struct ZipExtractScratch {
+  static constexpr uint64_t kWholeEntryLimit = 2 * 1024 * 1024;
+
   ZipExtractScratch();
   ~ZipExtractScratch();
   ZipExtractScratch(const ZipExtractScratch&) = delete;
   ZipExtractScratch& operator=(const ZipExtractScratch&) = delete;
 
   struct Inflater;
-  std::unique_ptr<Inflater> inflater;
+  std::unique_ptr<Inflater> inflater;  // streams entries larger than the limit
+  struct FreeDecompressor {
+    void operator()(libdeflate_decompressor* decompressor) const;
+  };
+  std::unique_ptr<libdeflate_decompressor, FreeDecompressor> decompressor;
+  // Deflated entries up to this size, both ways, are inflated whole (0: every entry streams).
+  uint64_t wholeEntryLimit = kWholeEntryLimit;
   std::vector<unsigned char> input;
   std::vector<unsigned char> output;
   std::vector<char> names;  // the reader's, for comparing an entry's two names

@@ -36,7 +36,8 @@ sed -e "s/@KESTRIVON_CDN_HOST@/$cdn/" -e "s/@kestrivon_vendor_host_0@/${vendors%
 # clang 16 implements what <expected> uses but still reports the older feature level.
 flags=(-std=c++2b -O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined
        -fno-sanitize-recover=undefined -Wno-builtin-macro-redefined
-       -U__cpp_concepts -D__cpp_concepts=202002L -DFMT_HEADER_ONLY=1 -I. -I"$out/generated")
+       -U__cpp_concepts -D__cpp_concepts=202002L -DFMT_HEADER_ONLY=1 -I. -I"$out/generated"
+       -isystem third_party/libdeflate-1.14)
 
 # The engine, the archive code and the handoff rules, once, instrumented for coverage;
 # each target links them.
@@ -46,6 +47,13 @@ for source in core/*.cpp archive/*.cpp delta/*.cpp handoff/*.cpp; do
   if [[ ! -f $object || $source -nt $object ]]; then
     "$clang" "${flags[@]}" -fsanitize=fuzzer-no-link -c "$source" -o "$object"
   fi
+  objects+=("$object")
+done
+# libdeflate's decompressor, as C, with the same sanitizers.
+deflate=third_party/libdeflate-1.14/lib
+for source in $deflate/{crc32,deflate_decompress,utils}.c $deflate/x86/cpu_features.c; do
+  object="$out/obj/libdeflate_$(basename "${source%.c}").o"
+  [[ -f $object ]] || "${clang/++/}" -O1 -g -fsanitize=address,undefined -c "$source" -o "$object"
   objects+=("$object")
 done
 

@@ -16,25 +16,30 @@ using testing::Text;
 using testing::ZipWriter;
 using testing::ZipWriterEntry;
 
-// Opens `bytes`, which must outlive the reader's use.
+// Reads `bytes`, which must outlive the function.
+ZipReadFunction ReadFrom(const std::string& bytes) {
+  return [&bytes](uint64_t offset, void* buffer, size_t size) -> size_t {
+    return offset < bytes.size() ? bytes.copy(static_cast<char*>(buffer), size, offset) : 0;
+  };
+}
+
 bool OpenBytes(ZipReader& reader, const std::string& bytes, uint64_t maxIndexed = 100'000) {
-  return reader.Open(
-      [&bytes](uint64_t offset, void* buffer, size_t size) -> size_t {
-        return offset < bytes.size() ? bytes.copy(static_cast<char*>(buffer), size, offset) : 0;
-      },
-      bytes.size(), maxIndexed);
+  return reader.Open(ReadFrom(bytes), bytes.size(), maxIndexed);
 }
 
 using Extracted = std::expected<std::string, ZipError>;
 
 // The entry's bytes. Whatever the outcome, no byte beyond the declared size reaches the writer;
-// on success, all of them do.
-Extracted ExtractToString(ZipReader& reader, uint64_t index) {
+// on success, all of them do. With a scratch, through its inflater (whole or streamed).
+Extracted ExtractToString(ZipReader& reader, uint64_t index, ZipExtractScratch* scratch = nullptr,
+                          const ZipReadFunction& read = {}) {
   std::string out;
-  const auto result = reader.Extract(index, [&out](const void* data, size_t size) {
+  const auto write = [&out](const void* data, size_t size) {
     out.append(static_cast<const char*>(data), size);
     return size;
-  });
+  };
+  const auto result =
+      scratch ? reader.Extract(index, write, *scratch, read) : reader.Extract(index, write);
   if (const auto stat = reader.Stat(index)) {
     EXPECT_LE(out.size(), stat->uncompressedSize);
     EXPECT_TRUE(!result || out.size() == stat->uncompressedSize);
@@ -78,6 +83,8 @@ TEST(ZipReader, ReadsEachEntryOrRefusesItFaithfully) {
       {{.name = "encrypted", .data = text, .flags = 1}, ZipError::Encrypted},
       {{.name = "bzip2", .data = text, .method = 12}, ZipError::Unsupported},
       {{.name = "truncated", .data = text, .compressedSize = 1000}, ZipError::DataError},
+      {{.name = "short", .data = text, .uncompressedSize = n + 1}, ZipError::SizeMismatch},
+      {{.name = "large", .data = zeros}},
       {{.name = "stored-short", .data = text, .method = kStored, .uncompressedSize = n + 1},
        ZipError::SizeMismatch},
       {{.name = "stored-long", .data = text, .method = kStored, .uncompressedSize = n - 1},
@@ -95,6 +102,9 @@ TEST(ZipReader, ReadsEachEntryOrRefusesItFaithfully) {
   ZipReader reader;
   ASSERT_TRUE(OpenBytes(reader, bytes, count));  // just within the indexing limit
   char name[ZipReader::kNameBufferSize];
+  // Small entries are inflated whole, large ones streamed: each road gives the same answers.
+  ZipExtractScratch streamed;
+  streamed.wholeEntryLimit = 0;
   for (uint64_t i = 0; i < count; ++i) {
     const auto& [entry, error, directory] = cases[i];
     SCOPED_TRACE(entry.name);
@@ -102,8 +112,9 @@ TEST(ZipReader, ReadsEachEntryOrRefusesItFaithfully) {
     EXPECT_EQ(std::string(name, reader.EntryName(i, name).value_or(0)), entry.name);
     EXPECT_EQ(reader.IsDirectory(i), directory);
     EXPECT_EQ(reader.Stat(i)->uncompressedSize, declared);
-    EXPECT_EQ(ExtractToString(reader, i),
-              error ? Extracted(std::unexpected(*error)) : Extracted(entry.data));
+    const Extracted expected = error ? Extracted(std::unexpected(*error)) : Extracted(entry.data);
+    EXPECT_EQ(ExtractToString(reader, i), expected);
+    EXPECT_EQ(ExtractToString(reader, i, &streamed, ReadFrom(bytes)), expected);
   }
   EXPECT_EQ(ExtractToString(reader, count), std::unexpected(ZipError::BadIndex));
 

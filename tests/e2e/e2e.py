@@ -420,11 +420,11 @@ def bystanders(install, key):
 
 
 @contextlib.contextmanager
-def bench_world(name, root):
-    """A World in a fresh folder under `root`/build for one benchmark run, inside the namespace
-    (which the caller has entered), with the build's programs; yields (world, its folder), and
-    stops the prefix and removes the folder at the end."""
-    work = tempfile.mkdtemp(prefix=f"kestrivon-{name}-", dir=os.path.join(root, "build"))
+def bench_world(name, root, under=None):
+    """A World in a fresh folder under `under` (default `root`/build) for one benchmark run,
+    inside the namespace (which the caller has entered), with the build's programs; yields
+    (world, its folder), and stops the prefix and removes the folder at the end."""
+    work = tempfile.mkdtemp(prefix=f"kestrivon-{name}-", dir=under or os.path.join(root, "build"))
     os.chmod(work, 0o755)  # nginx's workers read the releases as another user
     try:
         sandbox.prepare_namespace(work)
