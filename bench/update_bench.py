@@ -116,6 +116,8 @@ class Watch:
             building = os.path.isdir(os.path.join(temp, "staging-jre"))
             if building:
                 self.mark("extracting")
+            elif "extracting" in self.marks:
+                self.mark("extracted")  # the swap came and went between two scans
             if os.path.isdir(os.path.join(temp, "backup-jre")):
                 self.mark("extracted")
                 building = False
