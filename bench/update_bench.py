@@ -170,8 +170,9 @@ def raw_round(world, url, scratch):
 
 
 def native_round(entry, certificates, scratch):
-    """Seconds for curl, sha256sum and bsdtar, one after the other."""
-    shutil.rmtree(scratch, ignore_errors=True)
+    """Seconds for curl, sha256sum and bsdtar, one after the other, into a fresh `scratch`.
+    Trees are kept until the end: on ext4 without a journal, deleting files just before a run
+    makes every file it creates scan past them."""
     target = os.path.join(scratch, "runtime")
     os.makedirs(target)
     package = os.path.join(scratch, "jre.zip")
@@ -219,7 +220,7 @@ def main():
         for number in range(args.rounds):
             release = releases[1 + number % 2]
             entry = e2e.manifest(release)["win"]["jre"]
-            scratch = os.path.join(work, "native")
+            scratch = os.path.join(work, f"native-{number}")
             with sandbox.Nginx(work, release, world.certificates):
                 if number % 2:
                     raws.append(raw_round(world, entry["url"], scratch))
