@@ -154,13 +154,16 @@ void AskForTheRest(HINTERNET request, const TransferState& state) {
 }
 
 // The file to write the body into: truncated to the kept bytes when it continues them,
-// else created empty.
+// else created anew. Anew, not overwritten: under Wine on ext4, closing a file made by an
+// overwriting create first writes all of it out (45 ms for 150 MB, measured); one made anew
+// is closed at once.
 UniqueFile OpenDestination(const std::filesystem::path& destination, uint64_t kept) {
   const DWORD flags = FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN;
   const std::wstring path = core::LongPath(destination).wstring();
   if (kept == 0) {
+    DeleteFileW(path.c_str());  // what is left there is of no use; failing, the create fails
     return UniqueFile(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, flags, nullptr));
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, flags, nullptr));
   }
   UniqueFile file(
       CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags, nullptr));
