@@ -173,7 +173,7 @@ Result Extraction::WriteFile(uint64_t sequence, const ZipEntry& entry, const fs:
   }
   // Created here, in entry order, so that a later entry's folder of the same name fails as
   // it would one by one; the pool only fills it.
-  std::ofstream out(core::LongPath(target), std::ios::binary | std::ios::out | std::ios::trunc);
+  std::ofstream out = core::OpenFreshFile(target);
   if (!out.is_open()) {
     return Stop(std::unexpected(fmt::format("can't write {}", core::PathToUtf8(target))));
   }

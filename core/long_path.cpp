@@ -62,4 +62,16 @@ std::optional<uint64_t> AvailableBytes(const std::filesystem::path& folder) {
   }
 }
 
+std::ofstream OpenFreshFile(const std::filesystem::path& path) {
+  const std::filesystem::path target = LongPath(path);
+  // Appending to a file that is new writes it from its start, and opens it without truncating.
+  std::ofstream out(target, std::ios::binary | std::ios::app);
+  std::error_code error;
+  if (out.is_open() && (std::filesystem::file_size(target, error) != 0 || error)) {
+    out.close();
+    out.open(target, std::ios::binary | std::ios::trunc);  // something was there: emptied
+  }
+  return out;
+}
+
 }  // namespace kestrivon::core

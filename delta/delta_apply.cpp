@@ -36,7 +36,7 @@ constexpr size_t kCopyBlock = 1024 * 1024;
 class CheckedOutput {
  public:
   explicit CheckedOutput(const fs::path& target)
-      : target_(target), out_(core::LongPath(target), std::ios::binary | std::ios::trunc) {}
+      : target_(target), out_(core::OpenFreshFile(target)) {}
 
   bool IsOpen() const { return out_.is_open(); }
 

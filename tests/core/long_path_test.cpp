@@ -1,5 +1,9 @@
 #include "core/long_path.h"
 
+#include <fstream>
+#include <iterator>
+#include <string>
+
 #include <gtest/gtest.h>
 
 #include "tests/support/temp_dir.h"
@@ -32,6 +36,26 @@ TEST(LongPath, FreeSpaceIsKnownForFoldersThatExistOrAreYetToBeMade) {
        {dir.path(), dir.path() / "not" / "made" / "yet", LongPath(dir.path() / "temp")}) {
     EXPECT_GT(AvailableBytes(folder).value_or(0), 0u) << folder;
   }
+}
+
+// A fresh file starts empty and is written from its start, whether it is new or something was
+// there; where no file can be made it is not open.
+TEST(LongPath, FreshFilesStartEmpty) {
+  namespace fs = std::filesystem;
+  const testing::TempDir dir;
+  std::ofstream(dir.path() / "old", std::ios::binary) << "an older, longer file";
+  fs::create_directories(dir.path() / "folder");
+  for (const char* name : {"new", "old"}) {
+    std::ofstream out = OpenFreshFile(dir.path() / name);
+    ASSERT_TRUE(out.is_open()) << name;
+    out << "abc"
+        << "def";
+    out.close();
+    std::ifstream in(dir.path() / name, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "abcdef") << name;
+  }
+  EXPECT_FALSE(OpenFreshFile(dir.path() / "folder").is_open());
+  EXPECT_FALSE(OpenFreshFile(dir.path() / "missing" / "file").is_open());
 }
 
 }  // namespace
