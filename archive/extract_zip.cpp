@@ -17,6 +17,7 @@
 #include "core/escaped_text.h"
 #include "core/log.h"
 #include "core/long_path.h"
+#include "core/no_throw.h"
 #include "core/path_text.h"
 #include "core/path_utf8.h"
 
@@ -282,15 +283,9 @@ Result Extraction::ExtractEntries(const std::vector<ZipEntry>& entries) {
 std::expected<void, std::string> ExtractZip(const std::filesystem::path& archive,
                                             const std::filesystem::path& destination,
                                             const ExtractOptions& options) {
-  try {
-    return Extraction(archive, destination, options).Run();
-  } catch (const std::exception& exception) {
-    // Out of memory, or a throwing callback: never let it cross into the caller's thread.
-    return std::unexpected(
-        fmt::format("failed to extract {}: {}", core::PathToUtf8(archive), exception.what()));
-  } catch (...) {
-    return std::unexpected(fmt::format("failed to extract {}", core::PathToUtf8(archive)));
-  }
+  // Never lets an exception into the caller's thread.
+  return core::CallReturningText(fmt::format("failed to extract {}", core::PathToUtf8(archive)),
+                                 [&] { return Extraction(archive, destination, options).Run(); });
 }
 
 }  // namespace kestrivon::archive

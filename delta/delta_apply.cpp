@@ -20,6 +20,7 @@
 #include "core/file_digest.h"
 #include "core/log.h"
 #include "core/long_path.h"
+#include "core/no_throw.h"
 #include "core/path_utf8.h"
 #include "delta/delta_list.h"
 #include "delta/patch_decoder.h"
@@ -375,15 +376,10 @@ std::expected<ApplyReport, std::string> Application::Run() {
 std::expected<ApplyReport, std::string> ApplyDelta(const fs::path& installed, const fs::path& delta,
                                                    const fs::path& staging,
                                                    const ApplyOptions& options) {
-  try {
+  // Out of memory (a patch's old file is held whole), or a throwing callback, ends as text.
+  return core::CallReturningText(fmt::format("failed to apply {}", core::PathToUtf8(delta)), [&] {
     return Application(installed, delta, staging, options).Run();
-  } catch (const std::exception& exception) {
-    // Out of memory (a patch's old file is held whole), or a throwing callback.
-    return std::unexpected(
-        fmt::format("failed to apply {}: {}", core::PathToUtf8(delta), exception.what()));
-  } catch (...) {
-    return std::unexpected(fmt::format("failed to apply {}", core::PathToUtf8(delta)));
-  }
+  });
 }
 
 }  // namespace kestrivon::delta

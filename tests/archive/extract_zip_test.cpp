@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -291,6 +292,13 @@ TEST_F(ExtractZipTest, EachArchiveEndsAsDesignedInsideItsFolder) {
     EXPECT_EQ(outside, (Tree{"in.zip", "sentinel"}));
     EXPECT_EQ(ReadFile(root_ / "sentinel"), "sentinel");
   }
+
+  // A throwing callback ends the run as text: no exception reaches the caller's thread.
+  options_ = {};
+  options_.progress = [](uint64_t, uint64_t) { throw std::runtime_error("boom"); };
+  std::ofstream(archive_, std::ios::binary | std::ios::trunc) << bytes({"a"});
+  EXPECT_EQ(Run(), "failed to extract " + archiveText_ + ": boom");
+  options_ = {};
 
   out_ = archive_ / "below-a-file";
   const std::string below = Run();
